@@ -1,0 +1,199 @@
+#include "app/inifunc.h"
+
+#include "app/AppError.h"
+#include "app/IniText.h"
+#include "app/ProgramFolder.h"
+
+namespace {
+
+// The profile functions hand values through a buffer of 2048 characters, config.ini reads are
+// then cut to the 255 characters its callers were built for.
+constexpr qsizetype kProfileValueLimit = 2047;
+constexpr qsizetype kConfigValueLimit = 255;
+
+QString &configFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+// Cut to at most `limit` UTF-16 units without leaving half of a surrogate pair behind.
+QString cutTo(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return text;
+    qsizetype size = limit;
+    if (size > 0 && text.at(size - 1).isHighSurrogate())
+        --size;
+    return text.left(size);
+}
+
+// "[ name ]" gives the name between the brackets, trimmed; any other line gives no name.
+bool sectionLine(const QString &line, QString *name)
+{
+    const QString text = IniText::trimmed(line);
+    if (!text.startsWith(u'['))
+        return false;
+    const qsizetype close = text.indexOf(u']');
+    if (close < 0)
+        return false;
+    *name = IniText::trimmed(text.mid(1, close - 1));
+    return true;
+}
+
+bool keyLine(const QString &line, const QString &key)
+{
+    const QString text = IniText::trimmed(line);
+    if (text.startsWith(u';'))
+        return false;
+    const qsizetype equals = text.indexOf(u'=');
+    return equals >= 0 && IniText::trimmed(text.left(equals)).compare(key, Qt::CaseInsensitive) == 0;
+}
+
+// The value as the profile functions return it: blanks around it dropped, then one pair of
+// matching quotes around the whole value removed.
+QString profileValue(const QString &line)
+{
+    QString value = IniText::trimmed(line.mid(line.indexOf(u'=') + 1));
+    if (value.size() >= 2) {
+        const QChar first = value.front();
+        if ((first == u'"' || first == u'\'') && value.back() == first)
+            value = value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
+// The lines of the file's first section of that name: [first, end).
+struct SectionRange
+{
+    qsizetype header = -1;
+    qsizetype end = -1;
+};
+
+SectionRange findSection(const QList<IniText::Line> &lines, const QString &section)
+{
+    SectionRange range;
+    QString name;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!sectionLine(lines.at(i).text, &name))
+            continue;
+        if (range.header >= 0) {
+            range.end = i;
+            return range;
+        }
+        if (name.compare(section, Qt::CaseInsensitive) == 0)
+            range.header = i;
+    }
+    if (range.header >= 0)
+        range.end = lines.size();
+    return range;
+}
+
+} // namespace
+
+void SetConfigFolder(const QString &folder)
+{
+    QString path = folder;
+    if (!path.isEmpty() && !path.endsWith(u'/'))
+        path += u'/';
+    configFolder() = path;
+}
+
+QString ConfigFilePath()
+{
+    const QString folder = configFolder().isEmpty() ? ProgramFolder::path() : configFolder();
+    return folder + QStringLiteral("config.ini");
+}
+
+QString ReadConfigString(const QString &section, const QString &key, const QString &defaultValue)
+{
+    return cutTo(ReadProfileString(ConfigFilePath(), section, key, defaultValue), kConfigValueLimit);
+}
+
+void WriteConfigString(const QString &section, const QString &key, const QString &value)
+{
+    if (!WriteProfileString(ConfigFilePath(), section, key, value))
+        throw AppError(QStringLiteral("Unable to write to %1").arg(ConfigFilePath()));
+}
+
+QString ReadProfileString(const QString &file, const QString &section, const QString &key,
+                          const QString &defaultValue)
+{
+    QByteArray bytes;
+    QString reason;
+    if (!IniText::readFile(file, &bytes, &reason) || bytes.isEmpty())
+        return cutTo(defaultValue, kProfileValueLimit);
+
+    const QString wantedSection = IniText::trimmed(section);
+    const QString wantedKey = IniText::trimmed(key);
+    const QList<IniText::Line> lines = IniText::splitLines(IniText::decode(bytes).text);
+    const SectionRange range = findSection(lines, wantedSection);
+    if (range.header >= 0) {
+        for (qsizetype i = range.header + 1; i < range.end; ++i) {
+            if (keyLine(lines.at(i).text, wantedKey))
+                return cutTo(profileValue(lines.at(i).text), kProfileValueLimit);
+        }
+    }
+    return cutTo(defaultValue, kProfileValueLimit);
+}
+
+bool WriteProfileString(const QString &file, const QString &section, const QString &key,
+                        const QString &value)
+{
+    QByteArray bytes;
+    QString reason;
+    // An existing file that cannot be read is left alone rather than replaced by one key.
+    if (!IniText::readFile(file, &bytes, &reason))
+        return false;
+
+    const IniText::Decoded decoded = IniText::decode(bytes);
+    QList<IniText::Line> lines = IniText::splitLines(decoded.text);
+    QString lineEnd = QStringLiteral("\r\n");
+    for (const IniText::Line &line : std::as_const(lines)) {
+        if (!line.end.isEmpty()) {
+            lineEnd = line.end;
+            break;
+        }
+    }
+
+    const QString sectionName = IniText::singleLine(IniText::trimmed(section));
+    const QString keyName = IniText::singleLine(IniText::trimmed(key));
+    const QString keyText = keyName + u'=' + IniText::singleLine(value);
+
+    // A line without its terminator can only be the last; anything placed after it needs one.
+    auto terminate = [&](qsizetype index) {
+        if (index >= 0 && lines[index].end.isEmpty())
+            lines[index].end = lineEnd;
+    };
+
+    const SectionRange range = findSection(lines, sectionName);
+    if (range.header < 0) {
+        terminate(lines.size() - 1);
+        lines.append({u'[' + sectionName + u']', lineEnd});
+        lines.append({keyText, lineEnd});
+    } else {
+        qsizetype found = -1;
+        qsizetype lastFilled = range.header;
+        for (qsizetype i = range.header + 1; i < range.end; ++i) {
+            if (keyLine(lines.at(i).text, keyName)) {
+                found = i;
+                break;
+            }
+            if (!IniText::trimmed(lines.at(i).text).isEmpty())
+                lastFilled = i;
+        }
+        if (found >= 0) {
+            lines[found].text = keyText;
+        } else {
+            // After the section's last line that holds anything, before the blank lines that
+            // separate it from the next section.
+            terminate(lastFilled);
+            lines.insert(lastFilled + 1, {keyText, lineEnd});
+        }
+    }
+
+    QString text;
+    for (const IniText::Line &line : std::as_const(lines))
+        text += line.text + line.end;
+    return IniText::saveWhole(file, IniText::encode(text, decoded.encoding), &reason);
+}

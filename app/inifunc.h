@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Single-value reads and writes of config.ini with the semantics of profile files: every read
+// goes to the file on disk, every write changes the one key on disk at once. Window thread only.
+
+// Remembers the folder (ending in "/"); config.ini is that folder + "config.ini" from then on.
+void SetConfigFolder(const QString &folder);
+QString ConfigFilePath();
+
+// The value (at most 255 characters) or the default.
+QString ReadConfigString(const QString &section, const QString &key, const QString &defaultValue);
+
+// Throws AppError("Unable to write to %s") when the file cannot be written.
+void WriteConfigString(const QString &section, const QString &key, const QString &value);
+
+// A profile read of any INI file (language files too): section and key names ignore letter
+// case and surrounding blanks; the value holds at most 2047 characters. UTF-16 LE with a
+// byte-order mark and UTF-8 with or without one are read; a file without a byte-order mark
+// that is not valid UTF-8 is decoded as GB18030.
+QString ReadProfileString(const QString &file, const QString &section, const QString &key,
+                          const QString &defaultValue);
+
+// Writes one key of any INI file in place, keeping every other line and the file's encoding.
+// Returns false when the file cannot be written.
+bool WriteProfileString(const QString &file, const QString &section, const QString &key,
+                        const QString &value);

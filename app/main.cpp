@@ -1,0 +1,49 @@
+// Program entry: the application object, the main window and the message loop.
+#include "app/ProgramFolder.h"
+#include "app/TerminationSignal.h"
+#include "app/untMain.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ExamStation"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("ExamStation examination workstation"));
+    parser.addHelpOption();
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Use DIR as the program's folder."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Once the window is up, save a picture of it to FILE and close the window."),
+        QStringLiteral("FILE"));
+    parser.addOption(home);
+    parser.addOption(screenshot);
+    parser.process(app);
+
+    ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+
+    TfrmMain window;
+    TerminationSignal termination;
+    QObject::connect(&termination, &TerminationSignal::received, &window, &QWidget::close);
+    window.show();
+
+    if (parser.isSet(screenshot)) {
+        // Give the camera a moment to deliver frames, then take the picture and close normally.
+        const QString target = parser.value(screenshot);
+        QTimer::singleShot(2500, &window, [&window, target] {
+            if (window.grab().save(target))
+                std::printf("%s\n", qPrintable(target));
+            else
+                std::fprintf(stderr, "cannot save the screenshot to %s\n", qPrintable(target));
+            window.close();
+        });
+    }
+    return app.exec();
+}

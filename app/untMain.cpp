@@ -1,0 +1,164 @@
+#include "app/untMain.h"
+
+#include "app/ProgramFolder.h"
+#include "app/inifunc.h"
+#include "capture/LivePictureView.h"
+#include "imaging/ImageControl.h"
+#include "imaging/untProcess.h"
+#include "ui/LogoImage.h"
+#include "ui/RotatedLabel.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QShowEvent>
+
+TfrmMain::TfrmMain(QWidget *parent)
+    : QWidget(parent)
+{
+    setupWindow();
+    setupPatientGroup();
+    setupSheetGroup();
+    setupTreatmentGroup();
+    setupSheetButtons();
+    setupPatientGrid();
+    setupHeaderLine();
+    setupLivePictureArea();
+    setupProcessingArea();
+    setupActions();
+    describeControlsForAccessibility();
+    connectReactions();
+
+    TntFormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    TntFormDestroy();
+}
+
+// The reaction table: each control's event and the operation that answers it.
+void TfrmMain::connectReactions()
+{
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce && !event->spontaneous()) {
+        m_shownOnce = true;
+        ErrorDisplay::guarded([this] { TntFormShow(); });
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed) {
+        m_closed = true;
+        ErrorDisplay::guarded([this] { TntFormClose(); });
+    }
+    event->accept();
+}
+
+// Start-up: the steps run in this order; a failing step ends the sequence, is shown, and the
+// window still opens with what the earlier steps set up.
+void TfrmMain::TntFormCreate()
+{
+    ErrorDisplay::guarded([this] {
+        // 1-2. Frame bitmap, device-ready flag, media types and resolution catalogue: owned by
+        // the capture subsystem, created with it.
+
+        // 3. config.ini lies in the program's folder.
+        SetConfigFolder(ProgramFolder::path());
+
+        // 4. The images, video and scratch folders: created when missing, left as they are.
+        m_imagesFolder = ProgramFolder::file(QStringLiteral("images/"));
+        m_videoFolder = ProgramFolder::file(QStringLiteral("video/"));
+        m_scratchFolder = ProgramFolder::file(QStringLiteral("temp/"));
+        for (const QString &folder : {m_imagesFolder, m_videoFolder, m_scratchFolder}) {
+            // A folder that cannot be created shows its failure when a file in it is written.
+            QDir().mkdir(folder);
+        }
+
+        // 5. The settings store; nothing is read yet.
+        m_iniFile.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
+
+        // 6. Open the database.
+        // 7. Phrase choices of the diagnosis and treatment lines.
+        // 8. Report header and the remembered titles and requesting doctors.
+
+        // 9. The measuring overlay of the live picture.
+        EnsureBlankOverlay(imageFront);
+
+        // 10. Live picture and overlay fill plMovie, drawn off screen first; the live picture
+        // area fills the right pane below the header line.
+        const QRect inside = plMovie->contentsRect();
+        imageFront->setGeometry(inside);
+        Imagemovie->setGeometry(inside);
+        plMovie->setAttribute(Qt::WA_OpaquePaintEvent);
+        plMovieContainter->setGeometry(0, TntPanel3->height(), TntPanel2->width(),
+                                       TntPanel2->height() - TntPanel3->height());
+
+        // 11. Picture slots.
+        LayoutPictureSlots();
+
+        // 12. The image processing panel, inside its container, which then covers the live
+        // picture area and is hidden.
+        frmProcess = new TfrmProcess(plProcessContainter);
+        frmProcess->resetLayers();
+        EnsureBlankOverlay(frmProcess->imageFront);
+        for (QWidget *control : frmProcess->findChildren<QWidget *>())
+            control->setAccessibleDescription(control->objectName());
+        plProcessContainter->setGeometry(plMovieContainter->geometry());
+        plProcessContainter->hide();
+
+        // 13. The patient grid is hidden until a search finds rows.
+        plGrid->hide();
+
+        // 14. Pointer shapes.
+        // 15. Logo.
+        // 16. Start the live preview.
+    });
+}
+
+void TfrmMain::TntFormShow()
+{
+    // 1. Language selector.
+    // 2. The remembered language, applied to every text.
+    // 3. The treatment lines are in use.
+    ckbHaveTreat->setChecked(true);
+}
+
+void TfrmMain::TntFormClose()
+{
+    // 1. Report header and the remembered lists.
+    // 2. Stop the capture: no camera frame arrives after this.
+    // 3. Close the database.
+}
+
+void TfrmMain::TntFormDestroy()
+{
+    delete frmProcess;
+    frmProcess = nullptr;
+}
+
+void TfrmMain::EnsureBlankOverlay(ImageControl *control)
+{
+    if (!control->picture().isNull())
+        return;
+    QImage blank(640, 480, QImage::Format_RGB888);
+    blank.fill(Qt::white);
+    control->setPicture(blank);
+    control->setTransparent(true);
+}
+
+void TfrmMain::LayoutPictureSlots()
+{
+    for (int slot = 0; slot < 4; ++slot) {
+        const QSize frame = plImageContener[slot]->size();
+        plMask[slot]->setGeometry(4, 4, frame.width() - 8, frame.height() - 8);
+        imgPic[slot]->setGeometry(0, 0, plMask[slot]->width(), plMask[slot]->height());
+    }
+}

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "app/ErrorDisplay.h"
+#include "app/IniFile.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QTableView;
+class QToolButton;
+
+class ImageControl;
+class LivePictureView;
+class LogoImage;
+class RotatedLabel;
+class TfrmProcess;
+
+// The main window and composition root of the workstation: it builds every control, owns the
+// subsystem objects and connects the controls' events to their reactions. Window thread only.
+class TfrmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The folders built from the program's folder at start-up, each ending in "/".
+    QString imagesFolder() const { return m_imagesFolder; }
+    QString videoFolder() const { return m_videoFolder; }
+    QString scratchFolder() const { return m_scratchFolder; }
+
+    IniFile &settings() { return m_iniFile; }
+
+    // Start-up, show, close and release sequences.
+    void TntFormCreate();
+    void TntFormShow();
+    void TntFormClose();
+    void TntFormDestroy();
+
+    static void EnsureBlankOverlay(ImageControl *control);
+    void LayoutPictureSlots();
+
+    // Left pane: the examination sheet.
+    QFrame *TntPanel1 = nullptr;
+    QGroupBox *TntGroupBox1 = nullptr;
+    QLabel *lbInputInfo = nullptr;
+    QLabel *lbNumber = nullptr;
+    QLineEdit *edtNumber = nullptr;
+    QPushButton *btnNew = nullptr;
+    QPushButton *btnDelCient = nullptr;
+    QLabel *lbName = nullptr;
+    QLineEdit *edtName = nullptr;
+    QLabel *lbSex = nullptr;
+    QComboBox *cbSex = nullptr;
+    QLabel *lbAge = nullptr;
+    QLineEdit *edtAge = nullptr;
+    QLabel *lbTel = nullptr;
+    QLineEdit *edtTel = nullptr;
+    QLabel *lbAddr = nullptr;
+    QLineEdit *edtAddr = nullptr;
+    QListWidget *lstNumber = nullptr;
+
+    QGroupBox *TntGroupBox2 = nullptr;
+    QLabel *lbPic = nullptr;
+    RotatedLabel *lbPic_an = nullptr;
+    QFrame *plImageContener[4] = {};
+    QFrame *plMask[4] = {};
+    ImageControl *imgPic[4] = {};
+    QPlainTextEdit *mmSymp5 = nullptr;
+    QLabel *lbSypmtom = nullptr;
+    RotatedLabel *lbSypmtom_an = nullptr;
+    QComboBox *symptomLines[4] = {};     // TntComboBox1 .. TntComboBox4
+    QToolButton *symptomButtons[4] = {}; // TntSpeedButton1 .. TntSpeedButton4
+
+    QGroupBox *TntGroupBox3 = nullptr;
+    QLabel *lbTreat = nullptr;
+    RotatedLabel *lbTreat_an = nullptr;
+    QCheckBox *ckbHaveTreat = nullptr;
+    QComboBox *treatLines[4] = {};     // TntComboBox21 .. TntComboBox24
+    QToolButton *treatButtons[4] = {}; // TntSpeedButton21 .. TntSpeedButton24
+
+    QPushButton *btnGenReport = nullptr;
+    QPushButton *btnPrevReport = nullptr;
+    QPushButton *btnPrint = nullptr;
+    QPushButton *btnGetPhoto = nullptr;
+
+    QFrame *plGrid = nullptr;
+    QTableView *clientGrid = nullptr;
+
+    QMenu *popImgMenu = nullptr;
+    QAction *actDelPic = nullptr;
+    QAction *actPreview = nullptr;
+    QAction *actStop = nullptr;
+
+    // Right pane: header line, live picture area, processing area.
+    QFrame *TntPanel2 = nullptr;
+    QFrame *TntPanel3 = nullptr;
+    QFrame *TntPanel7 = nullptr;
+    QLabel *lbLang = nullptr;
+    QComboBox *cbLang = nullptr;
+    QFrame *TntPanel9 = nullptr;
+    LogoImage *imgLogo = nullptr;
+    QLabel *lbTitle = nullptr;
+    QComboBox *cbTitle = nullptr;
+    QLabel *lbProposer = nullptr;
+    QComboBox *cbProposer = nullptr;
+    QLabel *lbDoctor = nullptr;
+    QLineEdit *edtDoctor = nullptr;
+
+    QFrame *plMovieContainter = nullptr;
+    QFrame *plMovie = nullptr;
+    LivePictureView *Imagemovie = nullptr;
+    ImageControl *imageFront = nullptr;
+    QLabel *lbResulutionCap = nullptr;
+    QSlider *TrackBar1 = nullptr;
+    QLabel *lbResolution = nullptr;
+    QPushButton *btnCameraProp = nullptr;
+    QPushButton *btnRecord = nullptr;
+    QPushButton *btnOpenVideo = nullptr;
+    QPushButton *btnCalibration = nullptr;
+
+    QFrame *plProcessContainter = nullptr;
+    TfrmProcess *frmProcess = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Control construction (untMainLayout.cpp).
+    void setupWindow();
+    void setupPatientGroup();
+    void setupSheetGroup();
+    void setupTreatmentGroup();
+    void setupSheetButtons();
+    void setupPatientGrid();
+    void setupHeaderLine();
+    void setupLivePictureArea();
+    void setupProcessingArea();
+    void setupActions();
+    void describeControlsForAccessibility();
+
+    void connectReactions();
+
+    // Wraps a reaction so that a failure leaving it reaches the default error display.
+    template<typename... Args>
+    auto reaction(void (TfrmMain::*method)(Args...))
+    {
+        return [this, method](Args... args) {
+            ErrorDisplay::guarded([&] { (this->*method)(args...); });
+        };
+    }
+
+    bool m_shownOnce = false;
+    bool m_closed = false;
+
+    QString m_imagesFolder;
+    QString m_videoFolder;
+    QString m_scratchFolder;
+
+    IniFile m_iniFile;
+};

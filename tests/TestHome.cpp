@@ -1,0 +1,55 @@
+#include "TestHome.h"
+
+#include "app/ProgramFolder.h"
+#include "app/inifunc.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+TestHome::TestHome()
+{
+    if (!m_dir.isValid())
+        throw std::runtime_error("cannot create a temporary program folder");
+    ProgramFolder::set(m_dir.path());
+    SetConfigFolder(path());
+}
+
+TestHome::~TestHome() = default;
+
+QString TestHome::path() const
+{
+    return m_dir.path() + u'/';
+}
+
+QString TestHome::file(const QString &relative) const
+{
+    return path() + relative;
+}
+
+void TestHome::installLanguageFiles() const
+{
+    const QDir source(qEnvironmentVariable("EXAMSTATION_LANG_DIR"));
+    QDir().mkpath(file(QStringLiteral("lang")));
+    for (const QString &name : source.entryList({QStringLiteral("*.ini")}, QDir::Files))
+        QFile::copy(source.filePath(name), file(QStringLiteral("lang/") + name));
+}
+
+void TestHome::write(const QString &relative, const QByteArray &content) const
+{
+    const QString target = file(relative);
+    QDir().mkpath(QFileInfo(target).path());
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(content) != content.size())
+        throw std::runtime_error("cannot write test file " + target.toStdString());
+}
+
+QByteArray TestHome::read(const QString &relative) const
+{
+    QFile in(file(relative));
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    return in.readAll();
+}

@@ -1,0 +1,115 @@
+// Start-up and shut-down of the main window: folders, defaults, the error display, SIGTERM.
+#include "ScriptedDialogs.h"
+#include "TestHome.h"
+
+#include "app/AppError.h"
+#include "app/ErrorDisplay.h"
+#include "app/untMain.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+TEST(ErrorDisplayText, fullStopIsAppendedOnlyAfterCharactersAboveIt)
+{
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("Cannot open file")), QStringLiteral("Cannot open file."));
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("Done.")), QStringLiteral("Done."));
+    // ")" and "-" have codes below ".", so nothing is added after them.
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("Failed ($80004005)")), QStringLiteral("Failed ($80004005)"));
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("a-")), QStringLiteral("a-"));
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("100/")), QStringLiteral("100/."));
+    EXPECT_EQ(ErrorDisplay::textFor(QStringLiteral("无法打开")), QStringLiteral("无法打开."));
+    EXPECT_EQ(ErrorDisplay::textFor(QString()), QString());
+}
+
+TEST(ErrorDisplayText, failureIsShownAsAnErrorBoxCaptionedWithTheProgramName)
+{
+    ScriptedDialogs dialogs;
+    int stepsRun = 0;
+    const bool completed = ErrorDisplay::guarded([&] {
+        ++stepsRun;
+        throw AppError(QStringLiteral("Unable to write to /x/config.ini"));
+        ++stepsRun;
+    });
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(stepsRun, 1);
+    ASSERT_EQ(dialogs.boxes().size(), 1);
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Error);
+    EXPECT_EQ(dialogs.boxes()[0].text, QStringLiteral("Unable to write to /x/config.ini."));
+    EXPECT_EQ(dialogs.boxes()[0].caption, QStringLiteral("test_window"));
+}
+
+class Startup : public ::testing::Test
+{
+protected:
+    TestHome home;
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(Startup, createsMissingFoldersAndLeavesExistingOnesAsTheyAre)
+{
+    home.write(QStringLiteral("images/20240101120000000.jpg"), "picture");
+    home.write(QStringLiteral("temp/old/kept.txt"), "kept");
+
+    TfrmMain window;
+
+    for (const char *folder : {"images", "video", "temp"})
+        EXPECT_TRUE(QDir(home.file(QLatin1String(folder))).exists()) << folder;
+    EXPECT_EQ(home.read(QStringLiteral("images/20240101120000000.jpg")), QByteArray("picture"));
+    EXPECT_EQ(home.read(QStringLiteral("temp/old/kept.txt")), QByteArray("kept"));
+    EXPECT_EQ(window.imagesFolder(), home.file(QStringLiteral("images/")));
+    EXPECT_EQ(window.videoFolder(), home.file(QStringLiteral("video/")));
+    EXPECT_EQ(window.scratchFolder(), home.file(QStringLiteral("temp/")));
+}
+
+TEST_F(Startup, anEmptyProgramFolderStartsWithEveryDefault)
+{
+    TfrmMain window;
+    window.show();
+
+    EXPECT_TRUE(window.cbTitle->currentText().isEmpty());
+    EXPECT_EQ(window.cbTitle->count(), 0);
+    EXPECT_TRUE(window.cbProposer->currentText().isEmpty());
+    EXPECT_TRUE(window.edtDoctor->text().isEmpty());
+    for (QComboBox *line : window.symptomLines)
+        EXPECT_EQ(line->count(), 0);
+    for (QComboBox *line : window.treatLines) {
+        EXPECT_EQ(line->count(), 0);
+        EXPECT_TRUE(line->isEnabled());
+    }
+    EXPECT_TRUE(window.ckbHaveTreat->isChecked());
+    EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'|').toStdString();
+}
+
+TEST_F(Startup, sigtermClosesTheWindowTheNormalWay)
+{
+    QProcess program;
+    program.setProgram(QStringLiteral(EXAMSTATION_BINARY));
+    program.setArguments({QStringLiteral("--home"), home.path()});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start();
+    ASSERT_TRUE(program.waitForStarted(10000));
+    // The window is up once start-up has created the folders; give the loop a moment to run.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QDir(home.file(QStringLiteral("temp"))).exists(); }, 30000));
+    QTest::qWait(500);
+
+    ::kill(program.processId(), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+} // namespace
