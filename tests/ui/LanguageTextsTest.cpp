@@ -1,0 +1,319 @@
+#include "ScriptedDialogs.h"
+#include "TestHome.h"
+
+#include "app/inifunc.h"
+#include "ui/LanguageTexts.h"
+#include "ui/RotatedLabel.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char *const kLabels[] = {"lbInputInfo", "lbNumber", "lbName", "lbSex", "lbAge", "lbTel", "lbAddr",
+                               "lbPic", "lbSypmtom", "lbTreat", "lbLang", "lbTitle", "lbProposer",
+                               "lbDoctor", "lbResulutionCap"};
+const char *const kButtons[] = {"btnNew", "btnGenReport", "btnPrevReport", "btnGetPhoto", "btnPrint",
+                                "btnCameraProp", "btnOpenVideo", "btnCalibration", "btnRecord"};
+const char *const kPanelButtons[] = {"btnGray", "btnTurnLeft", "btnTurnRight", "btnMline", "btnSave", "btnBack"};
+
+// The controls of the main window and the processing panel that carry language texts, named
+// as the window names them.
+struct WindowTree
+{
+    WindowTree()
+    {
+        window.setObjectName(QStringLiteral("frmMain"));
+        for (const char *name : kLabels)
+            (new QLabel(&window))->setObjectName(QLatin1String(name));
+        for (const char *name : kButtons)
+            (new QPushButton(&window))->setObjectName(QLatin1String(name));
+        for (const char *name : kPanelButtons)
+            (new QPushButton(&panel))->setObjectName(QLatin1String(name));
+        cbSex = new QComboBox(&window);
+        cbSex->setObjectName(QStringLiteral("cbSex"));
+        cbLang = new QComboBox(&window);
+        cbLang->setObjectName(QStringLiteral("cbLang"));
+        cbLang->setEditable(true);
+        const QRect stacked[] = {{4, 30, 11, 120}, {4, 300, 18, 60}, {4, 500, 18, 70}};
+        const int rotatedHeights[] = {257, 145, 79};
+        const char *const names[] = {"lbPic", "lbSypmtom", "lbTreat"};
+        for (int i = 0; i < 3; ++i) {
+            label(names[i])->setGeometry(stacked[i]);
+            rotated[i] = new RotatedLabel(&window);
+            rotated[i]->setObjectName(QLatin1String(names[i]) + QStringLiteral("_an"));
+            rotated[i]->setGeometry(200, 10, 16, rotatedHeights[i]);
+        }
+    }
+
+    QLabel *label(const char *name) { return window.findChild<QLabel *>(QLatin1String(name)); }
+    QPushButton *button(const char *name) { return window.findChild<QPushButton *>(QLatin1String(name)); }
+    QPushButton *panelButton(const char *name) { return panel.findChild<QPushButton *>(QLatin1String(name)); }
+
+    QWidget window;
+    QWidget panel;
+    QComboBox *cbSex;
+    QComboBox *cbLang;
+    RotatedLabel *rotated[3];
+};
+
+QByteArray utf16File(const QString &text)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    return bytes;
+}
+
+} // namespace
+
+class LanguageTextsTest : public ::testing::Test
+{
+protected:
+    LanguageTextsTest() { home.installLanguageFiles(); }
+
+    // The operator picks entry index of the language box.
+    void pick(int index)
+    {
+        tree.cbLang->setCurrentIndex(index);
+        texts.cbLangChange();
+    }
+
+    int indexOf(const QString &fileName) const { return tree.cbLang->findData(fileName); }
+
+    TestHome home;
+    ScriptedDialogs dialogs;
+    WindowTree tree;
+    bool recording = false;
+    LanguageTexts texts{&tree.window, &tree.panel, [this] { return recording; }};
+};
+
+TEST_F(LanguageTextsTest, ShippedFilesAreListedAndEnglishIsTheDefault)
+{
+    texts.applyRememberedLanguage();
+    ASSERT_EQ(tree.cbLang->count(), 2);
+    EXPECT_EQ(tree.cbLang->itemText(0), QStringLiteral("中文"));
+    EXPECT_EQ(tree.cbLang->itemData(0).toString(), QStringLiteral("chinese.ini"));
+    EXPECT_EQ(tree.cbLang->itemText(1), QStringLiteral("English"));
+    EXPECT_EQ(tree.cbLang->itemData(1).toString(), QStringLiteral("english.ini"));
+
+    EXPECT_EQ(tree.cbLang->currentText(), QStringLiteral("English"));
+    EXPECT_EQ(tree.window.windowTitle(), QStringLiteral("ExamStation"));
+    EXPECT_EQ(tree.label("lbNumber")->text(), QStringLiteral("Number"));
+    EXPECT_EQ(tree.button("btnGenReport")->text(), QStringLiteral("Generate Report"));
+    EXPECT_EQ(tree.button("btnRecord")->text(), QStringLiteral("Record"));
+    EXPECT_EQ(tree.panelButton("btnTurnLeft")->text(), QStringLiteral("Turn Left"));
+    EXPECT_EQ(tree.cbSex->count(), 2);
+    EXPECT_EQ(tree.cbSex->itemText(1), QStringLiteral("Female"));
+    EXPECT_EQ(texts.text(QStringLiteral("OK.Caption")), QStringLiteral("OK"));
+}
+
+TEST_F(LanguageTextsTest, ChoosingChineseIsRememberedAndChangesEveryText)
+{
+    texts.applyRememberedLanguage();
+    pick(indexOf(QStringLiteral("chinese.ini")));
+    EXPECT_EQ(ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QString()),
+              QStringLiteral("chinese.ini"));
+    EXPECT_EQ(tree.cbLang->currentText(), QStringLiteral("中文"));
+    EXPECT_EQ(tree.label("lbInputInfo")->text(), QStringLiteral("输入资料"));
+    EXPECT_EQ(tree.label("lbSypmtom")->text(), QStringLiteral("诊    断"));
+    EXPECT_EQ(tree.label("lbResulutionCap")->text(), QStringLiteral("分辨率："));
+    EXPECT_EQ(tree.button("btnPrint")->text(), QStringLiteral("打印报告"));
+    EXPECT_EQ(tree.panelButton("btnBack")->text(), QStringLiteral("返回"));
+    EXPECT_EQ(texts.text(QStringLiteral("frmMeasure.Caption")), QStringLiteral("测量校准"));
+    EXPECT_EQ(texts.message(QStringLiteral("Msg_print_report")), QStringLiteral("确定要打印报告吗？"));
+
+    // The next start applies the remembered choice.
+    WindowTree restarted;
+    LanguageTexts again(&restarted.window, &restarted.panel);
+    again.applyRememberedLanguage();
+    EXPECT_EQ(restarted.button("btnNew")->text(), QStringLiteral("+"));
+    EXPECT_EQ(restarted.label("lbName")->text(), QStringLiteral("姓名"));
+
+    pick(indexOf(QStringLiteral("english.ini")));
+    EXPECT_EQ(tree.label("lbInputInfo")->text(), QStringLiteral("Patient"));
+}
+
+TEST_F(LanguageTextsTest, SideLabelFormsFollowTheDisplayName)
+{
+    texts.applyRememberedLanguage();
+    const char *const names[] = {"lbPic", "lbSypmtom", "lbTreat"};
+    const int heights[] = {257, 145, 79};
+    for (int i = 0; i < 3; ++i) {
+        QLabel *stacked = tree.label(names[i]);
+        EXPECT_TRUE(stacked->isHidden());
+        EXPECT_FALSE(tree.rotated[i]->isHidden());
+        EXPECT_EQ(tree.rotated[i]->geometry(),
+                  QRect(stacked->x(), stacked->y(), stacked->width(), heights[i]));
+        EXPECT_EQ(tree.rotated[i]->text(), stacked->text());
+    }
+    EXPECT_EQ(tree.rotated[0]->text(), QStringLiteral("Findings"));
+
+    pick(indexOf(QStringLiteral("chinese.ini")));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(tree.label(names[i])->isHidden());
+        EXPECT_TRUE(tree.rotated[i]->isHidden());
+    }
+}
+
+TEST_F(LanguageTextsTest, RecordButtonFollowsTheRecordingFlag)
+{
+    texts.applyRememberedLanguage();
+    recording = true;
+    pick(indexOf(QStringLiteral("chinese.ini")));
+    EXPECT_EQ(tree.button("btnRecord")->text(), QStringLiteral("停止录像"));
+    EXPECT_EQ(texts.recordCaption(false), QStringLiteral("录像"));
+    recording = false;
+    pick(indexOf(QStringLiteral("english.ini")));
+    EXPECT_EQ(tree.button("btnRecord")->text(), QStringLiteral("Record"));
+    EXPECT_EQ(texts.recordCaption(true), QStringLiteral("Stop Recording"));
+}
+
+TEST_F(LanguageTextsTest, SexSelectorIsRefilledWithTheFirstChoiceSelected)
+{
+    texts.applyRememberedLanguage();
+    tree.cbSex->setCurrentIndex(1);
+    pick(indexOf(QStringLiteral("chinese.ini")));
+    ASSERT_EQ(tree.cbSex->count(), 2);
+    EXPECT_EQ(tree.cbSex->itemText(0), QStringLiteral("男"));
+    EXPECT_EQ(tree.cbSex->itemText(1), QStringLiteral("女"));
+    EXPECT_EQ(tree.cbSex->currentIndex(), 0);
+}
+
+TEST_F(LanguageTextsTest, MessagesAreShownByKeyInTheirKindOfBox)
+{
+    texts.applyRememberedLanguage();
+    dialogs.answer(Dialogs::Answer::Yes);
+    EXPECT_EQ(texts.showMessage(QStringLiteral("Msg_print_report")), Dialogs::Answer::Yes);
+    texts.showMessage(QStringLiteral("Msg_input_doctor"));
+    texts.showMessage(QStringLiteral("Msg_Submit_Failed"));
+    ASSERT_EQ(dialogs.boxes().size(), 3);
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Question);
+    EXPECT_EQ(dialogs.boxes()[0].text, QStringLiteral("Print the report?"));
+    EXPECT_EQ(dialogs.boxes()[1].kind, Dialogs::Kind::Warning);
+    EXPECT_EQ(dialogs.boxes()[1].text, QStringLiteral("Please enter the diagnosing doctor."));
+    EXPECT_EQ(dialogs.boxes()[2].kind, Dialogs::Kind::Error);
+}
+
+TEST_F(LanguageTextsTest, TypedTextInTheLanguageBoxDoesNothing)
+{
+    texts.applyRememberedLanguage();
+    tree.cbLang->setCurrentIndex(indexOf(QStringLiteral("chinese.ini")));
+    tree.cbLang->setEditText(QStringLiteral("Deutsch"));
+    texts.cbLangChange();
+    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("config.ini"))));
+    EXPECT_EQ(tree.label("lbNumber")->text(), QStringLiteral("Number"));
+}
+
+TEST_F(LanguageTextsTest, UnwritableConfigShowsTheErrorAndKeepsTheLanguage)
+{
+    texts.applyRememberedLanguage();
+    // A folder in the place of config.ini refuses every write, whoever runs the test.
+    QDir().mkpath(home.file(QStringLiteral("config.ini")));
+    pick(indexOf(QStringLiteral("chinese.ini")));
+    ASSERT_EQ(dialogs.boxes().size(), 1);
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Error);
+    EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(QStringLiteral("Unable to write to ")));
+    EXPECT_TRUE(dialogs.boxes()[0].text.contains(QStringLiteral("config.ini")));
+    EXPECT_EQ(tree.label("lbNumber")->text(), QStringLiteral("Number"));
+}
+
+class LanguageFileRulesTest : public ::testing::Test
+{
+protected:
+    TestHome home;
+    ScriptedDialogs dialogs;
+    WindowTree tree;
+    LanguageTexts texts{&tree.window, &tree.panel};
+};
+
+TEST_F(LanguageFileRulesTest, ListingSortsWithoutCaseAndDefaultsTheDisplayName)
+{
+    home.write(QStringLiteral("lang/b.ini"), "[lang]\r\ndisplayname=Bravo\r\n");
+    home.write(QStringLiteral("lang/A.INI"), "[Lang]\r\ndisplayname=Alpha\r\n");
+    home.write(QStringLiteral("lang/c.ini"), "[main]\r\nlbNumber.Caption=No\r\n");
+    home.write(QStringLiteral("lang/readme.txt"), "not a language");
+    QDir().mkpath(home.file(QStringLiteral("lang/sub.ini")));
+    texts.ListLanguageFiles();
+    ASSERT_EQ(tree.cbLang->count(), 3);
+    EXPECT_EQ(tree.cbLang->itemText(0), QStringLiteral("Alpha"));
+    EXPECT_EQ(tree.cbLang->itemText(1), QStringLiteral("Bravo"));
+    EXPECT_EQ(tree.cbLang->itemText(2), QStringLiteral("English"));
+
+    // Applied, a file without a display name leaves the box's text empty.
+    texts.ApplyLanguage(QStringLiteral("c.ini"));
+    EXPECT_EQ(tree.cbLang->currentText(), QString());
+    EXPECT_EQ(tree.label("lbNumber")->text(), QStringLiteral("No"));
+}
+
+TEST_F(LanguageFileRulesTest, MissingFolderOrFileEmptiesEveryText)
+{
+    tree.label("lbNumber")->setText(QStringLiteral("编号"));
+    tree.button("btnPrint")->setText(QStringLiteral("打印报告"));
+    texts.applyRememberedLanguage();
+    EXPECT_EQ(tree.cbLang->count(), 0);
+    EXPECT_EQ(tree.label("lbNumber")->text(), QString());
+    EXPECT_EQ(tree.button("btnPrint")->text(), QString());
+    EXPECT_EQ(tree.cbSex->count(), 2);
+    EXPECT_EQ(tree.cbSex->itemText(0), QString());
+}
+
+TEST_F(LanguageFileRulesTest, DoctorLabelKeyIsFoundWithOrWithoutItsBlank)
+{
+    home.write(QStringLiteral("lang/x.ini"), "[main]\r\nlbOne_doctor.Caption=Arzt\r\n");
+    home.write(QStringLiteral("lang/y.ini"), "[MAIN]\r\n  lbOne_doctor.Caption  = Médecin\r\n");
+    texts.ApplyLanguage(QStringLiteral("x.ini"));
+    EXPECT_EQ(texts.text(QStringLiteral("lbOne_doctor.Caption ")), QStringLiteral("Arzt"));
+    texts.ApplyLanguage(QStringLiteral("y.ini"));
+    EXPECT_EQ(texts.text(QStringLiteral("lbOne_doctor.Caption ")), QStringLiteral("Médecin"));
+    EXPECT_EQ(texts.text(QStringLiteral("lbOne_doctor.Caption")), QStringLiteral("Médecin"));
+}
+
+TEST_F(LanguageFileRulesTest, LabelTextIsNeverMarkup)
+{
+    home.write(QStringLiteral("lang/x.ini"), "[main]\r\nlbName.Caption=<b>Name</b>\r\n");
+    texts.ApplyLanguage(QStringLiteral("x.ini"));
+    EXPECT_EQ(tree.label("lbName")->textFormat(), Qt::PlainText);
+}
+
+TEST_F(LanguageFileRulesTest, Utf16FileWithoutChineseShowsRotatedLabels)
+{
+    home.write(QStringLiteral("lang/ja.ini"),
+               utf16File(QStringLiteral("[Lang]\r\ndisplayname=日本語\r\n[main]\r\nlbPic.Caption=所見\r\n")));
+    texts.ApplyLanguage(QStringLiteral("ja.ini"));
+    EXPECT_EQ(tree.cbLang->currentText(), QStringLiteral("日本語"));
+    EXPECT_TRUE(tree.label("lbPic")->isHidden());
+    EXPECT_EQ(tree.rotated[0]->text(), QStringLiteral("所見"));
+}
+
+// Every key the window reads is in each shipped language file.
+TEST(ShippedLanguageFiles, SupplyEveryKey)
+{
+    const QDir folder(qEnvironmentVariable("EXAMSTATION_LANG_DIR"));
+    const QStringList files = folder.entryList({QStringLiteral("*.ini")}, QDir::Files);
+    ASSERT_TRUE(files.contains(QStringLiteral("english.ini")));
+    ASSERT_TRUE(files.contains(QStringLiteral("chinese.ini")));
+    const QString missing = QStringLiteral("\x01missing");
+    const QStringList keys = LanguageTexts::allKeys();
+    EXPECT_EQ(keys.size(), 50);
+    for (const QString &name : files) {
+        const QString path = folder.filePath(name);
+        EXPECT_NE(ReadProfileString(path, QStringLiteral("Lang"), QStringLiteral("displayname"), missing), missing)
+            << name.toStdString();
+        for (const QString &key : keys) {
+            const QString value = ReadProfileString(path, QStringLiteral("main"), key, missing);
+            EXPECT_NE(value, missing) << name.toStdString() << ": " << key.toStdString();
+            EXPECT_FALSE(value.isEmpty()) << name.toStdString() << ": " << key.toStdString();
+        }
+    }
+    EXPECT_EQ(ReadProfileString(folder.filePath(QStringLiteral("chinese.ini")), QStringLiteral("lang"),
+                                QStringLiteral("displayname"), QString()),
+              QStringLiteral("中文"));
+    EXPECT_EQ(ReadProfileString(folder.filePath(QStringLiteral("english.ini")), QStringLiteral("lang"),
+                                QStringLiteral("displayname"), QString()),
+              QStringLiteral("English"));
+}
