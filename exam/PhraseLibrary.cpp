@@ -1,0 +1,158 @@
+#include "exam/PhraseLibrary.h"
+
+#include "app/ErrorDisplay.h"
+#include "app/IniFile.h"
+#include "exam/TrimmedText.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCollator>
+#include <QComboBox>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+QCollator phraseCollator()
+{
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+qsizetype indexIn(const QCollator &collator, const QStringList &list, const QString &phrase)
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (collator.compare(list.at(i), phrase) == 0)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+PhraseLibrary::PhraseLibrary(IniFile &settings, const PhraseControls &controls, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_controls(controls)
+{
+    for (int index = 0; index < 4; ++index) {
+        const int tag = index + 1;
+        connect(m_controls.diagnosisButtons[index], &QAbstractButton::clicked, this,
+                [this, tag] { ErrorDisplay::guarded([&] { TntSpeedButton1Click(tag); }); });
+        connect(m_controls.treatmentButtons[index], &QAbstractButton::clicked, this,
+                [this, tag] { ErrorDisplay::guarded([&] { TntSpeedButton21Click(tag); }); });
+        for (QComboBox *line : {m_controls.diagnosisLines[index], m_controls.treatmentLines[index]}) {
+            // Typing alone stores nothing: a text becomes a phrase only through a save.
+            line->setEditable(true);
+            line->setInsertPolicy(QComboBox::NoInsert);
+        }
+    }
+    // Every change of the box's state, by the operator or by a reload, runs the reaction.
+    connect(m_controls.ckbHaveTreat, &QCheckBox::toggled, this, [this] { ckbHaveTreatClick(); });
+}
+
+QString PhraseLibrary::sectionOf(Group group)
+{
+    return group == Group::Diagnosis ? QStringLiteral("Symptom") : QStringLiteral("Treatment");
+}
+
+const std::array<QComboBox *, 4> &PhraseLibrary::linesOf(Group group) const
+{
+    return group == Group::Diagnosis ? m_controls.diagnosisLines : m_controls.treatmentLines;
+}
+
+int PhraseLibrary::comparePhrases(const QString &a, const QString &b)
+{
+    return phraseCollator().compare(a, b);
+}
+
+qsizetype PhraseLibrary::indexOfPhrase(const QStringList &list, const QString &phrase)
+{
+    return indexIn(phraseCollator(), list, phrase);
+}
+
+QStringList PhraseLibrary::ReadPhraseList(IniFile &settings, const QString &section)
+{
+    QStringList values;
+    for (const QString &line : settings.readSection(section)) {
+        const qsizetype equals = line.indexOf(u'=');
+        values.append(equals < 0 ? line : line.mid(equals + 1));
+    }
+    const QCollator collator = phraseCollator();
+    std::stable_sort(values.begin(), values.end(),
+                     [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+    return values;
+}
+
+void PhraseLibrary::LoadPhraseChoices(Group group)
+{
+    const QStringList phrases = ReadPhraseList(m_settings, sectionOf(group));
+    for (QComboBox *line : linesOf(group)) {
+        const QString shown = line->currentText();
+        const QSignalBlocker quiet(line);
+        line->clear();
+        // The empty choice first: picking it empties the line.
+        line->addItem(QString());
+        line->addItems(phrases);
+        line->setCurrentIndex(-1);
+        line->setEditText(shown);
+    }
+}
+
+void PhraseLibrary::RememberPhrases(Group group)
+{
+    const QString section = sectionOf(group);
+    const QStringList phrases = ReadPhraseList(m_settings, section);
+    const QCollator collator = phraseCollator();
+    qsizetype count = phrases.size();
+    // Compared against the list as read, so one new text standing in two lines is written
+    // twice; the lines themselves are left as they are.
+    for (QComboBox *line : linesOf(group)) {
+        const QString text = ExamText::trimmed(line->currentText());
+        if (text.isEmpty() || indexIn(collator, phrases, text) >= 0)
+            continue;
+        ++count;
+        m_settings.writeString(section, QString::number(count), text);
+    }
+}
+
+bool PhraseLibrary::ForgetPhrase(Group group, int line)
+{
+    const QString section = sectionOf(group);
+    QStringList phrases = ReadPhraseList(m_settings, section);
+    QComboBox *box = linesOf(group)[line - 1];
+    const qsizetype found = indexOfPhrase(phrases, ExamText::trimmed(box->currentText()));
+    if (found < 0)
+        return false;
+    phrases.removeAt(found);
+    // Rewritten from key 1 in sorted order, so the keys stay 1..n without gaps.
+    m_settings.eraseSection(section);
+    for (qsizetype i = 0; i < phrases.size(); ++i)
+        m_settings.writeString(section, QString::number(i + 1), phrases.at(i));
+    box->setEditText(QString());
+    return true;
+}
+
+void PhraseLibrary::TntSpeedButton1Click(int tag)
+{
+    ForgetPhrase(Group::Diagnosis, tag);
+    LoadPhraseChoices(Group::Diagnosis);
+}
+
+void PhraseLibrary::TntSpeedButton21Click(int tag)
+{
+    ForgetPhrase(Group::Treatment, tag);
+    LoadPhraseChoices(Group::Treatment);
+}
+
+void PhraseLibrary::ckbHaveTreatClick()
+{
+    const bool on = m_controls.ckbHaveTreat->isChecked();
+    for (QComboBox *line : m_controls.treatmentLines) {
+        line->setEnabled(on);
+        if (!on)
+            line->setEditText(QString());
+    }
+}
