@@ -5,7 +5,11 @@
 #include "capture/LivePictureView.h"
 #include "imaging/ImageControl.h"
 #include "imaging/untProcess.h"
+#include "ui/CrossCursors.h"
+#include "ui/FocusRelease.h"
+#include "ui/LanguageTexts.h"
 #include "ui/LogoImage.h"
+#include "ui/LogoLink.h"
 #include "ui/RotatedLabel.h"
 
 #include <QCheckBox>
@@ -29,6 +33,7 @@ TfrmMain::TfrmMain(QWidget *parent)
     setupProcessingArea();
     setupActions();
     describeControlsForAccessibility();
+    createSubsystems();
     connectReactions();
 
     TntFormCreate();
@@ -39,9 +44,20 @@ TfrmMain::~TfrmMain()
     TntFormDestroy();
 }
 
+void TfrmMain::createSubsystems()
+{
+    m_language = std::make_unique<LanguageTexts>(this);
+    m_logo = std::make_unique<LogoLink>(imgLogo);
+    // Pointer movement over the containers' backgrounds and TntPanel2Click.
+    m_focusRelease = new FocusRelease(FocusRelease::find(this), this);
+}
+
 // The reaction table: each control's event and the operation that answers it.
 void TfrmMain::connectReactions()
 {
+    // Language, appearance and branding.
+    connect(cbLang, &QComboBox::activated, this, [this] { m_language->cbLangChange(); });
+    connect(imgLogo, &LogoImage::clicked, this, [this] { m_logo->imgLogoClick(); });
 }
 
 void TfrmMain::showEvent(QShowEvent *event)
@@ -113,20 +129,23 @@ void TfrmMain::TntFormCreate()
             control->setAccessibleDescription(control->objectName());
         plProcessContainter->setGeometry(plMovieContainter->geometry());
         plProcessContainter->hide();
+        m_language->setProcessPanel(frmProcess);
 
         // 13. The patient grid is hidden until a search finds rows.
         plGrid->hide();
 
         // 14. Pointer shapes.
+        CrossCursors::LoadCrossCursors();
         // 15. Logo.
+        m_logo->LoadLogo();
         // 16. Start the live preview.
     });
 }
 
 void TfrmMain::TntFormShow()
 {
-    // 1. Language selector.
-    // 2. The remembered language, applied to every text.
+    // 1. Language selector; 2. the remembered language, applied to every text.
+    m_language->applyRememberedLanguage();
     // 3. The treatment lines are in use.
     ckbHaveTreat->setChecked(true);
 }

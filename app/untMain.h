@@ -23,7 +23,10 @@ class QSlider;
 class QTableView;
 class QToolButton;
 
+class FocusRelease;
 class ImageControl;
+class LanguageTexts;
+class LogoLink;
 class LivePictureView;
 class LogoImage;
 class RotatedLabel;
@@ -45,6 +48,7 @@ public:
     QString scratchFolder() const { return m_scratchFolder; }
 
     IniFile &settings() { return m_iniFile; }
+    LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
     void TntFormCreate();
@@ -154,6 +158,7 @@ private:
     void setupProcessingArea();
     void setupActions();
     void describeControlsForAccessibility();
+    void createSubsystems();
 
     void connectReactions();
 
@@ -174,4 +179,9 @@ private:
     QString m_scratchFolder;
 
     IniFile m_iniFile;
+
+    // Subsystems, each handed the controls it works on.
+    std::unique_ptr<LanguageTexts> m_language;
+    std::unique_ptr<LogoLink> m_logo;
+    FocusRelease *m_focusRelease = nullptr;
 };

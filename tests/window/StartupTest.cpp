@@ -10,7 +10,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QTest>
 
@@ -75,8 +77,15 @@ TEST_F(Startup, createsMissingFoldersAndLeavesExistingOnesAsTheyAre)
 
 TEST_F(Startup, anEmptyProgramFolderStartsWithEveryDefault)
 {
+    home.installLanguageFiles();
     TfrmMain window;
     window.show();
+
+    // No config.ini: the English language file is applied when the window is first shown.
+    EXPECT_EQ(window.cbLang->currentText(), QStringLiteral("English"));
+    EXPECT_EQ(window.btnGenReport->text(), QStringLiteral("Generate Report"));
+    EXPECT_EQ(window.lbNumber->text(), QStringLiteral("Number"));
+    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("config.ini"))));
 
     EXPECT_TRUE(window.cbTitle->currentText().isEmpty());
     EXPECT_EQ(window.cbTitle->count(), 0);
