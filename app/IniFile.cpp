@@ -17,7 +17,7 @@ struct Section
     QStringList lines;
 };
 
-// The text before the first "=" of a line, or no name for a line without one.
+// Whether the text before the line's first "=" is the key; a line without "=" has no key.
 bool lineHasKey(const QString &line, const QString &key)
 {
     const qsizetype equals = line.indexOf(u'=');
@@ -288,6 +288,43 @@ void IniFile::eraseSection(const QString &section)
     });
     if (removed > 0)
         d->writeBack();
+}
+
+void IniFile::replaceSection(const QString &section, const QStringList &lines)
+{
+    d->ensureLoaded();
+    const QString name = IniText::singleLine(section);
+    QStringList cleaned;
+    cleaned.reserve(lines.size());
+    for (const QString &line : lines) {
+        const QString single = IniText::trimmed(IniText::singleLine(line));
+        const qsizetype equals = single.indexOf(u'=');
+        // Stored as a load would hold it, so the store reads the same before and after a reload.
+        if (equals >= 0)
+            cleaned.append(IniText::trimmed(single.left(equals)) + u'=' + IniText::trimmed(single.mid(equals + 1)));
+        else if (!single.isEmpty() && !single.startsWith(u';') && !single.startsWith(u'['))
+            cleaned.append(single);
+    }
+    qsizetype place = -1;
+    for (qsizetype i = 0; i < d->sections.size();) {
+        if (d->sections.at(i).name.compare(name, Qt::CaseInsensitive) != 0) {
+            ++i;
+        } else if (place < 0) {
+            place = i++;
+        } else {
+            d->sections.removeAt(i);
+        }
+    }
+    if (cleaned.isEmpty()) {
+        if (place < 0)
+            return;
+        d->sections.removeAt(place);
+    } else if (place < 0) {
+        d->sections.append({name, cleaned});
+    } else {
+        d->sections[place].lines = cleaned;
+    }
+    d->writeBack();
 }
 
 QString IniFile::formatFloat(double value)

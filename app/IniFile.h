@@ -32,6 +32,10 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeFloat(const QString &section, const QString &key, double value);
     void eraseSection(const QString &section);
+    // Gives the section exactly these lines ("key=value" or a bare line) in one write of the
+    // file, so no reader or crash ever sees it half rewritten. The section keeps its place (a
+    // new one goes last); other sections of that name go; no lines removes the section.
+    void replaceSection(const QString &section, const QStringList &lines);
 
     // The general number format of decimal writes: "480" for 480, "0.1" for 0.1.
     static QString formatFloat(double value);

@@ -3,7 +3,11 @@
 #include "app/ProgramFolder.h"
 #include "app/inifunc.h"
 #include "capture/LivePictureView.h"
+#include "exam/PhraseLibrary.h"
+#include "exam/PictureSlots.h"
 #include "imaging/ImageControl.h"
+#include "records/PatientLookup.h"
+#include "records/PatientNumbering.h"
 #include "imaging/untProcess.h"
 #include "ui/CrossCursors.h"
 #include "ui/FocusRelease.h"
@@ -17,6 +21,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QLabel>
 #include <QShowEvent>
 
 TfrmMain::TfrmMain(QWidget *parent)
@@ -46,6 +55,58 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::createSubsystems()
 {
+    PictureSlotControls slotControls;
+    PhraseControls phraseControls;
+    for (int i = 0; i < 4; ++i) {
+        slotControls.frames[i] = plImageContener[i];
+        slotControls.masks[i] = plMask[i];
+        slotControls.images[i] = imgPic[i];
+        phraseControls.diagnosisLines[i] = symptomLines[i];
+        phraseControls.diagnosisButtons[i] = symptomButtons[i];
+        phraseControls.treatmentLines[i] = treatLines[i];
+        phraseControls.treatmentButtons[i] = treatButtons[i];
+    }
+    slotControls.btnGetPhoto = btnGetPhoto;
+    phraseControls.ckbHaveTreat = ckbHaveTreat;
+    // Slot clicks, the context menu, "调看照片", the "-" buttons and the treatment box are
+    // connected by their subsystems.
+    m_slots = std::make_unique<PictureSlots>(slotControls);
+    popImgMenu = m_slots->popImgMenu();
+    actDelPic = m_slots->actDelPic();
+    m_phrases = std::make_unique<PhraseLibrary>(m_iniFile, phraseControls);
+
+    PatientControls patientControls;
+    patientControls.edtNumber = edtNumber;
+    patientControls.edtName = edtName;
+    patientControls.cbSex = cbSex;
+    patientControls.edtAge = edtAge;
+    patientControls.edtTel = edtTel;
+    patientControls.edtAddr = edtAddr;
+    patientControls.lstNumber = lstNumber;
+    patientControls.plGrid = plGrid;
+    patientControls.clientGrid = clientGrid;
+    patientControls.TntGroupBox1 = TntGroupBox1;
+    patientControls.btnNew = btnNew;
+    patientControls.btnDelCient = btnDelCient;
+    patientControls.mmSymp5 = mmSymp5;
+    for (int i = 0; i < 4; ++i) {
+        patientControls.diagnosisLines[i] = symptomLines[i];
+        patientControls.treatmentLines[i] = treatLines[i];
+    }
+    PatientHooks patientHooks;
+    patientHooks.clearSlotPictures = [this] {
+        for (int slot = 1; slot <= 4; ++slot)
+            m_slots->ClearSlotPicture(slot);
+    };
+    patientHooks.resetSlotSizes = [this] { m_slots->ResetSlotSizes(); };
+    patientHooks.labelCaption = [this](const QString &labelName) {
+        const auto *caption = findChild<QLabel *>(labelName);
+        return caption ? caption->text() : QString();
+    };
+    // Look-up while typing, "+" and "-": connected by the patient objects themselves.
+    m_lookup = std::make_unique<PatientLookup>(ADOConn, patientControls, patientHooks);
+    m_numbering = std::make_unique<PatientNumbering>(ADOConn, *m_lookup);
+
     m_language = std::make_unique<LanguageTexts>(this);
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.
@@ -101,8 +162,11 @@ void TfrmMain::TntFormCreate()
         // 5. The settings store; nothing is read yet.
         m_iniFile.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
 
-        // 6. Open the database.
+        // 6. Open the database: created with its tables when missing.
+        ADOConn.open();
         // 7. Phrase choices of the diagnosis and treatment lines.
+        m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
+        m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
         // 8. Report header and the remembered titles and requesting doctors.
 
         // 9. The measuring overlay of the live picture.
@@ -155,6 +219,8 @@ void TfrmMain::TntFormClose()
     // 1. Report header and the remembered lists.
     // 2. Stop the capture: no camera frame arrives after this.
     // 3. Close the database.
+    ADOQuery1.close();
+    ADOConn.close();
 }
 
 void TfrmMain::TntFormDestroy()
@@ -175,9 +241,5 @@ void TfrmMain::EnsureBlankOverlay(ImageControl *control)
 
 void TfrmMain::LayoutPictureSlots()
 {
-    for (int slot = 0; slot < 4; ++slot) {
-        const QSize frame = plImageContener[slot]->size();
-        plMask[slot]->setGeometry(4, 4, frame.width() - 8, frame.height() - 8);
-        imgPic[slot]->setGeometry(0, 0, plMask[slot]->width(), plMask[slot]->height());
-    }
+    m_slots->LayoutPictureSlots();
 }

@@ -2,6 +2,8 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/IniFile.h"
+#include "records/Database.h"
+#include "records/RecordSet.h"
 
 #include <QString>
 #include <QWidget>
@@ -15,7 +17,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -27,6 +29,10 @@ class FocusRelease;
 class ImageControl;
 class LanguageTexts;
 class LogoLink;
+class PatientLookup;
+class PatientNumbering;
+class PhraseLibrary;
+class PictureSlots;
 class LivePictureView;
 class LogoImage;
 class RotatedLabel;
@@ -48,6 +54,8 @@ public:
     QString scratchFolder() const { return m_scratchFolder; }
 
     IniFile &settings() { return m_iniFile; }
+    PictureSlots &pictureSlots() { return *m_slots; }
+    Database &database() { return ADOConn; }
     LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
@@ -77,7 +85,7 @@ public:
     QLineEdit *edtTel = nullptr;
     QLabel *lbAddr = nullptr;
     QLineEdit *edtAddr = nullptr;
-    QListWidget *lstNumber = nullptr;
+    QListView *lstNumber = nullptr;
 
     QGroupBox *TntGroupBox2 = nullptr;
     QLabel *lbPic = nullptr;
@@ -106,7 +114,7 @@ public:
     QFrame *plGrid = nullptr;
     QTableView *clientGrid = nullptr;
 
-    QMenu *popImgMenu = nullptr;
+    QMenu *popImgMenu = nullptr; // the picture slots' context menu, owned by the slots
     QAction *actDelPic = nullptr;
     QAction *actPreview = nullptr;
     QAction *actStop = nullptr;
@@ -181,6 +189,12 @@ private:
     IniFile m_iniFile;
 
     // Subsystems, each handed the controls it works on.
+    Database ADOConn;
+    RecordSet ADOQuery1; // the report's record set
+    std::unique_ptr<PictureSlots> m_slots;
+    std::unique_ptr<PatientLookup> m_lookup;
+    std::unique_ptr<PatientNumbering> m_numbering;
+    std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;
     FocusRelease *m_focusRelease = nullptr;

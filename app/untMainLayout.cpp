@@ -17,8 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -155,7 +154,7 @@ void TfrmMain::setupPatientGroup()
     edtAddr = field(group, "edtAddr", lbAddr, QRect(438, 60, 120, 22));
 
     // The number list hangs below the number field over the sheet, so it lives in the left pane.
-    lstNumber = make<QListWidget>(TntPanel1, "lstNumber");
+    lstNumber = make<QListView>(TntPanel1, "lstNumber");
     lstNumber->hide();
 }
 
@@ -243,6 +242,8 @@ void TfrmMain::setupPatientGrid()
     clientGrid->setShowGrid(true);
     clientGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     clientGrid->verticalHeader()->setVisible(true);
+    // Hidden until a search finds rows, also when start-up ends early.
+    plGrid->hide();
 }
 
 void TfrmMain::setupHeaderLine()
@@ -274,7 +275,8 @@ void TfrmMain::setupHeaderLine()
 
 void TfrmMain::setupLivePictureArea()
 {
-    plMovieContainter = panel(TntPanel2, "plMovieContainter", QRect());
+    const QRect belowHeader(0, kHeaderHeight, TntPanel2->width(), TntPanel2->height() - kHeaderHeight);
+    plMovieContainter = panel(TntPanel2, "plMovieContainter", belowHeader);
     plMovieContainter->setFocusPolicy(Qt::ClickFocus);
     plMovie = panel(plMovieContainter, "plMovie", QRect(38, 8, 642, 482));
     plMovie->setFrameShape(QFrame::Box);
@@ -301,7 +303,8 @@ void TfrmMain::setupLivePictureArea()
 
 void TfrmMain::setupProcessingArea()
 {
-    plProcessContainter = panel(TntPanel2, "plProcessContainter", QRect());
+    plProcessContainter = panel(TntPanel2, "plProcessContainter", plMovieContainter->geometry());
+    plProcessContainter->hide();
 }
 
 void TfrmMain::setupActions()
@@ -310,14 +313,6 @@ void TfrmMain::setupActions()
     actPreview->setObjectName(QStringLiteral("actPreview"));
     actStop = new QAction(QStringLiteral("actStop"), this);
     actStop->setObjectName(QStringLiteral("actStop"));
-    actDelPic = new QAction(QStringLiteral("删除"), this);
-    actDelPic->setObjectName(QStringLiteral("actDelPic"));
-
-    popImgMenu = new QMenu(this);
-    popImgMenu->setObjectName(QStringLiteral("popImgMenu"));
-    QAction *delPic = popImgMenu->addAction(QStringLiteral("删除"));
-    delPic->setObjectName(QStringLiteral("DelPic"));
-    connect(delPic, &QAction::triggered, actDelPic, &QAction::trigger);
 }
 
 // Every control is reachable by assistive technology: its accessible description is its name.

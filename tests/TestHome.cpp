@@ -31,9 +31,12 @@ QString TestHome::file(const QString &relative) const
 
 void TestHome::installLanguageFiles() const
 {
-    const QDir source(qEnvironmentVariable("EXAMSTATION_LANG_DIR"));
+    const QDir source(qEnvironmentVariable("EXAMSTATION_LANG_DIR", QStringLiteral(EXAMSTATION_LANG_SOURCE)));
+    const QStringList names = source.entryList({QStringLiteral("*.ini")}, QDir::Files);
+    if (names.isEmpty())
+        throw std::runtime_error("no language files in " + source.path().toStdString());
     QDir().mkpath(file(QStringLiteral("lang")));
-    for (const QString &name : source.entryList({QStringLiteral("*.ini")}, QDir::Files))
+    for (const QString &name : names)
         QFile::copy(source.filePath(name), file(QStringLiteral("lang/") + name));
 }
 

@@ -73,7 +73,8 @@ TEST_F(WindowControls, everyNamedControlIsPresentAndDescribedByItsName)
     }
     // The processing panel has an overlay of its own besides the live picture's.
     EXPECT_EQ(window->findChildren<QWidget *>(QStringLiteral("imageFront")).size(), 2);
-    EXPECT_NE(window->findChild<QMenu *>(QStringLiteral("popImgMenu")), nullptr);
+    ASSERT_NE(window->popImgMenu, nullptr);
+    EXPECT_EQ(window->popImgMenu->objectName(), QStringLiteral("popImgMenu"));
 }
 
 TEST_F(WindowControls, builtInCaptionsStandUntilALanguageIsApplied)

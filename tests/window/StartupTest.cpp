@@ -91,14 +91,49 @@ TEST_F(Startup, anEmptyProgramFolderStartsWithEveryDefault)
     EXPECT_EQ(window.cbTitle->count(), 0);
     EXPECT_TRUE(window.cbProposer->currentText().isEmpty());
     EXPECT_TRUE(window.edtDoctor->text().isEmpty());
-    for (QComboBox *line : window.symptomLines)
-        EXPECT_EQ(line->count(), 0);
+    // An empty phrase library offers only the empty choice.
+    for (QComboBox *line : window.symptomLines) {
+        ASSERT_EQ(line->count(), 1);
+        EXPECT_TRUE(line->itemText(0).isEmpty());
+    }
     for (QComboBox *line : window.treatLines) {
-        EXPECT_EQ(line->count(), 0);
+        ASSERT_EQ(line->count(), 1);
+        EXPECT_TRUE(line->itemText(0).isEmpty());
         EXPECT_TRUE(line->isEnabled());
     }
     EXPECT_TRUE(window.ckbHaveTreat->isChecked());
     EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'|').toStdString();
+}
+
+TEST_F(Startup, aFailingStepIsShownAndEndsTheSequenceButTheWindowOpens)
+{
+    // A folder where the database file should be: opening the database fails.
+    QDir().mkpath(home.file(QStringLiteral("data/data.db")));
+    home.write(QStringLiteral("system.ini"), "[Symptom]\r\n1=fever\r\n");
+
+    TfrmMain window;
+    ASSERT_EQ(dialogs.boxes().size(), 1);
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Error);
+    EXPECT_FALSE(dialogs.boxes()[0].text.isEmpty());
+    EXPECT_EQ(dialogs.boxes()[0].caption, QStringLiteral("test_window"));
+
+    // Steps after the failure did not run: no phrase choices.
+    EXPECT_EQ(window.symptomLines[0]->count(), 0);
+    // The folders of the steps before it exist, and the window opens.
+    EXPECT_TRUE(QDir(home.file(QStringLiteral("images"))).exists());
+    window.show();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.plGrid->isVisible());
+}
+
+TEST_F(Startup, phraseChoicesAreFilledFromTheSettingsFile)
+{
+    home.write(QStringLiteral("system.ini"), "[Symptom]\r\n1=fever\r\n2=cough\r\n[Treatment]\r\n1=rest\r\n");
+    TfrmMain window;
+    EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'|').toStdString();
+    EXPECT_GE(window.symptomLines[3]->findText(QStringLiteral("cough")), 0);
+    EXPECT_GE(window.treatLines[0]->findText(QStringLiteral("rest")), 0);
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("data/data.db"))));
 }
 
 TEST_F(Startup, sigtermClosesTheWindowTheNormalWay)

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <initializer_list>
+#include <utility>
+
+// The system's one connection to its database (the window's `ADOConn`): opens the SQLite file,
+// creates the schema when it is missing, and runs every statement. Window thread only.
+class Database
+{
+public:
+    Database();
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    // The program's database file, ProgramFolder::file("data/data.db").
+    static QString defaultFile();
+
+    // Closes a connection that is open, then opens the file, creating the folder, the file and
+    // its tables and indexes when missing. Throws AppError with the engine's message when the
+    // file cannot be opened or is no database; the file itself is never changed then.
+    void open(const QString &file = defaultFile());
+    void close();
+    bool isOpen() const;
+    QString file() const { return m_file; }
+
+    // Transactions start as writers at once, so another process holding the file makes this
+    // one wait (busy timeout) rather than fail half-way through.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+    bool inTransaction() const { return m_inTransaction; }
+
+    // A prepared statement on this connection; throws AppError when the engine rejects it.
+    QSqlQuery prepare(const QString &statement) const;
+    using Binding = std::pair<const char *, QVariant>;
+    // Prepares, binds every value by name and runs; throws AppError on failure.
+    QSqlQuery run(const QString &statement, std::initializer_list<Binding> bindings) const;
+    static void exec(QSqlQuery &query);
+
+    QSqlDatabase connection() const;
+
+private:
+    void createSchema();
+    void fillMissingKeys();
+
+    QString m_name;
+    QString m_file;
+    bool m_inTransaction = false;
+};
+
+// Rolls the transaction back unless commit() was reached; never throws from its destructor.
+class ScopedTransaction
+{
+public:
+    explicit ScopedTransaction(Database &db);
+    ~ScopedTransaction();
+    ScopedTransaction(const ScopedTransaction &) = delete;
+    ScopedTransaction &operator=(const ScopedTransaction &) = delete;
+
+    void commit();
+
+private:
+    Database &m_db;
+    bool m_open = true;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QStringList>
+
+class Database;
+
+// The entries of `lstNumber`: every patient number starting with the typed text (statement 2),
+// read page by page as the list scrolls, so a prefix matching most of the table costs no
+// more than one page. Window thread only.
+class NumberListModel : public QAbstractListModel
+{
+    Q_OBJECT
+public:
+    static constexpr int kItemHeight = 16;
+    static constexpr int kFirstPage = 64;
+    static constexpr int kPage = 512;
+
+    explicit NumberListModel(QObject *parent = nullptr);
+
+    // Replaces the entries with the first page for `typed`; throws AppError when the
+    // statement fails (the list is then empty).
+    void search(const Database &db, const QString &typed);
+    void clear();
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
+    QString number(int row) const { return m_numbers.value(row); }
+    // Reads every remaining page (tests and callers that need the full list).
+    void fetchAll();
+
+private:
+    const Database *m_db = nullptr;
+    QString m_typed;
+    QStringList m_numbers;
+    QString m_lastKey;
+    qint64 m_lastRow = -1;
+    bool m_complete = true;
+    bool m_changing = false;
+};

@@ -1,0 +1,378 @@
+#include "records/PatientLookup.h"
+
+#include "app/ErrorDisplay.h"
+#include "records/ClientQuery.h"
+#include "records/Database.h"
+#include "records/NumberListModel.h"
+#include "records/PatientText.h"
+#include "records/Statements.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTextEdit>
+
+namespace {
+
+constexpr int kMaxVisibleNumbers = 6;
+constexpr std::array<int, 6> kColumnWidths = {50, 50, 50, 50, 80, 170};
+const std::array<const char *, 6> kLabelNames = {"lbNumber", "lbName", "lbSex", "lbAge", "lbTel", "lbAddr"};
+const std::array<const char16_t *, 6> kBuiltInTitles = {u"编号", u"姓名", u"性别", u"年龄", u"电话", u"地址"};
+
+void setComboText(QComboBox *combo, const QString &text)
+{
+    if (!combo)
+        return;
+    if (combo->isEditable())
+        combo->setEditText(text);
+    else
+        combo->setCurrentIndex(combo->findText(text));
+}
+
+void setFieldText(QLineEdit *field, const QString &text)
+{
+    if (field)
+        field->setText(text);
+}
+
+} // namespace
+
+PatientLookup::PatientLookup(Database &db, const PatientControls &controls, PatientHooks hooks, QObject *parent)
+    : QObject(parent)
+    , m_db(db)
+    , m_c(controls)
+    , m_hooks(std::move(hooks))
+    , m_clientQuery(new ClientQuery(this))
+    , m_numbers(new NumberListModel(this))
+{
+    if (m_c.lstNumber) {
+        m_c.lstNumber->setModel(m_numbers);
+        m_c.lstNumber->setUniformItemSizes(true);
+        m_c.lstNumber->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_c.lstNumber->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_c.lstNumber->hide();
+        connect(m_c.lstNumber, &QAbstractItemView::doubleClicked, this,
+                [this] { ErrorDisplay::guarded([this] { lstNumberDblClick(); }); });
+    }
+    if (m_c.clientGrid) {
+        m_c.clientGrid->setModel(m_clientQuery);
+        m_c.clientGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_c.clientGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+        m_c.clientGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_c.clientGrid->setShowGrid(true);
+        m_c.clientGrid->verticalHeader()->setVisible(true);
+        m_c.clientGrid->horizontalHeader()->setVisible(true);
+        m_c.clientGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+        connect(m_c.clientGrid, &QAbstractItemView::doubleClicked, this,
+                [this] { ErrorDisplay::guarded([this] { clientGridDblClick(); }); });
+    }
+    if (m_c.plGrid)
+        m_c.plGrid->hide();
+    if (m_c.TntGroupBox1)
+        m_c.TntGroupBox1->installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, &PatientLookup::onFocusChanged);
+    AttachPatientHandlers();
+}
+
+PatientLookup::~PatientLookup() = default;
+
+// ---- change reactions -----------------------------------------------------------------------
+
+void PatientLookup::edtNumberChange()
+{
+    const QString typed = PatientText::trimmed(m_c.edtNumber->text());
+    if (typed.isEmpty()) {
+        m_c.lstNumber->hide();
+        return;
+    }
+
+    m_numbers->search(m_db, typed);
+    if (m_numbers->rowCount() == 0) {
+        m_c.lstNumber->hide();
+    } else {
+        placeNumberList();
+        m_c.lstNumber->raise();
+        m_c.lstNumber->show();
+    }
+
+    // A number held by several rows counts as unknown: nothing could say which one is meant.
+    if (Statements::exactNumberCount(m_db, typed) == 1) {
+        m_c.lstNumber->hide();
+        PatientHandlersDetached detached(*this);
+        ResetSlotSizes();
+        LoadPatientByNumber(typed);
+        if (m_hooks.LoadLastExamination)
+            m_hooks.LoadLastExamination(typed);
+    } else {
+        ClearPatientAndSheet();
+    }
+}
+
+void PatientLookup::edtNameChange()
+{
+    const QString typed = PatientText::trimmed(m_c.edtName->text());
+    if (typed.isEmpty()) {
+        m_c.plGrid->hide();
+        return;
+    }
+    SetupPatientGrid();
+    m_clientQuery->open(m_db, Statements::SearchField::Name, typed);
+    if (m_clientQuery->RecordCount() > 0) {
+        m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
+        m_c.plGrid->raise();
+        m_c.plGrid->show();
+    } else {
+        m_c.plGrid->hide();
+        ClearUnfocusedPatientFields();
+        ClearSheet();
+    }
+}
+
+void PatientLookup::edtTelChange()
+{
+    const QString typed = PatientText::trimmed(m_c.edtTel->text());
+    if (typed.isEmpty()) {
+        m_c.plGrid->hide();
+        return;
+    }
+    SetupPatientGrid();
+    m_clientQuery->open(m_db, Statements::SearchField::Telephone, typed);
+    if (m_clientQuery->RecordCount() > 0) {
+        m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
+        m_c.plGrid->raise();
+        m_c.plGrid->show();
+    } else {
+        m_c.plGrid->hide();
+    }
+}
+
+// ---- list, grid and focus reactions ---------------------------------------------------------
+
+void PatientLookup::lstNumberDblClick()
+{
+    const QModelIndex current = m_c.lstNumber->currentIndex();
+    if (!current.isValid() || !m_c.lstNumber->selectionModel()->isSelected(current))
+        return;
+    m_c.edtNumber->setText(m_numbers->number(current.row()));
+}
+
+void PatientLookup::lstNumberExit()
+{
+    m_c.lstNumber->hide();
+}
+
+void PatientLookup::edtNumberExit(QWidget *newFocus)
+{
+    if (newFocus != m_c.lstNumber)
+        m_c.lstNumber->hide();
+}
+
+void PatientLookup::edtNameExit(QWidget *newFocus)
+{
+    if (newFocus != m_c.clientGrid)
+        m_c.plGrid->hide();
+}
+
+void PatientLookup::edtTelExit(QWidget *)
+{
+    // The telephone field keeps the grid when it loses the focus; the user may still look
+    // the rows over and double-click one.
+}
+
+void PatientLookup::clientGridDblClick()
+{
+    const int row = m_c.clientGrid->currentIndex().row();
+    if (row < 0 || row >= m_clientQuery->RecordCount())
+        return;
+    // All six values are read before the first write: writing the number or the name runs
+    // that field's look-up, which may replace the grid's rows.
+    QStringList values;
+    for (const QString &column : Statements::kPatientColumns)
+        values.append(m_clientQuery->value(row, column));
+    setFieldText(m_c.edtNumber, values.at(0));
+    setFieldText(m_c.edtName, values.at(1));
+    setComboText(m_c.cbSex, values.at(2));
+    setFieldText(m_c.edtAge, values.at(3));
+    setFieldText(m_c.edtTel, values.at(4));
+    setFieldText(m_c.edtAddr, values.at(5));
+    m_c.plGrid->hide();
+}
+
+void PatientLookup::clientGridExit()
+{
+    m_c.plGrid->hide();
+}
+
+void PatientLookup::TntGroupBox1Click()
+{
+    m_c.lstNumber->hide();
+}
+
+void PatientLookup::onFocusChanged(QWidget *old, QWidget *now)
+{
+    // The window losing activation is no exit of a field: the focus comes back to it.
+    if (!now || !old)
+        return;
+    if (old == m_c.edtNumber)
+        edtNumberExit(now);
+    else if (old == m_c.lstNumber)
+        lstNumberExit();
+    else if (old == m_c.edtName)
+        edtNameExit(now);
+    else if (old == m_c.edtTel)
+        edtTelExit(now);
+    else if (old == m_c.clientGrid)
+        clientGridExit();
+}
+
+bool PatientLookup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_c.TntGroupBox1 && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        TntGroupBox1Click();
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- own operations -------------------------------------------------------------------------
+
+void PatientLookup::LoadPatientByNumber(const QString &number)
+{
+    const std::optional<Statements::Patient> patient = Statements::loadPatient(m_db, number);
+    if (!patient)
+        return;
+    setFieldText(m_c.edtName, patient->client_name);
+    setFieldText(m_c.edtTel, patient->client_phone);
+    setComboText(m_c.cbSex, patient->sex);
+    setFieldText(m_c.edtAge, patient->age);
+    setFieldText(m_c.edtAddr, patient->address);
+}
+
+void PatientLookup::SetupPatientGrid()
+{
+    QStringList titles;
+    for (size_t i = 0; i < kLabelNames.size(); ++i) {
+        QString title;
+        if (m_hooks.labelCaption)
+            title = m_hooks.labelCaption(QString::fromLatin1(kLabelNames[i]));
+        if (title.isEmpty())
+            title = QString::fromUtf16(kBuiltInTitles[i]);
+        titles.append(title);
+    }
+    m_clientQuery->setTitles(titles);
+    for (size_t i = 0; i < kColumnWidths.size(); ++i)
+        m_c.clientGrid->setColumnWidth(int(i), kColumnWidths[i]);
+}
+
+bool PatientLookup::holdsFocus(const QWidget *field) const
+{
+    if (!field)
+        return false;
+    const QWidget *focus = QApplication::focusWidget();
+    return field->hasFocus() || (focus && field->isAncestorOf(focus));
+}
+
+void PatientLookup::ClearUnfocusedPatientFields()
+{
+    PatientHandlersDetached detached(*this);
+    for (QLineEdit *field : {m_c.edtNumber, m_c.edtName}) {
+        if (field && !holdsFocus(field))
+            field->clear();
+    }
+    if (m_c.cbSex && !holdsFocus(m_c.cbSex))
+        setComboText(m_c.cbSex, QString());
+    for (QLineEdit *field : {m_c.edtAge, m_c.edtTel, m_c.edtAddr}) {
+        if (field && !holdsFocus(field))
+            field->clear();
+    }
+}
+
+void PatientLookup::ClearPatientAndSheet()
+{
+    ClearUnfocusedPatientFields();
+    ClearSheet();
+}
+
+void PatientLookup::ResetSlotSizes()
+{
+    if (m_hooks.resetSlotSizes)
+        m_hooks.resetSlotSizes();
+}
+
+void PatientLookup::ClearPatientFields()
+{
+    PatientHandlersDetached detached(*this);
+    setFieldText(m_c.edtName, QString());
+    setComboText(m_c.cbSex, QString());
+    setFieldText(m_c.edtAge, QString());
+    setFieldText(m_c.edtTel, QString());
+    setFieldText(m_c.edtAddr, QString());
+}
+
+void PatientLookup::ClearSheet()
+{
+    if (m_hooks.clearSlotPictures)
+        m_hooks.clearSlotPictures();
+    if (auto *memo = qobject_cast<QPlainTextEdit *>(m_c.mmSymp5))
+        memo->clear();
+    else if (auto *rich = qobject_cast<QTextEdit *>(m_c.mmSymp5))
+        rich->clear();
+    else if (auto *line = qobject_cast<QLineEdit *>(m_c.mmSymp5))
+        line->clear();
+    for (QComboBox *line : m_c.diagnosisLines)
+        setComboText(line, QString());
+    for (QComboBox *line : m_c.treatmentLines)
+        setComboText(line, QString());
+}
+
+// ---- change reactions attached and detached -------------------------------------------------
+
+void PatientLookup::DetachPatientHandlers()
+{
+    disconnect(m_numberChange);
+    disconnect(m_nameChange);
+    disconnect(m_telChange);
+}
+
+void PatientLookup::AttachPatientHandlers()
+{
+    AttachNumberHandler();
+    if (!m_nameChange && m_c.edtName)
+        m_nameChange = connect(m_c.edtName, &QLineEdit::textChanged, this,
+                               [this] { ErrorDisplay::guarded([this] { edtNameChange(); }); });
+    if (!m_telChange && m_c.edtTel)
+        m_telChange = connect(m_c.edtTel, &QLineEdit::textChanged, this,
+                              [this] { ErrorDisplay::guarded([this] { edtTelChange(); }); });
+}
+
+void PatientLookup::DetachNumberHandler()
+{
+    disconnect(m_numberChange);
+}
+
+void PatientLookup::AttachNumberHandler()
+{
+    if (!m_numberChange && m_c.edtNumber)
+        m_numberChange = connect(m_c.edtNumber, &QLineEdit::textChanged, this,
+                                 [this] { ErrorDisplay::guarded([this] { edtNumberChange(); }); });
+}
+
+void PatientLookup::placeNumberList()
+{
+    QWidget *pane = m_c.lstNumber->parentWidget();
+    const QPoint fieldBottomLeft(0, m_c.edtNumber->height());
+    QPoint topLeft;
+    if (pane && pane->isAncestorOf(m_c.edtNumber))
+        topLeft = m_c.edtNumber->mapTo(pane, fieldBottomLeft);
+    else if (pane)
+        topLeft = pane->mapFromGlobal(m_c.edtNumber->mapToGlobal(fieldBottomLeft));
+    else
+        topLeft = m_c.edtNumber->mapToGlobal(fieldBottomLeft);
+    const int rows = std::min(m_numbers->rowCount(), kMaxVisibleNumbers);
+    m_c.lstNumber->setGeometry(topLeft.x(), topLeft.y(), m_c.edtNumber->width(),
+                               rows * NumberListModel::kItemHeight + 4);
+}

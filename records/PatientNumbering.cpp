@@ -1,0 +1,76 @@
+#include "records/PatientNumbering.h"
+
+#include "app/ErrorDisplay.h"
+#include "records/Database.h"
+#include "records/PatientLookup.h"
+#include "records/PatientText.h"
+#include "records/Statements.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+PatientNumbering::PatientNumbering(Database &db, PatientLookup &lookup, QObject *parent)
+    : QObject(parent)
+    , m_db(db)
+    , m_lookup(lookup)
+{
+    const PatientControls &c = m_lookup.controls();
+    if (c.btnNew)
+        connect(c.btnNew, &QPushButton::clicked, this, [this] { ErrorDisplay::guarded([this] { btnNewClick(); }); });
+    if (c.btnDelCient)
+        connect(c.btnDelCient, &QPushButton::clicked, this,
+                [this] { ErrorDisplay::guarded([this] { btnDelCientClick(); }); });
+}
+
+QString PatientNumbering::NextPatientNumber()
+{
+    // By value among the all-digit numbers only: in text order "9999" lies above "10000",
+    // and a typed "A12" is no number at all.
+    qint64 next = Statements::greatestNumber(m_db).value_or(kNumberBeforeFirst) + 1;
+    while (PatientExists(QString::number(next)))
+        ++next;
+    return QString::number(next);
+}
+
+bool PatientNumbering::PatientExists(const QString &number)
+{
+    return Statements::patientExists(m_db, number);
+}
+
+void PatientNumbering::btnNewClick()
+{
+    // With the reaction attached: the look-up sees an empty number and hides the list.
+    m_lookup.controls().edtNumber->setText(QString());
+    ClearPatientFields();
+    ClearSheet();
+}
+
+bool PatientNumbering::btnDelCientClick()
+{
+    const QString number = PatientText::trimmed(m_lookup.controls().edtNumber->text());
+    try {
+        ScopedTransaction transaction(m_db);
+        if (!number.isEmpty() && PatientExists(number)) {
+            Statements::deleteExamRecords(m_db, number);
+            Statements::deletePatient(m_db, number);
+        }
+        transaction.commit();
+    } catch (const std::exception &) {
+        // Rolled back by the scope: nothing was deleted, and the fields still show the patient.
+        return false;
+    }
+    ClearPatientFields();
+    ClearSheet();
+    m_lookup.controls().edtNumber->setText(QString());
+    return true;
+}
+
+void PatientNumbering::ClearPatientFields()
+{
+    m_lookup.ClearPatientFields();
+}
+
+void PatientNumbering::ClearSheet()
+{
+    m_lookup.ClearSheet();
+}

@@ -1,0 +1,128 @@
+#include "RecordsFixture.h"
+
+#include "app/AppError.h"
+#include "records/PatientText.h"
+
+#include <QFile>
+#include <QSqlQuery>
+
+TEST(DatabaseOpen, FreshFolderGetsFileTablesAndIndexes)
+{
+    TestHome home;
+    Database db;
+    db.open();
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("data/data.db"))));
+    QSqlQuery objects = db.run(QStringLiteral("select name from sqlite_master order by name"), {});
+    QStringList names;
+    while (objects.next())
+        names.append(objects.value(0).toString());
+    for (const char *expected : {"t_clients", "t_contents", "ix_clients_id_key", "ix_clients_name_key",
+                                 "ix_clients_phone_key", "ix_clients_num", "ix_contents_client"})
+        EXPECT_TRUE(names.contains(QLatin1String(expected))) << expected;
+
+    QSqlQuery mode = db.run(QStringLiteral("pragma journal_mode"), {});
+    ASSERT_TRUE(mode.next());
+    EXPECT_EQ(mode.value(0).toString(), QStringLiteral("wal"));
+    QSqlQuery sync = db.run(QStringLiteral("pragma synchronous"), {});
+    ASSERT_TRUE(sync.next());
+    EXPECT_EQ(sync.value(0).toInt(), 2); // FULL
+}
+
+TEST(DatabaseOpen, ReopeningKeepsTheRows)
+{
+    TestHome home;
+    {
+        Database db;
+        db.open();
+        Statements::insertPatient(db, {QStringLiteral("10001"), QStringLiteral("Ann"), {}, {}, {}, {}});
+    }
+    Database db;
+    db.open();
+    EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("10001")));
+}
+
+TEST(DatabaseOpen, FileThatIsNoDatabaseIsReportedAndLeftAlone)
+{
+    TestHome home;
+    const QByteArray garbage(4096, 'x');
+    home.write(QStringLiteral("data/data.db"), garbage);
+    Database db;
+    try {
+        db.open();
+        FAIL() << "opening a broken file succeeded";
+    } catch (const AppError &error) {
+        EXPECT_FALSE(error.message().isEmpty());
+    }
+    EXPECT_FALSE(db.isOpen());
+    EXPECT_EQ(home.read(QStringLiteral("data/data.db")), garbage);
+}
+
+TEST(DatabaseOpen, RowsWrittenWithoutKeysAreFoundAfterOpening)
+{
+    TestHome home;
+    {
+        Database db;
+        db.open();
+        db.run(QStringLiteral("insert into t_clients (client_id, client_name) values ('Ä7', 'Örs')"), {});
+        db.run(QStringLiteral("insert into t_contents (client_id) values ('Ä7')"), {});
+    }
+    Database db;
+    db.open();
+    EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("ä7")));
+    EXPECT_EQ(Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("ö")).size(), 1);
+}
+
+TEST(DatabaseOpen, StatementOnClosedConnectionThrows)
+{
+    TestHome home;
+    Database db;
+    EXPECT_THROW(Statements::patientExists(db, QStringLiteral("1")), AppError);
+}
+
+TEST(ScopedTransactionTest, RollsBackUnlessCommitted)
+{
+    TestHome home;
+    Database db;
+    db.open();
+    {
+        ScopedTransaction transaction(db);
+        Statements::insertPatient(db, {QStringLiteral("1"), {}, {}, {}, {}, {}});
+    }
+    EXPECT_FALSE(Statements::patientExists(db, QStringLiteral("1")));
+    {
+        ScopedTransaction transaction(db);
+        Statements::insertPatient(db, {QStringLiteral("2"), {}, {}, {}, {}, {}});
+        transaction.commit();
+    }
+    EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("2")));
+}
+
+TEST(PatientTextTest, TrimRemovesControlCharactersButNotInnerOnes)
+{
+    EXPECT_EQ(PatientText::trimmed(QStringLiteral("\t\x01 a b\r\n\x1f")), QStringLiteral("a b"));
+    EXPECT_EQ(PatientText::trimmed(QString(QChar(0x3000)) + u'x'), QString(QChar(0x3000)) + u'x');
+}
+
+TEST(PatientTextTest, NumericValueOnlyForAsciiDigits)
+{
+    EXPECT_EQ(PatientText::numericValue(QStringLiteral("0099")), 99);
+    EXPECT_EQ(PatientText::numericValue(QStringLiteral("100000")), 100000);
+    EXPECT_FALSE(PatientText::numericValue(QStringLiteral("A12")));
+    EXPECT_FALSE(PatientText::numericValue(QStringLiteral("")));
+    EXPECT_FALSE(PatientText::numericValue(QStringLiteral("-5")));
+    EXPECT_FALSE(PatientText::numericValue(QStringLiteral("1234567890123456789")));
+}
+
+TEST(PatientTextTest, PrefixRangeBoundsEveryTextWithTheFront)
+{
+    const PatientText::PrefixRange plain = PatientText::prefixRange(QStringLiteral("ab%"));
+    EXPECT_EQ(plain.low, QStringLiteral("ab"));
+    EXPECT_EQ(plain.high, QStringLiteral("ac"));
+    EXPECT_FALSE(PatientText::prefixRange(QStringLiteral("%ab")).bounded());
+    EXPECT_EQ(PatientText::prefixRange(QStringLiteral("a_c%")).high, QStringLiteral("b"));
+    // The highest code point carries over into the one before it.
+    const QString top = QString::fromUcs4(U"a\U0010FFFF");
+    EXPECT_EQ(PatientText::prefixRange(top + u'%').high, QStringLiteral("b"));
+    // Raising U+D7FF skips the surrogate range.
+    EXPECT_EQ(PatientText::prefixRange(QString(QChar(0xD7FF)) + u'%').high, QString(QChar(0xE000)));
+}

@@ -1,0 +1,143 @@
+#include "RecordsFixture.h"
+
+#include "records/PatientLookup.h"
+#include "records/PatientNumbering.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QTableView>
+
+// Numbering and deletion against the fields, without a window around them.
+class NumberingTest : public RecordsTest
+{
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        sex.setEditable(true);
+        controls = {&number, &name, &sex, &age, &tel, &addr, &list, &grid, &table};
+        hooks.clearSlotPictures = [this] { ++slotClears; };
+        lookup = std::make_unique<PatientLookup>(db, controls, hooks);
+        numbering = std::make_unique<PatientNumbering>(db, *lookup);
+    }
+
+    QLineEdit number, name, age, tel, addr;
+    QComboBox sex;
+    QListView list;
+    QWidget grid;
+    QTableView table;
+    PatientControls controls;
+    PatientHooks hooks;
+    int slotClears = 0;
+    std::unique_ptr<PatientLookup> lookup;
+    std::unique_ptr<PatientNumbering> numbering;
+};
+
+TEST_F(NumberingTest, EmptyTableStartsAt10001)
+{
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("10001"));
+}
+
+TEST_F(NumberingTest, FollowsTheGreatestNumber)
+{
+    addPatient(QStringLiteral("10001"));
+    addPatient(QStringLiteral("10457"));
+    addPatient(QStringLiteral("10010"));
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("10458"));
+}
+
+TEST_F(NumberingTest, GoesOnPast99999ByValue)
+{
+    addPatient(QStringLiteral("99999"));
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("100000"));
+    addPatient(QStringLiteral("100000"));
+    // In text order "99999" would still be the greatest and give 100000 again.
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("100001"));
+}
+
+TEST_F(NumberingTest, TypedNumbersDoNotConfuseIt)
+{
+    addPatient(QStringLiteral("A12"));
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("10001"));
+    addPatient(QStringLiteral("10457"));
+    addPatient(QStringLiteral("0099"));
+    addPatient(QStringLiteral("a99999"));
+    EXPECT_EQ(numbering->NextPatientNumber(), QStringLiteral("10458"));
+}
+
+TEST_F(NumberingTest, DrawnNumberIsNeverInUse)
+{
+    for (int i = 0; i < 20; ++i) {
+        const QString next = numbering->NextPatientNumber();
+        EXPECT_FALSE(numbering->PatientExists(next));
+        addPatient(next);
+        addPatient(QLatin1Char('0') + next); // typed look-alikes
+    }
+}
+
+TEST_F(NumberingTest, DeleteRemovesPatientAndAllRecordsAndEmptiesFields)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient(QStringLiteral("10002"), QStringLiteral("Bob"));
+    for (int i = 0; i < 3; ++i)
+        addRecord(QStringLiteral("10001"));
+    addRecord(QStringLiteral("10002"));
+    number.setText(QStringLiteral(" 10001 "));
+    EXPECT_EQ(name.text(), QStringLiteral("Ann"));
+
+    EXPECT_TRUE(numbering->btnDelCientClick());
+    EXPECT_FALSE(numbering->PatientExists(QStringLiteral("10001")));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from t_contents where client_id = '10001'")), 0);
+    EXPECT_TRUE(numbering->PatientExists(QStringLiteral("10002")));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from t_contents")), 1);
+    EXPECT_EQ(number.text(), QString());
+    EXPECT_EQ(name.text(), QString());
+    EXPECT_GE(slotClears, 1);
+}
+
+TEST_F(NumberingTest, FailingDeletionLeavesEverythingAsItWas)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    for (int i = 0; i < 3; ++i)
+        addRecord(QStringLiteral("10001"));
+    // Statement 12 fails after statement 11 already removed the records.
+    db.run(QStringLiteral("create trigger refuse before delete on t_clients begin select raise(abort, 'refused'); end"),
+           {});
+    number.setText(QStringLiteral("10001"));
+    slotClears = 0;
+
+    EXPECT_FALSE(numbering->btnDelCientClick());
+    EXPECT_EQ(count(QStringLiteral("select count(*) from t_contents")), 3);
+    EXPECT_TRUE(numbering->PatientExists(QStringLiteral("10001")));
+    EXPECT_EQ(number.text(), QStringLiteral("10001"));
+    EXPECT_EQ(name.text(), QStringLiteral("Ann"));
+    EXPECT_EQ(slotClears, 0);
+    EXPECT_FALSE(db.inTransaction());
+}
+
+TEST_F(NumberingTest, DeleteWithUnknownOrEmptyNumberOnlyClears)
+{
+    addPatient(QStringLiteral("10001"));
+    name.setText(QStringLiteral("typed"));
+    number.setText(QStringLiteral("55555"));
+    EXPECT_TRUE(numbering->btnDelCientClick());
+    EXPECT_TRUE(numbering->PatientExists(QStringLiteral("10001")));
+    EXPECT_EQ(name.text(), QString());
+    EXPECT_EQ(number.text(), QString());
+}
+
+TEST_F(NumberingTest, NewPatientEmptiesFieldsAndSheetButDrawsNoNumber)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"), QStringLiteral("F"),
+               QStringLiteral("40"), QStringLiteral("Street"));
+    number.setText(QStringLiteral("10001"));
+    ASSERT_EQ(addr.text(), QStringLiteral("Street"));
+    slotClears = 0;
+    numbering->btnNewClick();
+    for (QLineEdit *field : {&number, &name, &age, &tel, &addr})
+        EXPECT_EQ(field->text(), QString());
+    EXPECT_EQ(sex.currentText(), QString());
+    EXPECT_GE(slotClears, 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from t_clients")), 1);
+}
