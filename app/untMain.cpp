@@ -2,9 +2,12 @@
 
 #include "app/ProgramFolder.h"
 #include "app/inifunc.h"
+#include "capture/CaptureGraph.h"
+#include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
+#include "exam/Snapshot.h"
 #include "imaging/ImageControl.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
@@ -24,6 +27,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QToolButton>
 #include <QLabel>
 #include <QShowEvent>
@@ -55,6 +59,21 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::createSubsystems()
 {
+    // Steps 1 and 2 of start-up: the frame bitmap, the device-ready flag, the media types and
+    // the resolution catalogue come into being with the capture graph.
+    CaptureControls captureControls;
+    captureControls.Imagemovie = Imagemovie;
+    captureControls.TrackBar1 = TrackBar1;
+    captureControls.lbResolution = lbResolution;
+    captureControls.btnRecord = btnRecord;
+    captureControls.edtNumber = edtNumber;
+    captureControls.owner = this;
+    m_capture = std::make_unique<CaptureGraph>(captureControls, m_iniFile);
+    // Until the language is applied at the first show, the built-in captions stand.
+    m_capture->setCaptionLookup([this](const QString &key, const QString &builtIn) {
+        return m_shownOnce ? m_language->text(key) : builtIn;
+    });
+
     PictureSlotControls slotControls;
     PhraseControls phraseControls;
     for (int i = 0; i < 4; ++i) {
@@ -73,6 +92,12 @@ void TfrmMain::createSubsystems()
     m_slots = std::make_unique<PictureSlots>(slotControls);
     popImgMenu = m_slots->popImgMenu();
     actDelPic = m_slots->actDelPic();
+    LiveSource live;
+    live.copyLivePicture = [this] { return m_capture->livePicture().copy(); };
+    live.captureSize = [this] { return m_capture->captureSize(); };
+    live.rememberedRunning = [this] { return m_capture->rememberedGraphState() == GraphState::Running; };
+    live.runGraph = [this] { m_capture->run(); };
+    m_snapshot = std::make_unique<Snapshot>(*m_slots, live);
     m_phrases = std::make_unique<PhraseLibrary>(m_iniFile, phraseControls);
 
     PatientControls patientControls;
@@ -107,7 +132,7 @@ void TfrmMain::createSubsystems()
     m_lookup = std::make_unique<PatientLookup>(ADOConn, patientControls, patientHooks);
     m_numbering = std::make_unique<PatientNumbering>(ADOConn, *m_lookup);
 
-    m_language = std::make_unique<LanguageTexts>(this);
+    m_language = std::make_unique<LanguageTexts>(this, nullptr, [this] { return m_capture->recording(); });
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.
     m_focusRelease = new FocusRelease(FocusRelease::find(this), this);
@@ -116,6 +141,22 @@ void TfrmMain::createSubsystems()
 // The reaction table: each control's event and the operation that answers it.
 void TfrmMain::connectReactions()
 {
+    // Camera choice, live preview, capture sizes, recording.
+    connect(actPreview, &QAction::triggered, this, reaction(&TfrmMain::actPreviewExecute));
+    connect(actStop, &QAction::triggered, this, reaction(&TfrmMain::actStopExecute));
+    connect(btnCameraProp, &QPushButton::clicked, this, guard([this] { m_capture->btnCameraPropClick(); }));
+    connect(TrackBar1, &QSlider::valueChanged, this, guard([this] { m_capture->TrackBar1Change(); }));
+    connect(Imagemovie, &LivePictureView::clicked, this, guard([this] { m_capture->ImagemovieClick(); }));
+    connect(Imagemovie, &LivePictureView::mouseReleased, this, [this](Qt::MouseButton button) {
+        ErrorDisplay::guarded([this, button] { m_capture->ImagemovieMouseUp(button); });
+    });
+    connect(btnRecord, &QPushButton::clicked, this, guard([this] { m_capture->btnRecordClick(); }));
+    connect(btnOpenVideo, &QPushButton::clicked, this, guard([this] { m_capture->btnOpenVideoClick(); }));
+
+    // Snapshots: a double-click on the live picture, or the camera's snapshot button.
+    connect(Imagemovie, &LivePictureView::doubleClicked, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
+    connect(m_capture.get(), &CaptureGraph::snapshotRequested, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
+
     // Language, appearance and branding.
     connect(cbLang, &QComboBox::activated, this, [this] { m_language->cbLangChange(); });
     connect(imgLogo, &LogoImage::clicked, this, [this] { m_logo->imgLogoClick(); });
@@ -202,7 +243,8 @@ void TfrmMain::TntFormCreate()
         CrossCursors::LoadCrossCursors();
         // 15. Logo.
         m_logo->LoadLogo();
-        // 16. Start the live preview.
+        // 16. Start the live preview; the first frames may arrive before the window shows.
+        actPreviewExecute();
     });
 }
 
@@ -218,6 +260,7 @@ void TfrmMain::TntFormClose()
 {
     // 1. Report header and the remembered lists.
     // 2. Stop the capture: no camera frame arrives after this.
+    actStopExecute();
     // 3. Close the database.
     ADOQuery1.close();
     ADOConn.close();
@@ -225,8 +268,21 @@ void TfrmMain::TntFormClose()
 
 void TfrmMain::TntFormDestroy()
 {
+    // A window destroyed without closing still stops its streams before anything they use goes.
+    if (m_capture && !m_closed)
+        ErrorDisplay::guarded([this] { m_capture->actStopExecute(); });
     delete frmProcess;
     frmProcess = nullptr;
+}
+
+void TfrmMain::actPreviewExecute()
+{
+    m_capture->actPreviewExecute();
+}
+
+void TfrmMain::actStopExecute()
+{
+    m_capture->actStopExecute();
 }
 
 void TfrmMain::EnsureBlankOverlay(ImageControl *control)

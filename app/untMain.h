@@ -25,6 +25,7 @@ class QSlider;
 class QTableView;
 class QToolButton;
 
+class CaptureGraph;
 class FocusRelease;
 class ImageControl;
 class LanguageTexts;
@@ -33,6 +34,7 @@ class PatientLookup;
 class PatientNumbering;
 class PhraseLibrary;
 class PictureSlots;
+class Snapshot;
 class LivePictureView;
 class LogoImage;
 class RotatedLabel;
@@ -56,6 +58,7 @@ public:
     IniFile &settings() { return m_iniFile; }
     PictureSlots &pictureSlots() { return *m_slots; }
     Database &database() { return ADOConn; }
+    CaptureGraph &capture() { return *m_capture; }
     LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
@@ -63,6 +66,10 @@ public:
     void TntFormShow();
     void TntFormClose();
     void TntFormDestroy();
+
+    // The actions actPreview and actStop.
+    void actPreviewExecute();
+    void actStopExecute();
 
     static void EnsureBlankOverlay(ImageControl *control);
     void LayoutPictureSlots();
@@ -179,6 +186,13 @@ private:
         };
     }
 
+    // A reaction without arguments whose failure reaches the default error display.
+    template<typename Operation>
+    static auto guard(Operation operation)
+    {
+        return [operation] { ErrorDisplay::guarded(operation); };
+    }
+
     bool m_shownOnce = false;
     bool m_closed = false;
 
@@ -191,7 +205,9 @@ private:
     // Subsystems, each handed the controls it works on.
     Database ADOConn;
     RecordSet ADOQuery1; // the report's record set
+    std::unique_ptr<CaptureGraph> m_capture;
     std::unique_ptr<PictureSlots> m_slots;
+    std::unique_ptr<Snapshot> m_snapshot;
     std::unique_ptr<PatientLookup> m_lookup;
     std::unique_ptr<PatientNumbering> m_numbering;
     std::unique_ptr<PhraseLibrary> m_phrases;

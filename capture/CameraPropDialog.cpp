@@ -1,0 +1,83 @@
+#include "capture/CameraPropDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QVBoxLayout>
+
+CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *parent)
+    : QDialog(parent), m_controls(controls)
+{
+    setWindowTitle(QString());
+    auto *layout = new QVBoxLayout(this);
+    auto *form = new QFormLayout;
+    layout->addLayout(form);
+
+    if (m_controls.isEmpty())
+        form->addRow(new QLabel(tr("This camera has no settings."), this));
+
+    for (const CameraControl &control : m_controls) {
+        const auto apply = control.apply;
+        switch (control.kind) {
+        case CameraControl::Kind::Integer: {
+            auto *row = new QHBoxLayout;
+            auto *slider = new QSlider(Qt::Horizontal, this);
+            slider->setObjectName(control.name);
+            slider->setRange(control.minimum, control.maximum);
+            slider->setSingleStep(control.step);
+            slider->setPageStep(std::max(control.step, (control.maximum - control.minimum) / 10));
+            slider->setValue(control.value);
+            auto *value = new QLabel(QString::number(control.value), this);
+            value->setMinimumWidth(48);
+            row->addWidget(slider, 1);
+            row->addWidget(value);
+            connect(slider, &QSlider::valueChanged, this, [apply, value, step = control.step, minimum = control.minimum,
+                                                           slider](int position) {
+                // Drivers refuse values off their step grid; snap before sending.
+                const int snapped = minimum + (position - minimum) / step * step;
+                if (snapped != position) {
+                    slider->setValue(snapped);
+                    return;
+                }
+                value->setText(QString::number(position));
+                if (apply)
+                    apply(position);
+            });
+            form->addRow(control.name, row);
+            break;
+        }
+        case CameraControl::Kind::Boolean: {
+            auto *box = new QCheckBox(this);
+            box->setObjectName(control.name);
+            box->setChecked(control.value != 0);
+            connect(box, &QCheckBox::toggled, this, [apply](bool on) {
+                if (apply)
+                    apply(on ? 1 : 0);
+            });
+            form->addRow(control.name, box);
+            break;
+        }
+        case CameraControl::Kind::Menu: {
+            auto *box = new QComboBox(this);
+            box->setObjectName(control.name);
+            for (qsizetype i = 0; i < control.menuItems.size(); ++i)
+                box->addItem(control.menuItems[i], control.menuValues.value(i));
+            box->setCurrentIndex(std::max(0, int(control.menuValues.indexOf(control.value))));
+            connect(box, &QComboBox::currentIndexChanged, this, [apply, box](int index) {
+                if (apply && index >= 0)
+                    apply(box->itemData(index).toInt());
+            });
+            form->addRow(control.name, box);
+            break;
+        }
+        }
+    }
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "capture/CameraControl.h"
+#include "capture/MediaType.h"
+
+#include <gst/gst.h>
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class StillButton;
+
+// A video input device as the capture graph sees it: a V4L2 camera found by the device
+// monitor, or a synthetic camera declared in the environment. The graph treats both alike.
+// Window thread only.
+class CaptureDevice
+{
+public:
+    virtual ~CaptureDevice() = default;
+
+    virtual QString name() const = 0;
+    // Stable enumeration key: the device node for V4L2 cameras.
+    virtual QString path() const = 0;
+    // The capture output's media types in the order the device lists them.
+    virtual MediaTypeList mediaTypes() const = 0;
+    // A new source element delivering `type` (floating reference); null when it cannot be made.
+    virtual GstElement *createSource(const MediaType &type) const = 0;
+    // The still output: the snapshot button, read on a thread of its own that calls onPress
+    // per press. Null when the camera has no button (or it cannot be opened).
+    virtual std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const = 0;
+    // The settings the camera offers, acting on the running `source` made by createSource().
+    virtual CameraControlList controls(GstElement *source) const = 0;
+};
+
+using CaptureDeviceList = QList<std::shared_ptr<CaptureDevice>>;
+
+// The video input devices in a stable order. When EXAMSTATION_SYNTHETIC_CAMERA is set, only
+// the synthetic cameras it declares (see SyntheticCamera.h); otherwise the V4L2 cameras.
+CaptureDeviceList ListVideoInputDevices();

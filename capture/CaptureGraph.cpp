@@ -1,0 +1,571 @@
+#include "capture/CaptureGraph.h"
+
+#include "app/AppError.h"
+#include "app/Dialogs.h"
+#include "app/ErrorDisplay.h"
+#include "app/IniFile.h"
+#include "app/ProgramFolder.h"
+#include "app/inifunc.h"
+#include "capture/CameraPropDialog.h"
+#include "capture/FrameCopy.h"
+#include "capture/LivePictureView.h"
+#include "capture/StillButton.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSocketNotifier>
+#include <QUrl>
+
+namespace {
+
+// How long stopping waits for the end of a recording to travel through the muxer.
+constexpr GstClockTime kFinishTimeout = 10 * GST_SECOND;
+
+// Integer conversion of a settings value as the system has always done it: optional blanks
+// and sign, decimal digits or "$"/"0x" hexadecimal, nothing after them.
+int toInteger(const QString &text)
+{
+    QString value = text;
+    while (!value.isEmpty() && value.front() <= u' ')
+        value.remove(0, 1);
+    bool negative = false;
+    if (value.startsWith(u'-') || value.startsWith(u'+')) {
+        negative = value.front() == u'-';
+        value.remove(0, 1);
+    }
+    int base = 10;
+    if (value.startsWith(u'$')) {
+        base = 16;
+        value.remove(0, 1);
+    } else if (value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        value.remove(0, 2);
+    }
+    bool ok = !value.isEmpty();
+    for (QChar c : value)
+        ok = ok && (base == 16 ? std::isxdigit(c.unicode() & 0x7f) && c.unicode() < 0x80 : c.isDigit() && c.unicode() < 0x80);
+    const qint64 magnitude = ok ? value.toLongLong(&ok, base) : 0;
+    const qint64 result = negative ? -magnitude : magnitude;
+    if (!ok || result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())
+        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return int(result);
+}
+
+GstElement *make(const char *factory, const char *name = nullptr)
+{
+    return gst_element_factory_make(factory, name);
+}
+
+GraphState stateOf(GstState state)
+{
+    switch (state) {
+    case GST_STATE_READY:
+        return GraphState::Stopped;
+    case GST_STATE_PAUSED:
+        return GraphState::Paused;
+    case GST_STATE_PLAYING:
+        return GraphState::Running;
+    default:
+        return GraphState::NotInitialised;
+    }
+}
+
+} // namespace
+
+GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner)
+{
+    auto *graph = static_cast<CaptureGraph *>(owner);
+    GstSampleHandle sample(gst_app_sink_pull_sample(sink));
+    if (!sample || !graph->SampleGrabberBuffer(sample.get()) || !graph->m_frameObserver)
+        return GST_FLOW_OK;
+    // Capture time of the frame: its running time on the pipeline clock.
+    GstBuffer *buffer = gst_sample_get_buffer(sample.get());
+    const GstSegment *segment = gst_sample_get_segment(sample.get());
+    GstObjectHandle<GstClock> clock(gst_element_get_clock(GST_ELEMENT(sink)));
+    if (!buffer || !segment || !clock || !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_FLOW_OK;
+    const GstClockTime captured = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+    const GstClockTime now = gst_clock_get_time(clock.get()) - gst_element_get_base_time(GST_ELEMENT(sink));
+    graph->m_frameObserver(qint64(now) - qint64(captured));
+    return GST_FLOW_OK;
+}
+
+CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QObject *parent)
+    : QObject(parent), m_controls(controls), m_iniFile(iniFile)
+{
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+}
+
+CaptureGraph::~CaptureGraph()
+{
+    // The window stops the graph at close; this only covers an early end. Nothing may be
+    // thrown out of a destructor, and a recording still gets its end.
+    try {
+        actStopExecute();
+    } catch (const std::exception &) {
+        makeInactive();
+    }
+}
+
+LivePicture &CaptureGraph::livePicture()
+{
+    return m_controls.Imagemovie->picture();
+}
+
+QString CaptureGraph::deviceName() const
+{
+    return m_device ? m_device->name() : QString();
+}
+
+// ---- the preview -------------------------------------------------------------------------
+
+void CaptureGraph::actPreviewExecute()
+{
+    actStopExecute();
+    SelectCaptureDevice();
+    if (m_deviceReady) {
+        BuildCaptureGraph();
+        run();
+    }
+}
+
+void CaptureGraph::actStopExecute()
+{
+    if (m_pipeline)
+        stop();
+    makeInactive();
+}
+
+void CaptureGraph::SelectCaptureDevice()
+{
+    m_devices = ListVideoInputDevices();
+    if (m_devices.isEmpty())
+        return;
+    const int camindex = toInteger(ReadConfigString(QStringLiteral("system"), QStringLiteral("camindex"), QStringLiteral("0")));
+    // Beyond the last camera, or negative: the first, so a removed camera never leaves the
+    // picture dark.
+    const int chosen = (camindex > m_devices.size() - 1 || camindex < 0) ? 0 : camindex;
+    m_device = m_devices[chosen];
+    makeActive();
+    m_deviceReady = true;
+}
+
+void CaptureGraph::makeActive()
+{
+    if (m_pipeline)
+        return;
+    GstElementHandle pipeline = gstSink(gst_pipeline_new("FilterGraph"));
+    GstElement *grabber = makeSampleGrabber();
+    if (!pipeline || !grabber) {
+        if (grabber)
+            gst_object_unref(gst_object_ref_sink(grabber));
+        throw AppError(QStringLiteral("The capture graph for \"%1\" cannot be created").arg(deviceName()));
+    }
+    gst_bin_add(GST_BIN(pipeline.get()), grabber);
+    m_sampleGrabber = grabber;
+    m_pipeline = std::move(pipeline);
+    ++m_generation;
+    watchBus();
+}
+
+// The preview's end: a one-frame leaky queue (the live picture wants the newest frame, never
+// a backlog), conversion to 24-bit BGR and the appsink whose callback is SampleGrabberBuffer.
+GstElement *CaptureGraph::makeSampleGrabber()
+{
+    GstElement *bin = gst_bin_new("SampleGrabber");
+    GstElement *queue = make("queue");
+    GstElement *convert = make("videoconvert");
+    GstElement *sink = make("appsink");
+    if (!queue || !convert || !sink) {
+        for (GstElement *e : {bin, queue, convert, sink})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        return nullptr;
+    }
+    g_object_set(queue, "leaky", 2 /* downstream: drop the older frame */, "max-size-buffers", 1u, "max-size-bytes", 0u,
+                 "max-size-time", guint64(0), nullptr);
+    GstCapsHandle bgr(gst_caps_from_string("video/x-raw, format=(string)BGR"));
+    g_object_set(sink, "caps", bgr.get(), "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "enable-last-sample", FALSE,
+                 "qos", FALSE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onPreviewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    gst_bin_add_many(GST_BIN(bin), queue, convert, sink, nullptr);
+    gst_element_link_many(queue, convert, sink, nullptr);
+    GstPadHandle pad(gst_element_get_static_pad(queue, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    return bin;
+}
+
+void CaptureGraph::makeInactive()
+{
+    // The snapshot button's thread ends first: it must not call into a graph being released.
+    m_stillButton.reset();
+    m_busNotifier.reset();
+    ++m_generation;
+    if (m_pipeline) {
+        // NULL joins every streaming thread, so no frame reaction runs after this line.
+        gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+        m_pipeline.reset();
+    }
+    m_source = m_tee = m_sampleGrabber = m_writer = nullptr;
+    m_recordingFile.clear();
+}
+
+void CaptureGraph::watchBus()
+{
+    GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
+    GPollFD poll{};
+    gst_bus_get_pollfd(bus.get(), &poll);
+    m_busNotifier = std::make_unique<QSocketNotifier>(poll.fd, QSocketNotifier::Read);
+    const quint64 generation = m_generation;
+    connect(m_busNotifier.get(), &QSocketNotifier::activated, this, [this, generation] { drainBus(generation); });
+}
+
+void CaptureGraph::drainBus(quint64 generation)
+{
+    // A message of a pipeline that was already torn down has nothing to say to this one.
+    if (generation != m_generation || !m_pipeline)
+        return;
+    GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
+    while (GstMessageHandle message{gst_bus_pop(bus.get())}) {
+        if (GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_ERROR)
+            continue;
+        GError *raw = nullptr;
+        gst_message_parse_error(message.get(), &raw, nullptr);
+        GErrorHandle error(raw);
+        // The graph's events get no reaction of their own; the last error explains a later
+        // failure to run.
+        m_lastBusError = QString::fromUtf8(error ? error->message : "");
+        m_lastBusErrorCode = error ? error->code : 0;
+        qWarning("capture graph: %s", qPrintable(m_lastBusError));
+    }
+}
+
+void CaptureGraph::setState(GstState target, bool waitForChange)
+{
+    if (!m_pipeline)
+        return;
+    GstStateChangeReturn result = gst_element_set_state(m_pipeline.get(), target);
+    if (result == GST_STATE_CHANGE_ASYNC && waitForChange)
+        result = gst_element_get_state(m_pipeline.get(), nullptr, nullptr, 5 * GST_SECOND);
+    if (result != GST_STATE_CHANGE_FAILURE)
+        return;
+
+    QString text = QStringLiteral("The capture graph could not change its state");
+    int code = GST_CORE_ERROR_STATE_CHANGE;
+    GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
+    if (GstMessageHandle message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
+        GError *raw = nullptr;
+        gst_message_parse_error(message.get(), &raw, nullptr);
+        GErrorHandle error(raw);
+        if (error) {
+            text = QString::fromUtf8(error->message);
+            code = error->code;
+        }
+    } else if (!m_lastBusError.isEmpty()) {
+        text = m_lastBusError;
+        code = m_lastBusErrorCode;
+    }
+    throw AppError(QStringLiteral("%1 ($%2).").arg(text, QString::number(quint32(code), 16).toUpper()));
+}
+
+void CaptureGraph::run()
+{
+    setState(GST_STATE_PLAYING, false);
+}
+
+void CaptureGraph::pause()
+{
+    setState(GST_STATE_PAUSED, false);
+}
+
+void CaptureGraph::stop()
+{
+    finishRecording();
+    // READY stops the streaming threads and waits for them.
+    setState(GST_STATE_READY, true);
+}
+
+void CaptureGraph::finishRecording()
+{
+    if (!m_pipeline || !m_writer)
+        return;
+    // A start still under way is let finish first, so the end of stream follows real frames.
+    GstState current = GST_STATE_NULL;
+    gst_element_get_state(m_pipeline.get(), &current, nullptr, 2 * GST_SECOND);
+    if (current < GST_STATE_PAUSED)
+        return;
+    // The end of stream must pass through the muxer, which then writes the file's index and
+    // final header; a frozen (paused) live source sends nothing, so let it run for that.
+    if (current == GST_STATE_PAUSED)
+        gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
+    gst_element_send_event(m_pipeline.get(), gst_event_new_eos());
+    GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
+    GstMessageHandle done(gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout,
+                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    if (!done)
+        qWarning("capture graph: the recording %s did not finish in time", qPrintable(m_recordingFile));
+}
+
+GraphState CaptureGraph::graphState() const
+{
+    if (!m_pipeline)
+        return GraphState::NotInitialised;
+    GstState current = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(m_pipeline.get(), &current, &pending, 0);
+    // A change still under way counts as its target, so a click right after a start pauses.
+    return stateOf(pending != GST_STATE_VOID_PENDING ? pending : current);
+}
+
+// ---- the build ---------------------------------------------------------------------------
+
+void CaptureGraph::BuildCaptureGraph()
+{
+    makeInactive();
+    makeActive();
+    m_mediaTypeIndex =
+        quint16(toInteger(ReadConfigString(QStringLiteral("system"), QStringLiteral("format"), QStringLiteral("0"))));
+
+    // From here a failure ends the build without a word; the preview then runs what was built.
+    try {
+        if (!m_device)
+            throw BuildStopped{};
+        m_mediaTypes = m_device->mediaTypes();
+        if (m_mediaTypes.isEmpty())
+            throw BuildStopped{};
+        buildAndChoose();
+        applyMediaType(m_mediaTypeIndex);
+        renderStreams();
+        if (m_recording)
+            recordingBranch();
+    } catch (const BuildStopped &) {
+    } catch (const std::exception &failure) {
+        qWarning("capture graph: build ended: %s", failure.what());
+    }
+}
+
+void CaptureGraph::buildAndChoose()
+{
+    m_catalogue.clear();
+    for (qsizetype i = 0; i < m_mediaTypes.size(); ++i) {
+        const MediaType &type = m_mediaTypes[i];
+        if (!type.isFrameFormat())
+            continue;
+        const QSize size = MediaTypeFrameSize(type);
+        if (size.width() >= 640)
+            m_catalogue.add(QStringLiteral("%1_%2x%3_%4")
+                                .arg(qint64(size.width()) * size.height())
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(i));
+    }
+    const int count = m_catalogue.count();
+    if (count >= 1 && m_controls.TrackBar1) {
+        // A shrinking range clamps the position; that is the build's doing, not the operator's.
+        const QSignalBlocker blocker(m_controls.TrackBar1);
+        m_controls.TrackBar1->setMaximum(count);
+    }
+    if (count == 0)
+        return;
+
+    const QString stored = m_iniFile.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QStringLiteral("640x480"));
+    int chosen = 0;
+    for (int i = 0; i < count; ++i)
+        if (!stored.isEmpty() && m_catalogue[i].contains(stored))
+            chosen = i;
+    m_mediaTypeIndex = quint16(m_catalogue[chosen].section(u'_', 2, 2).toInt());
+    SetResolutionPosition(chosen + 1);
+}
+
+void CaptureGraph::SetResolutionPosition(int position)
+{
+    m_rememberedPosition = position;
+    if (m_controls.TrackBar1)
+        m_controls.TrackBar1->setValue(position); // TrackBar1Change sees the remembered position: no restart
+    if (!m_catalogue.isEmpty()) {
+        ShowResolutionText();
+        if (m_controls.lbResolution)
+            m_iniFile.writeString(QStringLiteral("camera"), QStringLiteral("resolution"), m_controls.lbResolution->text());
+    }
+}
+
+void CaptureGraph::ShowResolutionText()
+{
+    if (m_catalogue.isEmpty() || !m_controls.TrackBar1 || !m_controls.lbResolution)
+        return;
+    const int entry = m_controls.TrackBar1->value() - 1;
+    if (entry < 0 || entry >= m_catalogue.count())
+        return;
+    m_controls.lbResolution->setText(m_catalogue[entry].section(u'_', 1, 1));
+}
+
+void CaptureGraph::TrackBar1Change()
+{
+    if (!m_controls.TrackBar1 || m_controls.TrackBar1->value() == m_rememberedPosition)
+        return;
+    m_rememberedPosition = m_controls.TrackBar1->value();
+    if (!m_catalogue.isEmpty()) {
+        ShowResolutionText();
+        m_iniFile.writeString(QStringLiteral("camera"), QStringLiteral("resolution"), m_controls.lbResolution->text());
+    }
+    actPreviewExecute();
+}
+
+void CaptureGraph::applyMediaType(quint16 index)
+{
+    if (index >= m_mediaTypes.size())
+        throw BuildStopped{};
+    const MediaType &type = m_mediaTypes[index];
+    m_captureSize = MediaTypeFrameSize(type);
+
+    GstElement *source = m_device->createSource(type);
+    GstElement *format = make("capsfilter", "MediaType");
+    if (!source || !format) {
+        for (GstElement *e : {source, format})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        throw BuildStopped{};
+    }
+    gst_object_set_name(GST_OBJECT(source), "VideoSourceFilter");
+    g_object_set(format, "caps", type.caps(), nullptr);
+    gst_bin_add_many(GST_BIN(m_pipeline.get()), source, format, nullptr);
+    m_source = source;
+    if (!gst_element_link(source, format))
+        throw BuildStopped{};
+}
+
+void CaptureGraph::renderStreams()
+{
+    GstElement *format = gst_bin_get_by_name(GST_BIN(m_pipeline.get()), "MediaType");
+    GstElementHandle formatRef(format);
+    GstElement *last = format;
+    bool decodedLater = false;
+    if (m_mediaTypes[m_mediaTypeIndex].isJpeg()) {
+        GstElement *decoder = make("jpegdec");
+        if (!decoder)
+            throw BuildStopped{};
+        gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
+        if (!gst_element_link(last, decoder))
+            throw BuildStopped{};
+        last = decoder;
+    } else if (!m_mediaTypes[m_mediaTypeIndex].isFrameFormat()) {
+        GstElement *decoder = make("decodebin");
+        if (!decoder)
+            throw BuildStopped{};
+        gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
+        if (!gst_element_link(last, decoder))
+            throw BuildStopped{};
+        // decodebin's output appears once it knows the stream; the tee follows then.
+        last = decoder;
+        decodedLater = true;
+    }
+    GstElement *tee = make("tee", "Tee");
+    if (!tee)
+        throw BuildStopped{};
+    gst_bin_add(GST_BIN(m_pipeline.get()), tee);
+    m_tee = tee;
+    if (decodedLater) {
+        g_signal_connect(last, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer teeElement) {
+                             GstPadHandle sink(gst_element_get_static_pad(GST_ELEMENT(teeElement), "sink"));
+                             if (!gst_pad_is_linked(sink.get()))
+                                 gst_pad_link(pad, sink.get());
+                         }),
+                         tee);
+    } else if (!gst_element_link(last, tee)) {
+        throw BuildStopped{};
+    }
+    if (!gst_element_link(tee, m_sampleGrabber))
+        throw BuildStopped{};
+
+    // The still output: a camera with a snapshot button has one. Each press reaches
+    // SampleGrabber1Buffer on the button's own thread.
+    m_stillButton = m_device->openStillButton([this] { SampleGrabber1Buffer(); });
+}
+
+// ---- frames ------------------------------------------------------------------------------
+
+bool CaptureGraph::SampleGrabberBuffer(GstSample *sample)
+{
+    // The frame bitmap's lock, then the live picture's, each only tried: a busy lock drops
+    // the frame rather than holding up the camera's stream.
+    std::unique_lock frameLock(m_frameMutex, std::try_to_lock);
+    if (!frameLock.owns_lock())
+        return false;
+    GstVideoInfo info;
+    GstCaps *caps = gst_sample_get_caps(sample);
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR)
+        return false;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return false;
+    m_frameSize = QSize(GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame));
+
+    LivePicture &live = livePicture();
+    bool shown = false;
+    {
+        std::unique_lock pictureLock(live.mutex(), std::try_to_lock);
+        if (pictureLock.owns_lock()) {
+            CopyFrameCentre(static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), m_frameSize.width(),
+                            m_frameSize.height(), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), live.bitsLocked());
+            pictureLock.unlock();
+            live.countFrame();
+            live.requestRepaint();
+            shown = true;
+        }
+    }
+    gst_video_frame_unmap(&frame);
+    return shown;
+}
+
+void CaptureGraph::SampleGrabber1Buffer()
+{
+    // Runs on the button's thread: hand one request to the window thread and touch nothing.
+    QMetaObject::invokeMethod(this, [this] { emit snapshotRequested(); }, Qt::QueuedConnection);
+}
+
+void CaptureGraph::ImagemovieClick()
+{
+    m_rememberedGraphState = graphState();
+    if (m_rememberedGraphState == GraphState::Running)
+        pause();
+}
+
+void CaptureGraph::ImagemovieMouseUp(Qt::MouseButton button)
+{
+    if (button != Qt::RightButton)
+        return;
+    switch (graphState()) {
+    case GraphState::NotInitialised:
+    case GraphState::Stopped:
+        actPreviewExecute();
+        break;
+    case GraphState::Paused:
+        run();
+        break;
+    case GraphState::Running:
+        break;
+    }
+}
+
+// ---- camera settings ---------------------------------------------------------------------
+
+void CaptureGraph::btnCameraPropClick()
+{
+    if (!m_pipeline || !m_device)
+        return;
+    CameraPropDialog dialog(m_device->controls(m_source), m_controls.owner);
+    Dialogs::exec(dialog);
+}

@@ -1,0 +1,85 @@
+#include "capture/StillButton.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+StillButton::StillButton(int fd, std::function<void()> onPress)
+    : m_fd(fd), m_onPress(std::move(onPress))
+{
+    if (::pipe2(m_wake, O_CLOEXEC) != 0)
+        m_wake[0] = m_wake[1] = -1;
+    m_thread = std::thread([this] { run(); });
+}
+
+StillButton::~StillButton()
+{
+    if (m_wake[1] >= 0) {
+        const char stop = 'q';
+        [[maybe_unused]] ssize_t written = ::write(m_wake[1], &stop, 1);
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    for (int fd : {m_fd, m_wake[0], m_wake[1]})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void StillButton::run()
+{
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    // Event records may arrive split across reads when the source is a pipe.
+    input_event event{};
+    size_t filled = 0;
+    for (;;) {
+        const int ready = ::poll(fds, m_wake[0] >= 0 ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN))
+            return; // the device went away (camera unplugged): no more presses
+        const ssize_t got = ::read(m_fd, reinterpret_cast<char *>(&event) + filled, sizeof event - filled);
+        if (got <= 0) {
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            return;
+        }
+        filled += size_t(got);
+        if (filled < sizeof event)
+            continue;
+        filled = 0;
+        // A press only; the release and the auto-repeat of a held button take no snapshot.
+        if (event.type == EV_KEY && event.value == 1 && (event.code == KEY_CAMERA || event.code == BTN_0))
+            m_onPress();
+    }
+}
+
+QString StillButton::findInputDevice(const QString &videoDevicePath, const QString &sysfsRoot)
+{
+    const QString videoName = QFileInfo(videoDevicePath).fileName();
+    // .../usb1/1-1/1-1:1.0 : the video interface; its parent is the USB device.
+    const QString interfacePath =
+        QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/") + videoName + QStringLiteral("/device")).canonicalFilePath();
+    if (interfacePath.isEmpty())
+        return {};
+    const QString usbDevice = QFileInfo(interfacePath).path() + u'/';
+
+    QDir inputs(sysfsRoot + QStringLiteral("/class/input"));
+    QStringList events = inputs.entryList({QStringLiteral("event*")}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &eventName : events) {
+        const QString owner = QFileInfo(inputs.filePath(eventName) + QStringLiteral("/device")).canonicalFilePath();
+        if (owner.startsWith(usbDevice))
+            return QStringLiteral("/dev/input/") + eventName;
+    }
+    return {};
+}

@@ -1,0 +1,283 @@
+#include "capture/SyntheticCamera.h"
+
+#include "capture/GstHandles.h"
+#include "capture/StillButton.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+std::mutex &registryMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Camera name -> write end of the pipe its open snapshot button reads.
+std::map<QString, int> &openButtons()
+{
+    static std::map<QString, int> buttons;
+    return buttons;
+}
+
+// Keeps the press registry in step with the button's life: unregisters and closes the write
+// end before the reader thread is stopped.
+class SyntheticStillButton : public StillButton
+{
+public:
+    SyntheticStillButton(int readFd, int writeFd, QString cameraName, std::function<void()> onPress)
+        : StillButton(readFd, std::move(onPress)), m_writeFd(writeFd), m_cameraName(std::move(cameraName))
+    {
+        std::lock_guard guard(registryMutex());
+        openButtons()[m_cameraName] = m_writeFd;
+    }
+
+    ~SyntheticStillButton() override
+    {
+        std::lock_guard guard(registryMutex());
+        auto found = openButtons().find(m_cameraName);
+        if (found != openButtons().end() && found->second == m_writeFd)
+            openButtons().erase(found);
+        ::close(m_writeFd);
+    }
+
+private:
+    int m_writeFd;
+    QString m_cameraName;
+};
+
+QList<MediaType> defaultTypes()
+{
+    QList<MediaType> types;
+    for (const char *text : {"YUY2 640x480", "MJPG 640x480", "YUY2 1280x720", "MJPG 1280x720", "YUY2 320x240",
+                             "YUY2 1600x1200"}) {
+        const QStringList parts = QString::fromLatin1(text).split(u' ');
+        const QStringList size = parts[1].split(u'x');
+        types.append(MediaType(QStringLiteral("%1, width=(int)%2, height=(int)%3, framerate=(fraction)30/1, pixel-aspect-ratio=(fraction)1/1")
+                                   .arg(parts[0] == QLatin1String("MJPG") ? QStringLiteral("image/jpeg")
+                                                                          : QStringLiteral("video/x-raw, format=(string)") + parts[0])
+                                   .arg(size[0], size[1])));
+    }
+    return types;
+}
+
+MediaType typeFrom(const QString &text, int fps)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*(?:([A-Za-z0-9]+)\\s+)?(\\d{1,5})x(\\d{1,5})\\s*$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return {};
+    const QString encoding = match.captured(1).isEmpty() ? QStringLiteral("YUY2") : match.captured(1).toUpper();
+    static const QStringList rawFormats = {QStringLiteral("YUY2"), QStringLiteral("BGR"), QStringLiteral("RGB"),
+                                           QStringLiteral("I420"), QStringLiteral("NV12"), QStringLiteral("GRAY8")};
+    QString media;
+    if (encoding == QLatin1String("MJPG"))
+        media = QStringLiteral("image/jpeg");
+    else if (rawFormats.contains(encoding))
+        media = QStringLiteral("video/x-raw, format=(string)") + encoding;
+    else
+        return {};
+    const int width = match.captured(2).toInt();
+    const int height = match.captured(3).toInt();
+    if (width < 16 || height < 16)
+        return {};
+    return MediaType(QStringLiteral("%1, width=(int)%2, height=(int)%3, framerate=(fraction)%4/1, pixel-aspect-ratio=(fraction)1/1")
+                         .arg(media)
+                         .arg(width)
+                         .arg(height)
+                         .arg(fps));
+}
+
+} // namespace
+
+SyntheticCamera::SyntheticCamera(Declaration declaration)
+    : m_declaration(std::move(declaration))
+{
+}
+
+std::optional<QList<SyntheticCamera::Declaration>> SyntheticCamera::declared()
+{
+    if (!qEnvironmentVariableIsSet(kVariable))
+        return std::nullopt;
+    return parse(qEnvironmentVariable(kVariable));
+}
+
+QList<SyntheticCamera::Declaration> SyntheticCamera::parse(const QString &value)
+{
+    QList<Declaration> cameras;
+    const QString trimmed = value.trimmed();
+    bool isCount = false;
+    const int count = trimmed.toInt(&isCount);
+    if (isCount) {
+        for (int i = 0; i < qBound(0, count, 16); ++i) {
+            Declaration camera;
+            camera.name = QStringLiteral("Synthetic Camera %1").arg(i + 1);
+            camera.types = defaultTypes();
+            camera.stillButton = true;
+            cameras.append(camera);
+        }
+        return cameras;
+    }
+
+    for (const QString &cameraText : trimmed.split(u';', Qt::SkipEmptyParts)) {
+        Declaration camera;
+        QString body = cameraText;
+        const qsizetype colon = body.indexOf(u':');
+        if (colon >= 0) {
+            camera.name = body.left(colon).trimmed();
+            body = body.mid(colon + 1);
+        }
+        if (camera.name.isEmpty())
+            camera.name = QStringLiteral("Synthetic Camera %1").arg(cameras.size() + 1);
+
+        QStringList parts = body.split(u'/');
+        const QString typeList = parts.takeFirst();
+        for (const QString &option : parts) {
+            const QString key = option.section(u'=', 0, 0).trimmed().toLower();
+            const QString argument = option.section(u'=', 1).trimmed();
+            if (key == QLatin1String("still"))
+                camera.stillButton = true;
+            else if (key == QLatin1String("pattern") && !argument.isEmpty())
+                camera.pattern = argument;
+            else if (key == QLatin1String("speed"))
+                camera.speed = qBound(-100, argument.toInt(), 100);
+            else if (key == QLatin1String("fps") && argument.toInt() > 0)
+                camera.fps = qMin(argument.toInt(), 240);
+            else
+                qWarning("%s: unknown option \"%s\"", kVariable, qPrintable(option));
+        }
+        for (const QString &typeText : typeList.split(u',', Qt::SkipEmptyParts)) {
+            const MediaType type = typeFrom(typeText, camera.fps);
+            if (type.isValid())
+                camera.types.append(type);
+            else
+                qWarning("%s: \"%s\" is not a media type (e.g. \"MJPG 1280x720\")", kVariable, qPrintable(typeText));
+        }
+        cameras.append(camera);
+    }
+    return cameras;
+}
+
+bool SyntheticCamera::pressStillButton(const QString &cameraName)
+{
+    std::lock_guard guard(registryMutex());
+    const auto found = openButtons().find(cameraName);
+    if (found == openButtons().end())
+        return false;
+    // The same record a UVC camera's input device sends for a press and a release.
+    input_event events[2] = {};
+    events[0].type = EV_KEY;
+    events[0].code = KEY_CAMERA;
+    events[0].value = 1;
+    events[1] = events[0];
+    events[1].value = 0;
+    return ::write(found->second, events, sizeof events) == ssize_t(sizeof events);
+}
+
+GstElement *SyntheticCamera::createSource(const MediaType &type) const
+{
+    const GstStructure *wanted = type.structure();
+    if (!wanted)
+        return nullptr;
+    GstElement *bin = gst_bin_new(nullptr);
+    GstElement *source = gst_element_factory_make("videotestsrc", "camera");
+    GstElement *rawCaps = gst_element_factory_make("capsfilter", nullptr);
+    GstElement *encoder = type.isJpeg() ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
+    if (!source || !rawCaps || (type.isJpeg() && !encoder)) {
+        for (GstElement *element : {source, rawCaps, encoder})
+            if (element)
+                gst_object_unref(gst_object_ref_sink(element));
+        gst_object_unref(gst_object_ref_sink(bin));
+        return nullptr;
+    }
+    g_object_set(source, "is-live", TRUE, "horizontal-speed", m_declaration.speed, nullptr);
+    gst_util_set_object_arg(G_OBJECT(source), "pattern", m_declaration.pattern.toUtf8().constData());
+
+    GstCapsHandle caps(gst_caps_copy(type.caps()));
+    if (type.isJpeg()) {
+        GstStructure *s = gst_caps_get_structure(caps.get(), 0);
+        gst_structure_set_name(s, "video/x-raw");
+        gst_structure_set(s, "format", G_TYPE_STRING, "I420", nullptr);
+    }
+    g_object_set(rawCaps, "caps", caps.get(), nullptr);
+
+    gst_bin_add_many(GST_BIN(bin), source, rawCaps, nullptr);
+    GstElement *last = rawCaps;
+    gst_element_link(source, rawCaps);
+    if (encoder) {
+        gst_bin_add(GST_BIN(bin), encoder);
+        gst_element_link(rawCaps, encoder);
+        last = encoder;
+    }
+    GstPadHandle pad(gst_element_get_static_pad(last, "src"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("src", pad.get()));
+    return bin;
+}
+
+std::unique_ptr<StillButton> SyntheticCamera::openStillButton(std::function<void()> onPress) const
+{
+    if (!m_declaration.stillButton)
+        return nullptr;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return nullptr;
+    return std::make_unique<SyntheticStillButton>(fds[0], fds[1], m_declaration.name, std::move(onPress));
+}
+
+CameraControlList SyntheticCamera::controls(GstElement *source) const
+{
+    CameraControlList controls;
+    if (!source)
+        return controls;
+    GstElementHandle camera(GST_IS_BIN(source) ? gst_bin_get_by_name(GST_BIN(source), "camera")
+                                               : static_cast<GstElement *>(gst_object_ref(source)));
+    if (!camera)
+        return controls;
+    std::shared_ptr<GstElement> element(static_cast<GstElement *>(gst_object_ref(camera.get())),
+                                        [](GstElement *e) { gst_object_unref(e); });
+
+    CameraControl pattern;
+    pattern.name = QStringLiteral("Pattern");
+    pattern.kind = CameraControl::Kind::Menu;
+    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element.get()), "pattern");
+    if (spec && G_IS_PARAM_SPEC_ENUM(spec)) {
+        GEnumClass *enumClass = G_PARAM_SPEC_ENUM(spec)->enum_class;
+        for (guint i = 0; i < enumClass->n_values; ++i) {
+            pattern.menuItems.append(QString::fromUtf8(enumClass->values[i].value_nick));
+            pattern.menuValues.append(enumClass->values[i].value);
+        }
+        gint current = 0;
+        g_object_get(element.get(), "pattern", &current, nullptr);
+        pattern.value = current;
+        pattern.apply = [element](int value) { g_object_set(element.get(), "pattern", value, nullptr); };
+        controls.append(pattern);
+    }
+
+    CameraControl speed;
+    speed.name = QStringLiteral("Horizontal speed");
+    speed.kind = CameraControl::Kind::Integer;
+    speed.minimum = -20;
+    speed.maximum = 20;
+    g_object_get(element.get(), "horizontal-speed", &speed.value, nullptr);
+    speed.apply = [element](int value) { g_object_set(element.get(), "horizontal-speed", value, nullptr); };
+    controls.append(speed);
+
+    CameraControl flip;
+    flip.name = QStringLiteral("Flip colours");
+    flip.kind = CameraControl::Kind::Boolean;
+    flip.maximum = 1;
+    gboolean flipped = FALSE;
+    g_object_get(element.get(), "flip", &flipped, nullptr);
+    flip.value = flipped ? 1 : 0;
+    flip.apply = [element](int value) { g_object_set(element.get(), "flip", value ? TRUE : FALSE, nullptr); };
+    controls.append(flip);
+    return controls;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "capture/CaptureDevice.h"
+#include "capture/GstHandles.h"
+
+// A V4L2 camera as the GStreamer device monitor lists it. Window thread only.
+class V4l2Camera : public CaptureDevice
+{
+public:
+    explicit V4l2Camera(GstDevice *device); // takes a new reference
+
+    QString name() const override;
+    QString path() const override { return m_path; }
+    MediaTypeList mediaTypes() const override;
+    GstElement *createSource(const MediaType &type) const override;
+    std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const override;
+    // The driver's integer, boolean and menu controls, read and written through the device node.
+    CameraControlList controls(GstElement *source) const override;
+
+    // The monitor's video capture devices ("Video/Source", V4L2 only, so a camera also seen
+    // through another device provider is listed once), ordered by device node.
+    static CaptureDeviceList list();
+
+private:
+    GstDeviceHandle m_device;
+    QString m_path;
+};
