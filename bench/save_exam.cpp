@@ -1,0 +1,281 @@
+// Saving an examination with four 640 x 480 pictures, from the generate-report button to the
+// reloaded sheet, on offscreen widgets with the message boxes answered at once; beside it the
+// parts of a save. The program folder is a temporary folder below the current one (or the
+// folder given by EXAMSTATION_BENCH_DIR), so the durable commit hits the real disk.
+//
+// Usage: bench_save_exam [google-benchmark options]
+#include "app/Dialogs.h"
+#include "app/IniFile.h"
+#include "app/ProgramFolder.h"
+#include "exam/ExaminationSheet.h"
+#include "exam/PhraseLibrary.h"
+#include "exam/PictureSlots.h"
+#include "imaging/ImageControl.h"
+#include "records/Database.h"
+#include "records/PatientLookup.h"
+#include "records/PatientNumbering.h"
+#include "records/RecordSet.h"
+#include "records/Statements.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::map<std::string, std::vector<double>> g_times; // per benchmark, ms per save
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QImage cameraPicture(int seed)
+{
+    QImage picture(640, 480, QImage::Format_BGR888);
+    for (int y = 0; y < picture.height(); ++y) {
+        uchar *row = picture.scanLine(y);
+        for (int x = 0; x < picture.width(); ++x) {
+            // Smooth shading with some texture, closer to a camera picture than noise.
+            row[3 * x] = uchar((x / 3 + y / 5 + seed) & 0xFF);
+            row[3 * x + 1] = uchar((y / 2 + seed * 7 + ((x * y) >> 9)) & 0xFF);
+            row[3 * x + 2] = uchar((128 + (x ^ y) / 8 + seed) & 0xFF);
+        }
+    }
+    return picture;
+}
+
+// The sheet with every object the save touches, in a program folder of its own.
+struct Workstation
+{
+    Workstation()
+        : folder(QDir(qEnvironmentVariable("EXAMSTATION_BENCH_DIR", QDir::currentPath())).filePath("save-bench-XXXXXX"))
+    {
+        ProgramFolder::set(folder.path());
+        QDir().mkpath(ProgramFolder::file("images"));
+        Dialogs::setBoxHandler([](Dialogs::Kind, const QString &, const QString &) { return Dialogs::Answer::Ok; });
+
+        patient.edtNumber = new QLineEdit(&window);
+        patient.edtName = new QLineEdit(&window);
+        patient.cbSex = new QComboBox(&window);
+        patient.cbSex->setEditable(true);
+        patient.edtAge = new QLineEdit(&window);
+        patient.edtTel = new QLineEdit(&window);
+        patient.edtAddr = new QLineEdit(&window);
+        patient.lstNumber = new QListView(&window);
+        patient.plGrid = new QFrame(&window);
+        patient.clientGrid = new QTableView(patient.plGrid);
+
+        PictureSlotControls slotControls;
+        for (int i = 0; i < 4; ++i) {
+            slotControls.frames[i] = new QFrame(&window);
+            slotControls.frames[i]->setGeometry(10 + i * 180, 10, 168, 128);
+            slotControls.masks[i] = new QFrame(slotControls.frames[i]);
+            slotControls.images[i] = new ImageControl(slotControls.masks[i]);
+        }
+        pictureSlots = std::make_unique<PictureSlots>(slotControls);
+        pictureSlots->LayoutPictureSlots();
+
+        PhraseControls phraseControls;
+        controls.mmSymp5 = new QPlainTextEdit(&window);
+        for (int i = 0; i < 4; ++i) {
+            controls.diagnosisLines[i] = phraseControls.diagnosisLines[i] = new QComboBox(&window);
+            controls.treatmentLines[i] = phraseControls.treatmentLines[i] = new QComboBox(&window);
+            phraseControls.diagnosisButtons[i] = new QToolButton(&window);
+            phraseControls.treatmentButtons[i] = new QToolButton(&window);
+            patient.diagnosisLines[i] = controls.diagnosisLines[i];
+            patient.treatmentLines[i] = controls.treatmentLines[i];
+        }
+        controls.ckbHaveTreat = phraseControls.ckbHaveTreat = new QCheckBox(&window);
+        patient.mmSymp5 = controls.mmSymp5;
+        controls.cbTitle = new QComboBox(&window);
+        controls.cbTitle->setEditable(true);
+        controls.cbProposer = new QComboBox(&window);
+        controls.cbProposer->setEditable(true);
+        controls.edtDoctor = new QLineEdit(&window);
+
+        settings.setPath(ProgramFolder::file("system.ini"));
+        db.open();
+        phrases = std::make_unique<PhraseLibrary>(settings, phraseControls);
+        PatientHooks hooks;
+        hooks.LoadLastExamination = [this](const QString &number) { sheet->LoadLastExamination(number); };
+        hooks.clearSlotPictures = [this] {
+            for (int slot = 1; slot <= 4; ++slot)
+                pictureSlots->ClearSlotPicture(slot);
+        };
+        lookup = std::make_unique<PatientLookup>(db, patient, hooks);
+        numbering = std::make_unique<PatientNumbering>(db, *lookup);
+        sheet = std::make_unique<ExaminationSheet>(controls, settings, db, records, *pictureSlots, *phrases, *lookup,
+                                                   *numbering, [](const QString &) {},
+                                                   ProgramFolder::file("images/"));
+        phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
+        phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
+        controls.ckbHaveTreat->setChecked(true);
+        window.resize(800, 600);
+        window.show();
+    }
+
+    ~Workstation() { Dialogs::setBoxHandler({}); }
+
+    void fill(const QString &number)
+    {
+        PatientHandlersDetached quiet(*lookup);
+        patient.edtNumber->setText(number);
+        patient.edtName->setText(QStringLiteral("李王"));
+        patient.cbSex->setEditText(QStringLiteral("女"));
+        patient.edtAge->setText(QStringLiteral("42"));
+        controls.cbTitle->setEditText(QStringLiteral("Gastroscopy"));
+        controls.edtDoctor->setText(QStringLiteral("Dr. Who"));
+        controls.mmSymp5->setPlainText(QStringLiteral("Mucosa smooth, no bleeding. ").repeated(8));
+        controls.diagnosisLines[0]->setEditText(QStringLiteral("chronic superficial gastritis"));
+        controls.diagnosisLines[1]->setEditText(QStringLiteral("duodenal ulcer"));
+        controls.treatmentLines[0]->setEditText(QStringLiteral("omeprazole 20 mg"));
+        for (int slot = 1; slot <= 4; ++slot) {
+            pictureSlots->setSnapshot(slot, cameraPicture(slot * 31), QStringLiteral("2016050114253%1000.jpg").arg(slot));
+            pictureSlots->setCaptureSize(slot, QSize(640, 480));
+        }
+    }
+
+    QTemporaryDir folder;
+    QWidget window;
+    PatientControls patient;
+    SheetControls controls;
+    IniFile settings;
+    Database db;
+    RecordSet records;
+    std::unique_ptr<PictureSlots> pictureSlots;
+    std::unique_ptr<PhraseLibrary> phrases;
+    std::unique_ptr<PatientLookup> lookup;
+    std::unique_ptr<PatientNumbering> numbering;
+    std::unique_ptr<ExaminationSheet> sheet;
+};
+
+template<typename Work>
+void timed(benchmark::State &state, const char *name, Work &&work)
+{
+    std::vector<double> &times = g_times[name];
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        times.push_back(ms);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["median_ms"] = median(times);
+}
+
+// The whole button: checks, phrases, four JPEG files, patient + record committed durably,
+// then the reload that decodes the four files again. Same patient every time, as when the
+// operator saves a series of examinations of one patient.
+void BM_SaveKnownPatient(benchmark::State &state)
+{
+    Workstation station;
+    station.fill(QStringLiteral("10001"));
+    station.sheet->btnGenReportClick(); // the patient exists from now on; phrases remembered
+    timed(state, "save: known patient", [&] {
+        if (!station.sheet->btnGenReportClick())
+            state.SkipWithError("save failed");
+    });
+}
+
+// A new patient every time, with one new diagnosis phrase (one more write of system.ini).
+void BM_SaveNewPatientNewPhrase(benchmark::State &state)
+{
+    Workstation station;
+    int next = 20001;
+    timed(state, "save: new patient + new phrase", [&] {
+        state.PauseTiming();
+        station.fill(QString::number(next));
+        station.controls.diagnosisLines[3]->setEditText(QStringLiteral("finding %1").arg(next));
+        ++next;
+        state.ResumeTiming();
+        if (!station.sheet->btnGenReportClick())
+            state.SkipWithError("save failed");
+    });
+}
+
+void BM_WriteFourSlotFiles(benchmark::State &state)
+{
+    Workstation station;
+    station.fill(QStringLiteral("10001"));
+    const QString images = ProgramFolder::file("images/");
+    timed(state, "part: 4 x SaveSlotPicture", [&] {
+        for (int slot = 1; slot <= 4; ++slot)
+            station.pictureSlots->SaveSlotPicture(images, slot);
+    });
+}
+
+void BM_DurableInsert(benchmark::State &state)
+{
+    Workstation station;
+    Statements::ExamRecord record;
+    record.client_id = QStringLiteral("10001");
+    record.symptom5 = QStringLiteral("Mucosa smooth, no bleeding. ").repeated(8);
+    timed(state, "part: statements 7+9, durable commit", [&] {
+        ScopedTransaction transaction(station.db);
+        Statements::patientExists(station.db, record.client_id);
+        record.printtime = QDateTime::currentDateTime();
+        Statements::insertExamRecord(station.db, record);
+        transaction.commit();
+    });
+}
+
+void BM_Reload(benchmark::State &state)
+{
+    Workstation station;
+    station.fill(QStringLiteral("10001"));
+    station.sheet->btnGenReportClick();
+    timed(state, "part: LoadLastExamination (4 pictures)",
+          [&] { station.sheet->LoadLastExamination(QStringLiteral("10001")); });
+}
+
+BENCHMARK(BM_SaveKnownPatient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_SaveNewPatientNewPhrase)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_WriteFourSlotFiles)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_DurableInsert)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_Reload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf("\n%-44s %10s %10s %10s\n", "examination save (ms per run)", "median", "min", "max");
+    for (const auto &[name, times] : g_times) {
+        if (times.empty())
+            continue;
+        const auto [low, high] = std::minmax_element(times.begin(), times.end());
+        std::printf("%-44s %10.2f %10.2f %10.2f\n", name.c_str(), median(times), *low, *high);
+    }
+    std::printf("target: save (button to reloaded sheet) median <= 30 ms\n");
+    return 0;
+}
