@@ -5,6 +5,7 @@
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
+#include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "exam/Snapshot.h"
@@ -55,10 +56,20 @@ TfrmMain::TfrmMain(QWidget *parent)
 TfrmMain::~TfrmMain()
 {
     TntFormDestroy();
+    // The subsystems go before the controls they were handed; no control may reach them on its
+    // way out (a closing popup, a focus change).
+    for (QObject *control : findChildren<QObject *>())
+        control->blockSignals(true);
 }
 
 void TfrmMain::createSubsystems()
 {
+    m_imagesFolder = ProgramFolder::file(QStringLiteral("images/"));
+    m_videoFolder = ProgramFolder::file(QStringLiteral("video/"));
+    m_scratchFolder = ProgramFolder::file(QStringLiteral("temp/"));
+
+    m_language = std::make_unique<LanguageTexts>(this, nullptr, [this] { return m_capture->recording(); });
+
     // Steps 1 and 2 of start-up: the frame bitmap, the device-ready flag, the media types and
     // the resolution catalogue come into being with the capture graph.
     CaptureControls captureControls;
@@ -119,6 +130,7 @@ void TfrmMain::createSubsystems()
         patientControls.treatmentLines[i] = treatLines[i];
     }
     PatientHooks patientHooks;
+    patientHooks.LoadLastExamination = [this](const QString &number) { m_sheet->LoadLastExamination(number); };
     patientHooks.clearSlotPictures = [this] {
         for (int slot = 1; slot <= 4; ++slot)
             m_slots->ClearSlotPicture(slot);
@@ -132,7 +144,21 @@ void TfrmMain::createSubsystems()
     m_lookup = std::make_unique<PatientLookup>(ADOConn, patientControls, patientHooks);
     m_numbering = std::make_unique<PatientNumbering>(ADOConn, *m_lookup);
 
-    m_language = std::make_unique<LanguageTexts>(this, nullptr, [this] { return m_capture->recording(); });
+    SheetControls sheetControls;
+    sheetControls.cbTitle = cbTitle;
+    sheetControls.cbProposer = cbProposer;
+    sheetControls.edtDoctor = edtDoctor;
+    sheetControls.mmSymp5 = mmSymp5;
+    for (int i = 0; i < 4; ++i) {
+        sheetControls.diagnosisLines[i] = symptomLines[i];
+        sheetControls.treatmentLines[i] = treatLines[i];
+    }
+    sheetControls.ckbHaveTreat = ckbHaveTreat;
+    sheetControls.btnGenReport = btnGenReport; // "生成报告" is connected by the sheet
+    m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
+                                                 *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
+                                                 m_imagesFolder);
+
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.
     m_focusRelease = new FocusRelease(FocusRelease::find(this), this);
@@ -175,7 +201,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 {
     if (!m_closed) {
         m_closed = true;
-        ErrorDisplay::guarded([this] { TntFormClose(); });
+        TntFormClose();
     }
     event->accept();
 }
@@ -192,9 +218,6 @@ void TfrmMain::TntFormCreate()
         SetConfigFolder(ProgramFolder::path());
 
         // 4. The images, video and scratch folders: created when missing, left as they are.
-        m_imagesFolder = ProgramFolder::file(QStringLiteral("images/"));
-        m_videoFolder = ProgramFolder::file(QStringLiteral("video/"));
-        m_scratchFolder = ProgramFolder::file(QStringLiteral("temp/"));
         for (const QString &folder : {m_imagesFolder, m_videoFolder, m_scratchFolder}) {
             // A folder that cannot be created shows its failure when a file in it is written.
             QDir().mkdir(folder);
@@ -209,6 +232,9 @@ void TfrmMain::TntFormCreate()
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
         // 8. Report header and the remembered titles and requesting doctors.
+        m_sheet->LoadReportHeader();
+        m_sheet->LoadHeaderList(cbProposer, QStringLiteral("proposer"));
+        m_sheet->LoadHeaderList(cbTitle, QStringLiteral("title"));
 
         // 9. The measuring overlay of the live picture.
         EnsureBlankOverlay(imageFront);
@@ -256,11 +282,18 @@ void TfrmMain::TntFormShow()
     ckbHaveTreat->setChecked(true);
 }
 
+// Closing: a failing step is shown, but the capture still stops and the database still
+// closes, so a running recording is finished and nothing is left half-written.
 void TfrmMain::TntFormClose()
 {
     // 1. Report header and the remembered lists.
+    ErrorDisplay::guarded([this] {
+        m_sheet->SaveReportHeader();
+        m_sheet->SaveHeaderList(cbProposer, QStringLiteral("proposer"));
+        m_sheet->SaveHeaderList(cbTitle, QStringLiteral("title"));
+    });
     // 2. Stop the capture: no camera frame arrives after this.
-    actStopExecute();
+    ErrorDisplay::guarded([this] { actStopExecute(); });
     // 3. Close the database.
     ADOQuery1.close();
     ADOConn.close();
@@ -270,7 +303,7 @@ void TfrmMain::TntFormDestroy()
 {
     // A window destroyed without closing still stops its streams before anything they use goes.
     if (m_capture && !m_closed)
-        ErrorDisplay::guarded([this] { m_capture->actStopExecute(); });
+        ErrorDisplay::guarded([this] { actStopExecute(); });
     delete frmProcess;
     frmProcess = nullptr;
 }

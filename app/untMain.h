@@ -26,6 +26,7 @@ class QTableView;
 class QToolButton;
 
 class CaptureGraph;
+class ExaminationSheet;
 class FocusRelease;
 class ImageControl;
 class LanguageTexts;
@@ -59,6 +60,7 @@ public:
     PictureSlots &pictureSlots() { return *m_slots; }
     Database &database() { return ADOConn; }
     CaptureGraph &capture() { return *m_capture; }
+    ExaminationSheet &sheet() { return *m_sheet; }
     LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
@@ -210,6 +212,7 @@ private:
     std::unique_ptr<Snapshot> m_snapshot;
     std::unique_ptr<PatientLookup> m_lookup;
     std::unique_ptr<PatientNumbering> m_numbering;
+    std::unique_ptr<ExaminationSheet> m_sheet;
     std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;

@@ -254,8 +254,8 @@ void TfrmMain::setupHeaderLine()
     TntPanel7 = panel(TntPanel3, "TntPanel7", QRect(0, 0, paneWidth, 36));
     TntPanel7->setFocusPolicy(Qt::ClickFocus);
 
-    lbLang = label(TntPanel7, "lbLang", QStringLiteral("语言"), 8, 10, 40);
-    cbLang = dropDown(TntPanel7, "cbLang", QRect(50, 6, 140, 24));
+    lbLang = label(TntPanel7, "lbLang", QStringLiteral("语言"), 8, 10, 70);
+    cbLang = dropDown(TntPanel7, "cbLang", QRect(80, 6, 140, 24));
     cbLang->addItems({QStringLiteral("中文"), QStringLiteral("English")});
     lbLang->setBuddy(cbLang);
 
@@ -263,14 +263,14 @@ void TfrmMain::setupHeaderLine()
     imgLogo = make<LogoImage>(TntPanel9, "imgLogo");
     imgLogo->setGeometry(0, 0, 145, 31);
 
-    lbTitle = label(TntPanel3, "lbTitle", QStringLiteral("报告名称"), 8, 46, 60);
-    cbTitle = dropDown(TntPanel3, "cbTitle", QRect(70, 42, 170, 24));
+    lbTitle = label(TntPanel3, "lbTitle", QStringLiteral("报告名称"), 8, 46, 72);
+    cbTitle = dropDown(TntPanel3, "cbTitle", QRect(80, 42, 150, 24));
     lbTitle->setBuddy(cbTitle);
-    lbProposer = label(TntPanel3, "lbProposer", QStringLiteral("申请医生"), 250, 46, 60);
-    cbProposer = dropDown(TntPanel3, "cbProposer", QRect(312, 42, 150, 24));
+    lbProposer = label(TntPanel3, "lbProposer", QStringLiteral("申请医生"), 240, 46, 92);
+    cbProposer = dropDown(TntPanel3, "cbProposer", QRect(332, 42, 136, 24));
     lbProposer->setBuddy(cbProposer);
-    lbDoctor = label(TntPanel3, "lbDoctor", QStringLiteral("诊断医生"), 472, 46, 60);
-    edtDoctor = field(TntPanel3, "edtDoctor", lbDoctor, QRect(534, 42, 150, 24));
+    lbDoctor = label(TntPanel3, "lbDoctor", QStringLiteral("诊断医生"), 478, 46, 92);
+    edtDoctor = field(TntPanel3, "edtDoctor", lbDoctor, QRect(570, 42, 140, 24));
 }
 
 void TfrmMain::setupLivePictureArea()

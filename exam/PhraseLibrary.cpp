@@ -127,10 +127,13 @@ bool PhraseLibrary::ForgetPhrase(Group group, int line)
     if (found < 0)
         return false;
     phrases.removeAt(found);
-    // Rewritten from key 1 in sorted order, so the keys stay 1..n without gaps.
-    m_settings.eraseSection(section);
+    // Rewritten from key 1 in sorted order, so the keys stay 1..n without gaps; one write of
+    // the file, so a crash cannot leave the library half rewritten.
+    QStringList lines;
+    lines.reserve(phrases.size());
     for (qsizetype i = 0; i < phrases.size(); ++i)
-        m_settings.writeString(section, QString::number(i + 1), phrases.at(i));
+        lines.append(QString::number(i + 1) + u'=' + phrases.at(i));
+    m_settings.replaceSection(section, lines);
     box->setEditText(QString());
     return true;
 }

@@ -88,7 +88,10 @@ TEST_F(Startup, anEmptyProgramFolderStartsWithEveryDefault)
     EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("config.ini"))));
 
     EXPECT_TRUE(window.cbTitle->currentText().isEmpty());
-    EXPECT_EQ(window.cbTitle->count(), 0);
+    for (QComboBox *header : {window.cbTitle, window.cbProposer}) {
+        ASSERT_LE(header->count(), 1);
+        EXPECT_TRUE(header->itemText(0).isEmpty());
+    }
     EXPECT_TRUE(window.cbProposer->currentText().isEmpty());
     EXPECT_TRUE(window.edtDoctor->text().isEmpty());
     // An empty phrase library offers only the empty choice.
@@ -143,6 +146,10 @@ TEST_F(Startup, sigtermClosesTheWindowTheNormalWay)
     program.setArguments({QStringLiteral("--home"), home.path()});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The exit status is the point here; the system libraries' leak suppressions come with
+    // ctest's environment, so a run by hand does not count their allocations.
+    if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     program.setProcessEnvironment(environment);
     program.start();
     ASSERT_TRUE(program.waitForStarted(10000));

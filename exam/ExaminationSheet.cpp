@@ -1,0 +1,406 @@
+#include "exam/ExaminationSheet.h"
+
+#include "app/AppError.h"
+#include "app/ErrorDisplay.h"
+#include "app/IniFile.h"
+#include "exam/PhraseLibrary.h"
+#include "exam/PictureSlots.h"
+#include "exam/TrimmedText.h"
+#include "records/Database.h"
+#include "records/PatientLookup.h"
+#include "records/PatientNumbering.h"
+#include "records/RecordSet.h"
+#include "records/Statements.h"
+#include "ui/LanguageTexts.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSet>
+
+#include <exception>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kReportSection = QStringLiteral("report");
+const QString kMeasureSection = QStringLiteral("measure");
+constexpr int kDefaultHeight = 480;
+constexpr double kDefaultRatio = 0.1;
+
+QString comboText(const QComboBox *combo)
+{
+    return combo ? combo->currentText() : QString();
+}
+
+void setComboText(QComboBox *combo, const QString &text)
+{
+    if (!combo)
+        return;
+    if (combo->isEditable())
+        combo->setEditText(text);
+    else
+        combo->setCurrentIndex(combo->findText(text));
+}
+
+bool anyLineEntered(const std::array<QComboBox *, 4> &lines)
+{
+    for (const QComboBox *line : lines) {
+        if (!ExamText::trimmed(comboText(line)).isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// The key of a "key=value" line, as the settings store compares keys.
+QString keyOf(const QString &line)
+{
+    const qsizetype equals = line.indexOf(u'=');
+    return equals < 0 ? QString() : ExamText::trimmed(line.left(equals)).toLower();
+}
+
+// A renamed file is only sure to survive a power cut once its folder's entry is on disk; the
+// record naming the file must not be committed before that.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+ExaminationSheet::MessageShower ExaminationSheet::messagesOf(const LanguageTexts &texts)
+{
+    return [&texts](const QString &key) { texts.showMessage(key); };
+}
+
+ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &settings, Database &db,
+                                   RecordSet &ADOQuery1, PictureSlots &pictureSlots, PhraseLibrary &phrases,
+                                   PatientLookup &lookup, PatientNumbering &numbering, MessageShower showMessage,
+                                   const QString &imagesFolder, QObject *parent)
+    : QObject(parent)
+    , m_c(controls)
+    , m_settings(settings)
+    , m_db(db)
+    , m_ADOQuery1(ADOQuery1)
+    , m_slots(pictureSlots)
+    , m_phrases(phrases)
+    , m_lookup(lookup)
+    , m_numbering(numbering)
+    , m_showMessage(std::move(showMessage))
+    , m_imagesFolder(imagesFolder.endsWith(u'/') ? imagesFolder : imagesFolder + u'/')
+{
+    if (m_c.btnGenReport) {
+        connect(m_c.btnGenReport, &QAbstractButton::clicked, this,
+                [this] { ErrorDisplay::guarded([this] { btnGenReportClick(); }); });
+    }
+}
+
+// ---- saving --------------------------------------------------------------------------------
+
+void ExaminationSheet::drawNumberWhenEmpty()
+{
+    QLineEdit *edtNumber = m_lookup.controls().edtNumber;
+    if (!ExamText::trimmed(edtNumber->text()).isEmpty())
+        return;
+    // Drawn with the number's change reaction detached, so writing it runs no look-up; the
+    // reaction comes back also when drawing fails.
+    struct NumberHandlerDetached
+    {
+        PatientLookup &lookup;
+        explicit NumberHandlerDetached(PatientLookup &l) : lookup(l) { lookup.DetachNumberHandler(); }
+        ~NumberHandlerDetached() { lookup.AttachNumberHandler(); }
+    } detached(m_lookup);
+    edtNumber->setText(m_numbering.NextPatientNumber());
+}
+
+bool ExaminationSheet::CheckPatientEntered()
+{
+    const PatientControls &p = m_lookup.controls();
+    if (!ExamText::trimmed(p.edtNumber->text()).isEmpty() && !ExamText::trimmed(p.edtName->text()).isEmpty())
+        return true;
+    m_showMessage(QStringLiteral("Msg_input_client_info"));
+    return false;
+}
+
+bool ExaminationSheet::CheckDiagnosisEntered()
+{
+    if (anyLineEntered(m_c.diagnosisLines))
+        return true;
+    m_showMessage(QStringLiteral("Msg_input_Symptom"));
+    return false;
+}
+
+bool ExaminationSheet::CheckHeaderEntered()
+{
+    // Both are checked, so the operator learns of both missing fields at once.
+    bool entered = true;
+    if (ExamText::trimmed(comboText(m_c.cbTitle)).isEmpty()) {
+        m_showMessage(QStringLiteral("Msg_input_ReportTitle"));
+        entered = false;
+    }
+    if (ExamText::trimmed(m_c.edtDoctor->text()).isEmpty()) {
+        m_showMessage(QStringLiteral("Msg_input_doctor"));
+        entered = false;
+    }
+    return entered;
+}
+
+bool ExaminationSheet::CheckTreatmentEntered()
+{
+    if (anyLineEntered(m_c.treatmentLines))
+        return true;
+    m_showMessage(QStringLiteral("Msg_input_treat"));
+    return false;
+}
+
+double ExaminationSheet::calibratedHeight()
+{
+    const int height = m_settings.readInteger(kMeasureSection, QStringLiteral("height"), kDefaultHeight);
+    const double ratio = m_settings.readFloat(kMeasureSection, QStringLiteral("ratio"), kDefaultRatio);
+    return double(height) * ratio;
+}
+
+Statements::ExamRecord ExaminationSheet::recordFromSheet(const QString &number)
+{
+    Statements::ExamRecord record;
+    record.client_id = number;
+    record.printtime = QDateTime::currentDateTime();
+    record.doctor = ExamText::trimmed(m_c.edtDoctor->text());
+    record.proposer = ExamText::trimmed(comboText(m_c.cbProposer));
+    record.title = ExamText::trimmed(comboText(m_c.cbTitle));
+    for (int i = 0; i < 4; ++i) {
+        record.pic[i] = ExamText::trimmed(m_slots.fileName(i + 1));
+        // The lines are stored as shown: a leading blank may be part of the layout.
+        record.symptom[i] = comboText(m_c.diagnosisLines[i]);
+        record.treat[i] = comboText(m_c.treatmentLines[i]);
+        record.picY[i] = m_slots.captureSize(i + 1).height();
+    }
+    record.symptom5 = ExamText::trimmed(m_c.mmSymp5->toPlainText());
+    record.has_treat = m_c.ckbHaveTreat->isChecked();
+    record.rh = calibratedHeight();
+    return record;
+}
+
+void ExaminationSheet::writeSlotPictures()
+{
+    bool wroteFiles = false;
+    for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+        const QImage picture = m_slots.picture(slot);
+        if (picture.isNull())
+            continue;
+        // A picture shown unchanged since it was decoded from its file is not encoded again:
+        // every re-encoding would lose a little more of the picture that earlier records
+        // name, for nothing.
+        const ReloadedPicture &reloaded = m_reloaded[slot - 1];
+        const QString name = m_slots.fileName(slot);
+        if (reloaded.cacheKey == picture.cacheKey() && reloaded.fileName == name
+            && QFileInfo(m_imagesFolder + name).isFile())
+            continue;
+        m_slots.SaveSlotPicture(m_imagesFolder, slot);
+        wroteFiles = true;
+    }
+    if (wroteFiles)
+        syncFolder(m_imagesFolder);
+}
+
+bool ExaminationSheet::btnGenReportClick()
+{
+    // 1. Before any check, so the drawn number stays even when a check fails.
+    drawNumberWhenEmpty();
+
+    // 2. The first failing check ends the save with nothing written.
+    if (!CheckPatientEntered() || !CheckDiagnosisEntered() || !CheckHeaderEntered())
+        return false;
+    if (m_c.ckbHaveTreat->isChecked() && !CheckTreatmentEntered())
+        return false;
+
+    // 3. New phrases; the lines keep the texts they show.
+    m_phrases.RememberPhrases(PhraseLibrary::Group::Diagnosis);
+    m_phrases.RememberPhrases(PhraseLibrary::Group::Treatment);
+    m_phrases.LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
+    m_phrases.LoadPhraseChoices(PhraseLibrary::Group::Treatment);
+
+    // 4. The slot pictures, each replacing its file whole.
+    writeSlotPictures();
+
+    // 5. Patient (when new) and record together, or neither.
+    const PatientControls &p = m_lookup.controls();
+    const QString number = ExamText::trimmed(p.edtNumber->text());
+    try {
+        ScopedTransaction transaction(m_db);
+        if (!m_numbering.PatientExists(number)) {
+            // Only a new patient is stored: edits to a known patient's fields are not saved.
+            Statements::insertPatient(m_db, {number, ExamText::trimmed(p.edtName->text()),
+                                             ExamText::trimmed(comboText(p.cbSex)),
+                                             ExamText::trimmed(p.edtAge->text()),
+                                             ExamText::trimmed(p.edtTel->text()),
+                                             ExamText::trimmed(p.edtAddr->text())});
+        }
+        Statements::insertExamRecord(m_db, recordFromSheet(number));
+        transaction.commit();
+    } catch (const std::exception &) {
+        // 6. Rolled back by the scope before the operator is told.
+        m_showMessage(QStringLiteral("Msg_Submit_Failed"));
+        return false;
+    }
+
+    // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
+    // (a picture file damaged meanwhile), so the operator is told so before any such failure.
+    std::exception_ptr reloadFailure;
+    try {
+        LoadLastExamination(number);
+    } catch (...) {
+        reloadFailure = std::current_exception();
+    }
+    m_showMessage(QStringLiteral("Msg_Submit_Success"));
+    if (reloadFailure)
+        std::rethrow_exception(reloadFailure);
+    return true;
+}
+
+// ---- reloading -----------------------------------------------------------------------------
+
+void ExaminationSheet::LoadLastExamination(const QString &number)
+{
+    RecordSet records;
+    records.open(m_db, ExamText::trimmed(number));
+    if (records.isEmpty()) {
+        m_lookup.ClearSheet();
+        return;
+    }
+    records.Last();
+    FillSheetFromRecord(records);
+}
+
+void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
+{
+    if (record.isEmpty() || record.Bof() || record.Eof())
+        return;
+
+    // A picture file that no longer decodes empties its slot like a missing one, so no
+    // picture of the sheet shown before stays beside this record; the rest of the record is
+    // still shown and the decoder's message follows.
+    std::optional<AppError> pictureFailure;
+    for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+        const QString name = record.asString(QStringLiteral("pic%1").arg(slot));
+        m_reloaded[slot - 1] = {};
+        try {
+            m_slots.LoadSlotPicture(m_imagesFolder, name, slot);
+            const QImage picture = m_slots.picture(slot);
+            if (!picture.isNull())
+                m_reloaded[slot - 1] = {m_slots.fileName(slot), picture.cacheKey()};
+        } catch (const AppError &failure) {
+            m_slots.ClearSlotPicture(slot);
+            if (!pictureFailure)
+                pictureFailure = failure;
+        }
+    }
+
+    m_c.mmSymp5->setPlainText(record.asString(QStringLiteral("symptom5")));
+    // A change of state runs the box's reaction, which enables or empties the treatment lines.
+    m_c.ckbHaveTreat->setChecked(record.asBoolean(QStringLiteral("has_treat")));
+    for (int i = 0; i < 4; ++i) {
+        setComboText(m_c.diagnosisLines[i], record.asString(QStringLiteral("symptom%1").arg(i + 1)));
+        setComboText(m_c.treatmentLines[i], record.asString(QStringLiteral("treat%1").arg(i + 1)));
+    }
+    m_rh = record.asFloat(QStringLiteral("rh"));
+    for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+        const qint64 height = record.asInteger(QStringLiteral("picY%1").arg(slot));
+        m_slots.setCaptureSize(slot, QSize(0, int(height)));
+    }
+
+    if (pictureFailure)
+        throw *pictureFailure;
+}
+
+bool ExaminationSheet::OpenExaminationRecords(const QString &number)
+{
+    m_ADOQuery1.close();
+    m_ADOQuery1.open(m_db, ExamText::trimmed(number));
+    if (m_ADOQuery1.isEmpty())
+        return false;
+    m_ADOQuery1.Last();
+    return true;
+}
+
+// ---- report header -------------------------------------------------------------------------
+
+void ExaminationSheet::LoadReportHeader()
+{
+    setComboText(m_c.cbTitle, m_settings.readString(kReportSection, QStringLiteral("title"), QString()));
+    m_c.edtDoctor->setText(m_settings.readString(kReportSection, QStringLiteral("doctor"), QString()));
+    setComboText(m_c.cbProposer, m_settings.readString(kReportSection, QStringLiteral("proposer"), QString()));
+}
+
+void ExaminationSheet::SaveReportHeader()
+{
+    const std::pair<QString, QString> values[] = {
+        {QStringLiteral("title"), ExamText::trimmed(comboText(m_c.cbTitle))},
+        {QStringLiteral("doctor"), ExamText::trimmed(m_c.edtDoctor->text())},
+        {QStringLiteral("proposer"), ExamText::trimmed(comboText(m_c.cbProposer))},
+    };
+    // The three keys in one write of the file; other keys of the section stay as they are.
+    QStringList lines = m_settings.readSection(kReportSection);
+    for (const auto &[key, value] : values) {
+        const QString line = key + u'=' + value;
+        bool replaced = false;
+        for (QString &existing : lines) {
+            if (keyOf(existing) == key) {
+                existing = line;
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced)
+            lines.append(line);
+    }
+    m_settings.replaceSection(kReportSection, lines);
+}
+
+QStringList ExaminationSheet::ReadHeaderList(IniFile &settings, const QString &section)
+{
+    // The same reading and ordering as the phrase lists.
+    return PhraseLibrary::ReadPhraseList(settings, section);
+}
+
+void ExaminationSheet::LoadHeaderList(QComboBox *selector, const QString &section)
+{
+    const QStringList values = ReadHeaderList(m_settings, section);
+    const QString shown = selector->currentText();
+    const QSignalBlocker quiet(selector);
+    selector->clear();
+    selector->addItem(QString());
+    selector->addItems(values);
+    selector->setCurrentIndex(-1);
+    setComboText(selector, shown);
+}
+
+void ExaminationSheet::SaveHeaderList(QComboBox *selector, const QString &section)
+{
+    const QStringList values = ReadHeaderList(m_settings, section);
+    const QString text = ExamText::trimmed(selector->currentText());
+    if (text.isEmpty() || PhraseLibrary::indexOfPhrase(values, text) >= 0)
+        return;
+    // The next key after the values; in a section edited by hand that key may be taken, and
+    // writing it would replace a remembered entry, so the first free one above is used.
+    QSet<QString> used;
+    for (const QString &line : m_settings.readSection(section))
+        used.insert(keyOf(line));
+    qsizetype key = values.size() + 1;
+    while (used.contains(QString::number(key)))
+        ++key;
+    m_settings.writeString(section, QString::number(key), text);
+}

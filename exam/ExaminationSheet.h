@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+class Database;
+class IniFile;
+class LanguageTexts;
+class PatientLookup;
+class PatientNumbering;
+class PhraseLibrary;
+class PictureSlots;
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class RecordSet;
+
+namespace Statements {
+struct ExamRecord;
+}
+
+// The sheet's own controls beside the patient fields (which PatientLookup holds) and the
+// picture slots. The window creates them and keeps owning them.
+struct SheetControls
+{
+    QComboBox *cbTitle = nullptr;    // editable
+    QComboBox *cbProposer = nullptr; // editable
+    QLineEdit *edtDoctor = nullptr;
+    QPlainTextEdit *mmSymp5 = nullptr;
+    std::array<QComboBox *, 4> diagnosisLines {}; // TntComboBox1 .. TntComboBox4
+    std::array<QComboBox *, 4> treatmentLines {}; // TntComboBox21 .. TntComboBox24
+    QCheckBox *ckbHaveTreat = nullptr;
+    QAbstractButton *btnGenReport = nullptr; // optional: its click runs btnGenReportClick
+};
+
+// Saving the examination sheet as a record (with its patient when new) and bringing a
+// patient's latest record back onto it; also keeps the report header between runs.
+// Window thread only.
+class ExaminationSheet : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Shows the language file's message of a key in its modal box.
+    using MessageShower = std::function<void(const QString &key)>;
+    static MessageShower messagesOf(const LanguageTexts &texts);
+
+    // imagesFolder ends in "/". Connects btnGenReport when given.
+    ExaminationSheet(const SheetControls &controls, IniFile &settings, Database &db, RecordSet &ADOQuery1,
+                     PictureSlots &pictureSlots, PhraseLibrary &phrases, PatientLookup &lookup,
+                     PatientNumbering &numbering, MessageShower showMessage, const QString &imagesFolder,
+                     QObject *parent = nullptr);
+
+    // Checks the sheet, remembers its phrases, writes the slot pictures and stores the patient
+    // (when new) and one record in one transaction. Returns true when the record was stored.
+    // Failures before the transaction (drawing a number, writing a picture) throw AppError.
+    bool btnGenReportClick();
+
+    bool CheckPatientEntered();
+    bool CheckDiagnosisEntered();
+    bool CheckHeaderEntered();
+    bool CheckTreatmentEntered();
+
+    // The patient's record with the highest ID onto the sheet; an empty sheet when none.
+    void LoadLastExamination(const QString &number);
+    // The record set's current row onto the sheet; nothing for an empty result.
+    void FillSheetFromRecord(const RecordSet &record);
+    // ADOQuery1 opened on the patient's records and left on the last one; false when none.
+    bool OpenExaminationRecords(const QString &number);
+
+    // Start-up and closing: the header fields and the remembered choices of title and
+    // requesting doctor, in system.ini.
+    void LoadReportHeader();
+    void SaveReportHeader();
+    void LoadHeaderList(QComboBox *selector, const QString &section);
+    void SaveHeaderList(QComboBox *selector, const QString &section);
+
+    // Real height of the full camera picture of the record reloaded last (0 before any).
+    double rh() const { return m_rh; }
+    // height x ratio of section measure, as stored with each record.
+    double calibratedHeight();
+
+    static QStringList ReadHeaderList(IniFile &settings, const QString &section);
+
+private:
+    void drawNumberWhenEmpty();
+    void writeSlotPictures();
+    Statements::ExamRecord recordFromSheet(const QString &number);
+
+    // What the reload put into each slot: a picture still unchanged since then is already
+    // its file's content.
+    struct ReloadedPicture
+    {
+        QString fileName;
+        qint64 cacheKey = 0;
+    };
+
+    SheetControls m_c;
+    IniFile &m_settings;
+    Database &m_db;
+    RecordSet &m_ADOQuery1;
+    PictureSlots &m_slots;
+    PhraseLibrary &m_phrases;
+    PatientLookup &m_lookup;
+    PatientNumbering &m_numbering;
+    MessageShower m_showMessage;
+    QString m_imagesFolder;
+    double m_rh = 0.0;
+    std::array<ReloadedPicture, 4> m_reloaded {};
+};

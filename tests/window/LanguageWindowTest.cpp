@@ -1,0 +1,140 @@
+// The language box of the main window: the operator's choice changes the window's texts and
+// side labels, is remembered in config.ini for the next start, and reaches the patient grid.
+#include "WindowFixture.h"
+
+#include "app/inifunc.h"
+#include "ui/RotatedLabel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+
+namespace {
+
+class LanguageWindow : public WindowTest
+{
+protected:
+    QString rememberedLanguage() const
+    {
+        return ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("(none)"));
+    }
+
+    QStringList gridTitles() const
+    {
+        QStringList titles;
+        const QAbstractItemModel *rows = window->clientGrid->model();
+        for (int column = 0; column < rows->columnCount(); ++column)
+            titles << rows->headerData(column, Qt::Horizontal).toString();
+        return titles;
+    }
+
+    // Empties the name field and types it anew, so the grid is set up again.
+    void searchName(const QString &name)
+    {
+        window->edtName->clear();
+        typeInto(window->edtName, name);
+    }
+
+    void expectStackedSideLabels() const
+    {
+        EXPECT_TRUE(window->lbPic->isVisible());
+        EXPECT_TRUE(window->lbSypmtom->isVisible());
+        EXPECT_TRUE(window->lbTreat->isVisible());
+        EXPECT_FALSE(window->lbPic_an->isVisible());
+        EXPECT_FALSE(window->lbSypmtom_an->isVisible());
+        EXPECT_FALSE(window->lbTreat_an->isVisible());
+    }
+
+    // Each rotated label stands where its stacked twin would, with the same text.
+    void expectRotatedSideLabels() const
+    {
+        const std::pair<QLabel *, RotatedLabel *> twins[] = {
+            {window->lbPic, window->lbPic_an},
+            {window->lbSypmtom, window->lbSypmtom_an},
+            {window->lbTreat, window->lbTreat_an},
+        };
+        for (const auto &[stacked, rotated] : twins) {
+            EXPECT_FALSE(stacked->isVisible()) << stacked->objectName().toStdString();
+            EXPECT_TRUE(rotated->isVisible()) << rotated->objectName().toStdString();
+            EXPECT_EQ(rotated->pos(), stacked->pos()) << rotated->objectName().toStdString();
+            EXPECT_EQ(rotated->width(), stacked->width()) << rotated->objectName().toStdString();
+            EXPECT_EQ(rotated->text(), stacked->text()) << rotated->objectName().toStdString();
+        }
+    }
+};
+
+TEST_F(LanguageWindow, aFirstStartListsBothLanguagesAndShowsEnglishWithRotatedSideLabels)
+{
+    ASSERT_EQ(window->cbLang->count(), 2);
+    EXPECT_EQ(window->cbLang->itemText(0), QStringLiteral("中文"));
+    EXPECT_EQ(window->cbLang->itemText(1), QStringLiteral("English"));
+    EXPECT_EQ(window->cbLang->currentText(), QStringLiteral("English"));
+    EXPECT_EQ(window->lbNumber->text(), QStringLiteral("Number"));
+    EXPECT_EQ(window->lbPic->text(), QStringLiteral("Findings"));
+    expectRotatedSideLabels();
+    EXPECT_EQ(rememberedLanguage(), QStringLiteral("(none)"));
+}
+
+TEST_F(LanguageWindow, choosingChineseIsRememberedAndTheNextStartIsInChinese)
+{
+    choose(window->cbLang, QStringLiteral("中文"));
+
+    EXPECT_EQ(rememberedLanguage(), QStringLiteral("chinese.ini"));
+    EXPECT_TRUE(QString::fromUtf8(home.read(QStringLiteral("config.ini"))).contains(QStringLiteral("chinese.ini")));
+    EXPECT_EQ(window->cbLang->currentText(), QStringLiteral("中文"));
+    EXPECT_EQ(window->lbNumber->text(), QStringLiteral("编号"));
+    EXPECT_EQ(window->btnGenReport->text(), QStringLiteral("生成报告"));
+    ASSERT_EQ(window->cbSex->count(), 2);
+    EXPECT_EQ(window->cbSex->itemText(0), QStringLiteral("男"));
+    EXPECT_EQ(window->cbSex->itemText(1), QStringLiteral("女"));
+    expectStackedSideLabels();
+    EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'|').toStdString();
+
+    openWindow();
+    EXPECT_EQ(window->cbLang->currentText(), QStringLiteral("中文"));
+    EXPECT_EQ(window->lbName->text(), QStringLiteral("姓名"));
+    EXPECT_EQ(window->btnPrint->text(), QStringLiteral("打印报告"));
+    expectStackedSideLabels();
+
+    // And back: the English words need the rotated labels again.
+    choose(window->cbLang, QStringLiteral("English"));
+    EXPECT_EQ(rememberedLanguage(), QStringLiteral("english.ini"));
+    EXPECT_EQ(window->lbName->text(), QStringLiteral("Name"));
+    EXPECT_EQ(window->cbSex->itemText(1), QStringLiteral("Female"));
+    expectRotatedSideLabels();
+}
+
+TEST_F(LanguageWindow, theGridTitlesFollowTheLanguage)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Zhang San"));
+
+    searchName(QStringLiteral("Zh"));
+    ASSERT_TRUE(window->plGrid->isVisible());
+    EXPECT_EQ(gridTitles(), QStringList({"Number", "Name", "Sex", "Age", "Phone", "Address"}));
+
+    choose(window->cbLang, QStringLiteral("中文"));
+    searchName(QStringLiteral("Zh"));
+    ASSERT_TRUE(window->plGrid->isVisible());
+    EXPECT_EQ(gridTitles(), QStringList({"编号", "姓名", "性别", "年龄", "电话", "地址"}));
+}
+
+TEST_F(LanguageWindow, aChoiceThatCannotBeRememberedIsShownAndNotApplied)
+{
+    // A folder in the place of config.ini: the choice cannot be written.
+    ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("config.ini"))));
+
+    choose(window->cbLang, QStringLiteral("中文"));
+
+    ASSERT_EQ(dialogs.boxes().size(), 1);
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Error);
+    EXPECT_TRUE(dialogs.boxes()[0].text.startsWith(QStringLiteral("Unable to write to ")))
+        << dialogs.boxes()[0].text.toStdString();
+    EXPECT_TRUE(dialogs.boxes()[0].text.contains(QStringLiteral("config.ini")));
+    EXPECT_EQ(window->lbNumber->text(), QStringLiteral("Number"));
+    expectRotatedSideLabels();
+}
+
+} // namespace
