@@ -39,6 +39,9 @@ Answer show(Kind kind, const QString &caption, const QString &text, QWidget *par
     case Kind::Question:
         box.setIcon(QMessageBox::Question);
         break;
+    case Kind::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     if (kind == Kind::Question) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

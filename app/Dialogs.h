@@ -11,10 +11,11 @@ class QWidget;
 // program shows real boxes; tests install a handler that answers them, so no test blocks.
 namespace Dialogs {
 
-enum class Kind { Error, Warning, Information, Question };
+enum class Kind { Error, Warning, Information, Question, Plain };
 enum class Answer { Ok, Yes, No };
 
-// Information, warning and error boxes have one OK button; a question has Yes and No.
+// Information, warning, error and plain (no icon) boxes have one OK button; a question has
+// Yes and No.
 Answer show(Kind kind, const QString &caption, const QString &text, QWidget *parent = nullptr);
 
 // Runs a modal dialog (camera settings, calibration, ...) and returns its result code.

@@ -102,7 +102,7 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
     auto fail = [this](const QString &call, int code) {
         // The message's runs of three blanks and its final blank are the system's own wording.
         const QString text = QStringLiteral("Error   on   Call   %1   (%2) ").arg(call, QString::number(quint32(code), 16).toUpper());
-        Dialogs::show(Dialogs::Kind::Information, ErrorDisplay::caption(), text, m_controls.owner);
+        Dialogs::show(Dialogs::Kind::Plain, ErrorDisplay::caption(), text, m_controls.owner);
         return code;
     };
 

@@ -223,6 +223,7 @@ TEST_F(RecordingTest, MissingEncoderShowsTheStepAndThePreviewGoesOnWithoutRecord
 
     ASSERT_EQ(dialogs.boxes().size(), 1);
     EXPECT_EQ(dialogs.boxes()[0].text, QStringLiteral("Error   on   Call   gst_element_factory_make(avenc_wmv1)   (C) "));
+    EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Plain) << "the box has no icon";
     EXPECT_TRUE(graph->recordingFile().isEmpty());
     EXPECT_EQ(graph->graphState(), GraphState::Running);
     EXPECT_TRUE(waitForFrames(2));
