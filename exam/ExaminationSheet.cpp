@@ -24,7 +24,10 @@
 #include <QPlainTextEdit>
 #include <QSet>
 
+#include <algorithm>
 #include <exception>
+#include <future>
+#include <vector>
 #include <optional>
 
 #include <fcntl.h>
@@ -196,24 +199,51 @@ Statements::ExamRecord ExaminationSheet::recordFromSheet(const QString &number)
 
 void ExaminationSheet::writeSlotPictures()
 {
-    bool wroteFiles = false;
+    // Slots to write, by file name: of two slots naming one file the later one's picture is
+    // what writing them in slot order leaves, so only that one is written.
+    std::vector<int> toWrite;
     for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
         const QImage picture = m_slots.picture(slot);
-        if (picture.isNull())
+        const QString name = ExamText::trimmed(m_slots.fileName(slot));
+        if (picture.isNull() || name.isEmpty())
             continue;
         // A picture shown unchanged since it was decoded from its file is not encoded again:
         // every re-encoding would lose a little more of the picture that earlier records
         // name, for nothing.
         const ReloadedPicture &reloaded = m_reloaded[slot - 1];
-        const QString name = m_slots.fileName(slot);
         if (reloaded.cacheKey == picture.cacheKey() && reloaded.fileName == name
             && QFileInfo(m_imagesFolder + name).isFile())
             continue;
-        m_slots.SaveSlotPicture(m_imagesFolder, slot);
-        wroteFiles = true;
+        std::erase_if(toWrite, [&](int earlier) { return ExamText::trimmed(m_slots.fileName(earlier)) == name; });
+        toWrite.push_back(slot);
     }
-    if (wroteFiles)
-        syncFolder(m_imagesFolder);
+    if (toWrite.empty())
+        return;
+
+    // Each file is encoded, written and synced, with the folder entry naming it, on a worker of
+    // its own while this thread waits: the syncs then share the file system's journal commits
+    // instead of queueing behind each other. The workers only read the slots, which nothing
+    // changes meanwhile.
+    std::vector<std::future<void>> writes;
+    writes.reserve(toWrite.size());
+    for (int slot : toWrite) {
+        writes.push_back(std::async(std::launch::async, [this, slot] {
+            m_slots.SaveSlotPicture(m_imagesFolder, slot);
+            syncFolder(m_imagesFolder);
+        }));
+    }
+    // Every worker is waited for before a failure (the first in slot order) leaves.
+    std::exception_ptr failure;
+    for (std::future<void> &write : writes) {
+        try {
+            write.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool ExaminationSheet::btnGenReportClick()

@@ -120,8 +120,8 @@ bool encodeRows(Encoder *encoder, const QImage *picture)
     // Baseline: quantisation tables limited to 8 bits, sequential (no progression), Huffman
     // tables standard - a SOF0 file every JPEG reader understands.
     jpeg_set_quality(&info, kQuality, TRUE);
-    // Light input smoothing takes the edge off sensor noise before the DCT.
-    info.smoothing_factor = 10;
+    // No input smoothing: it would take libjpeg-turbo off its SIMD path and double the time
+    // of every slot picture written.
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         // libjpeg does not write through the row pointer; the cast only fits its signature.

@@ -337,6 +337,18 @@ TEST_F(SaveStores, ReloadedPictureIsNotEncodedAgainButAChangedOneIs)
     EXPECT_EQ(records().size(), 3);
 }
 
+TEST_F(SaveStores, TwoSlotsNamingOneFileLeaveTheLaterSlotsPicture)
+{
+    enterPatient("10020", "Ann");
+    fillSheet();
+    for (int round = 0; round < 5; ++round) {
+        snapshotInto(1, "same.jpg", {640, 480}, {640, 480});
+        snapshotInto(3, "same.jpg", {640, 480}, {320, 240});
+        ASSERT_TRUE(examSheet->btnGenReportClick());
+        EXPECT_EQ(JpegFile::read(home.file("images/same.jpg")).size(), QSize(320, 240));
+    }
+}
+
 TEST_F(SaveStores, NewPhrasesAreRememberedAndOfferedWhileTheLinesKeepTheirText)
 {
     settings.writeString("Symptom", "1", "Ulcer");
@@ -410,6 +422,23 @@ TEST_F(SaveFailure, PictureThatCannotBeWrittenEndsTheSaveBeforeTheDatabase)
     EXPECT_EQ(count("t_clients"), 0);
     EXPECT_EQ(count("t_contents"), 0);
     EXPECT_TRUE(shownKeys.isEmpty());
+}
+
+TEST_F(SaveFailure, ReloadFailingAfterTheCommitStillReportsTheSaveThenTheFailure)
+{
+    // The stored record names a damaged file, so the reload after the commit meets it.
+    home.write("images/bad.jpg", "not a jpeg");
+    db.run("create trigger damage after insert on t_contents"
+           " begin update t_contents set pic1 = 'bad.jpg' where ID = new.ID; end",
+           {});
+    enterPatient("10020", "Ann");
+    fillSheet();
+    snapshotInto(1, "a1.jpg");
+    EXPECT_THROW(examSheet->btnGenReportClick(), AppError);
+    EXPECT_EQ(shownKeys, QStringList({"Msg_Submit_Success"}));
+    EXPECT_EQ(count("t_contents"), 1);
+    EXPECT_TRUE(pictureSlots->picture(1).isNull());
+    EXPECT_EQ(controls.mmSymp5->toPlainText(), "Findings line one\nline two");
 }
 
 // ---- reloading -----------------------------------------------------------------------------
