@@ -1,7 +1,9 @@
 #include "app/IniFile.h"
+#include "app/TrimmedText.h"
 
 #include "app/AppError.h"
 #include "app/IniText.h"
+#include "app/SafeFile.h"
 
 #include <QList>
 
@@ -72,7 +74,7 @@ bool parseInteger(const QString &text, int *result)
 // allowed, words like "inf" or "nan" are not.
 bool parseFloat(const QString &text, double *result)
 {
-    const QString number = IniText::trimmed(text);
+    const QString number = Text::trimmed(text);
     qsizetype i = 0;
     const qsizetype size = number.size();
     auto digitsFrom = [&](qsizetype from) {
@@ -140,7 +142,7 @@ void IniFile::Data::ensureLoaded()
     encoding = IniText::Encoding::Utf8;
 
     QByteArray bytes;
-    if (!IniText::readFile(path, &bytes, &unreadableReason)) {
+    if (!SafeFile::readFile(path, &bytes, &unreadableReason)) {
         unreadable = true;
         return;
     }
@@ -149,11 +151,11 @@ void IniFile::Data::ensureLoaded()
 
     Section *current = nullptr;
     for (const IniText::Line &raw : IniText::splitLines(decoded.text)) {
-        const QString line = IniText::trimmed(raw.text);
+        const QString line = Text::trimmed(raw.text);
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            sections.append({IniText::trimmed(line.mid(1, line.size() - 2)), {}});
+            sections.append({Text::trimmed(line.mid(1, line.size() - 2)), {}});
             current = &sections.last();
             continue;
         }
@@ -161,8 +163,8 @@ void IniFile::Data::ensureLoaded()
             continue; // lines before the first section belong to none
         const qsizetype equals = line.indexOf(u'=');
         if (equals >= 0)
-            current->lines.append(IniText::trimmed(line.left(equals)) + u'='
-                                  + IniText::trimmed(line.mid(equals + 1)));
+            current->lines.append(Text::trimmed(line.left(equals)) + u'='
+                                  + Text::trimmed(line.mid(equals + 1)));
         else
             current->lines.append(line);
     }
@@ -190,7 +192,7 @@ void IniFile::Data::writeBack()
                 text += line + QStringLiteral("\r\n");
             text += QStringLiteral("\r\n");
         }
-        if (IniText::saveWhole(path, IniText::encode(text, encoding), &reason))
+        if (SafeFile::saveWhole(path, IniText::encode(text, encoding), &reason))
             return;
     }
     throw AppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
@@ -297,11 +299,11 @@ void IniFile::replaceSection(const QString &section, const QStringList &lines)
     QStringList cleaned;
     cleaned.reserve(lines.size());
     for (const QString &line : lines) {
-        const QString single = IniText::trimmed(IniText::singleLine(line));
+        const QString single = Text::trimmed(IniText::singleLine(line));
         const qsizetype equals = single.indexOf(u'=');
         // Stored as a load would hold it, so the store reads the same before and after a reload.
         if (equals >= 0)
-            cleaned.append(IniText::trimmed(single.left(equals)) + u'=' + IniText::trimmed(single.mid(equals + 1)));
+            cleaned.append(Text::trimmed(single.left(equals)) + u'=' + Text::trimmed(single.mid(equals + 1)));
         else if (!single.isEmpty() && !single.startsWith(u';') && !single.startsWith(u'['))
             cleaned.append(single);
     }

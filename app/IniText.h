@@ -23,10 +23,6 @@ struct Decoded
 Decoded decode(const QByteArray &bytes);
 QByteArray encode(const QString &text, Encoding encoding);
 
-// Without leading and trailing characters of codes 0 to 32. Deliberately not QString::trimmed,
-// which would also strip the ideographic space that Chinese phrases may begin with.
-QString trimmed(const QString &text);
-
 // Line breaks inside one value would split it into several lines of the file (and could even
 // forge a section line), so each becomes a blank.
 QString singleLine(const QString &text);
@@ -38,14 +34,5 @@ struct Line
     QString end;
 };
 QList<Line> splitLines(const QString &text);
-
-// The whole file; a missing file reads as no bytes. Returns false (with *reason) only when
-// the file exists and cannot be read, so callers never mistake it for an empty one.
-bool readFile(const QString &path, QByteArray *bytes, QString *reason);
-
-// Writes the bytes to a temporary file beside the target, syncs it and renames it over the
-// target, so a crash, a kill or a full disk leaves the old file or the new one, never a torn
-// one. Returns false with the platform's reason when the file cannot be written.
-bool saveWhole(const QString &path, const QByteArray &bytes, QString *reason);
 
 } // namespace IniText

@@ -1,7 +1,9 @@
 #include "app/inifunc.h"
+#include "app/TrimmedText.h"
 
 #include "app/AppError.h"
 #include "app/IniText.h"
+#include "app/SafeFile.h"
 #include "app/ProgramFolder.h"
 
 namespace {
@@ -31,30 +33,30 @@ QString cutTo(const QString &text, qsizetype limit)
 // "[ name ]" gives the name between the brackets, trimmed; any other line gives no name.
 bool sectionLine(const QString &line, QString *name)
 {
-    const QString text = IniText::trimmed(line);
+    const QString text = Text::trimmed(line);
     if (!text.startsWith(u'['))
         return false;
     const qsizetype close = text.indexOf(u']');
     if (close < 0)
         return false;
-    *name = IniText::trimmed(text.mid(1, close - 1));
+    *name = Text::trimmed(text.mid(1, close - 1));
     return true;
 }
 
 bool keyLine(const QString &line, const QString &key)
 {
-    const QString text = IniText::trimmed(line);
+    const QString text = Text::trimmed(line);
     if (text.startsWith(u';'))
         return false;
     const qsizetype equals = text.indexOf(u'=');
-    return equals >= 0 && IniText::trimmed(text.left(equals)).compare(key, Qt::CaseInsensitive) == 0;
+    return equals >= 0 && Text::trimmed(text.left(equals)).compare(key, Qt::CaseInsensitive) == 0;
 }
 
 // The value as the profile functions return it: blanks around it dropped, then one pair of
 // matching quotes around the whole value removed.
 QString profileValue(const QString &line)
 {
-    QString value = IniText::trimmed(line.mid(line.indexOf(u'=') + 1));
+    QString value = Text::trimmed(line.mid(line.indexOf(u'=') + 1));
     if (value.size() >= 2) {
         const QChar first = value.front();
         if ((first == u'"' || first == u'\'') && value.back() == first)
@@ -121,11 +123,11 @@ QString ReadProfileString(const QString &file, const QString &section, const QSt
 {
     QByteArray bytes;
     QString reason;
-    if (!IniText::readFile(file, &bytes, &reason) || bytes.isEmpty())
+    if (!SafeFile::readFile(file, &bytes, &reason) || bytes.isEmpty())
         return cutTo(defaultValue, kProfileValueLimit);
 
-    const QString wantedSection = IniText::trimmed(section);
-    const QString wantedKey = IniText::trimmed(key);
+    const QString wantedSection = Text::trimmed(section);
+    const QString wantedKey = Text::trimmed(key);
     const QList<IniText::Line> lines = IniText::splitLines(IniText::decode(bytes).text);
     const SectionRange range = findSection(lines, wantedSection);
     if (range.header >= 0) {
@@ -143,7 +145,7 @@ bool WriteProfileString(const QString &file, const QString &section, const QStri
     QByteArray bytes;
     QString reason;
     // An existing file that cannot be read is left alone rather than replaced by one key.
-    if (!IniText::readFile(file, &bytes, &reason))
+    if (!SafeFile::readFile(file, &bytes, &reason))
         return false;
 
     const IniText::Decoded decoded = IniText::decode(bytes);
@@ -156,8 +158,8 @@ bool WriteProfileString(const QString &file, const QString &section, const QStri
         }
     }
 
-    const QString sectionName = IniText::singleLine(IniText::trimmed(section));
-    const QString keyName = IniText::singleLine(IniText::trimmed(key));
+    const QString sectionName = IniText::singleLine(Text::trimmed(section));
+    const QString keyName = IniText::singleLine(Text::trimmed(key));
     const QString keyText = keyName + u'=' + IniText::singleLine(value);
 
     // A line without its terminator can only be the last; anything placed after it needs one.
@@ -179,7 +181,7 @@ bool WriteProfileString(const QString &file, const QString &section, const QStri
                 found = i;
                 break;
             }
-            if (!IniText::trimmed(lines.at(i).text).isEmpty())
+            if (!Text::trimmed(lines.at(i).text).isEmpty())
                 lastFilled = i;
         }
         if (found >= 0) {
@@ -195,5 +197,5 @@ bool WriteProfileString(const QString &file, const QString &section, const QStri
     QString text;
     for (const IniText::Line &line : std::as_const(lines))
         text += line.text + line.end;
-    return IniText::saveWhole(file, IniText::encode(text, decoded.encoding), &reason);
+    return SafeFile::saveWhole(file, IniText::encode(text, decoded.encoding), &reason);
 }

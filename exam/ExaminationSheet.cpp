@@ -5,7 +5,7 @@
 #include "app/IniFile.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
-#include "exam/TrimmedText.h"
+#include "app/TrimmedText.h"
 #include "records/Database.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
@@ -30,8 +30,6 @@
 #include <vector>
 #include <optional>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,7 +56,7 @@ void setComboText(QComboBox *combo, const QString &text)
 bool anyLineEntered(const std::array<QComboBox *, 4> &lines)
 {
     for (const QComboBox *line : lines) {
-        if (!ExamText::trimmed(comboText(line)).isEmpty())
+        if (!Text::trimmed(comboText(line)).isEmpty())
             return true;
     }
     return false;
@@ -68,18 +66,7 @@ bool anyLineEntered(const std::array<QComboBox *, 4> &lines)
 QString keyOf(const QString &line)
 {
     const qsizetype equals = line.indexOf(u'=');
-    return equals < 0 ? QString() : ExamText::trimmed(line.left(equals)).toLower();
-}
-
-// A renamed file is only sure to survive a power cut once its folder's entry is on disk; the
-// record naming the file must not be committed before that.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+    return equals < 0 ? QString() : Text::trimmed(line.left(equals)).toLower();
 }
 
 } // namespace
@@ -116,7 +103,7 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
 void ExaminationSheet::drawNumberWhenEmpty()
 {
     QLineEdit *edtNumber = m_lookup.controls().edtNumber;
-    if (!ExamText::trimmed(edtNumber->text()).isEmpty())
+    if (!Text::trimmed(edtNumber->text()).isEmpty())
         return;
     // Drawn with the number's change reaction detached, so writing it runs no look-up; the
     // reaction comes back also when drawing fails.
@@ -132,7 +119,7 @@ void ExaminationSheet::drawNumberWhenEmpty()
 bool ExaminationSheet::CheckPatientEntered()
 {
     const PatientControls &p = m_lookup.controls();
-    if (!ExamText::trimmed(p.edtNumber->text()).isEmpty() && !ExamText::trimmed(p.edtName->text()).isEmpty())
+    if (!Text::trimmed(p.edtNumber->text()).isEmpty() && !Text::trimmed(p.edtName->text()).isEmpty())
         return true;
     m_showMessage(QStringLiteral("Msg_input_client_info"));
     return false;
@@ -150,11 +137,11 @@ bool ExaminationSheet::CheckHeaderEntered()
 {
     // Both are checked, so the operator learns of both missing fields at once.
     bool entered = true;
-    if (ExamText::trimmed(comboText(m_c.cbTitle)).isEmpty()) {
+    if (Text::trimmed(comboText(m_c.cbTitle)).isEmpty()) {
         m_showMessage(QStringLiteral("Msg_input_ReportTitle"));
         entered = false;
     }
-    if (ExamText::trimmed(m_c.edtDoctor->text()).isEmpty()) {
+    if (Text::trimmed(m_c.edtDoctor->text()).isEmpty()) {
         m_showMessage(QStringLiteral("Msg_input_doctor"));
         entered = false;
     }
@@ -181,17 +168,17 @@ Statements::ExamRecord ExaminationSheet::recordFromSheet(const QString &number)
     Statements::ExamRecord record;
     record.client_id = number;
     record.printtime = QDateTime::currentDateTime();
-    record.doctor = ExamText::trimmed(m_c.edtDoctor->text());
-    record.proposer = ExamText::trimmed(comboText(m_c.cbProposer));
-    record.title = ExamText::trimmed(comboText(m_c.cbTitle));
+    record.doctor = Text::trimmed(m_c.edtDoctor->text());
+    record.proposer = Text::trimmed(comboText(m_c.cbProposer));
+    record.title = Text::trimmed(comboText(m_c.cbTitle));
     for (int i = 0; i < 4; ++i) {
-        record.pic[i] = ExamText::trimmed(m_slots.fileName(i + 1));
+        record.pic[i] = Text::trimmed(m_slots.fileName(i + 1));
         // The lines are stored as shown: a leading blank may be part of the layout.
         record.symptom[i] = comboText(m_c.diagnosisLines[i]);
         record.treat[i] = comboText(m_c.treatmentLines[i]);
         record.picY[i] = m_slots.captureSize(i + 1).height();
     }
-    record.symptom5 = ExamText::trimmed(m_c.mmSymp5->toPlainText());
+    record.symptom5 = Text::trimmed(m_c.mmSymp5->toPlainText());
     record.has_treat = m_c.ckbHaveTreat->isChecked();
     record.rh = calibratedHeight();
     return record;
@@ -204,7 +191,7 @@ void ExaminationSheet::writeSlotPictures()
     std::vector<int> toWrite;
     for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
         const QImage picture = m_slots.picture(slot);
-        const QString name = ExamText::trimmed(m_slots.fileName(slot));
+        const QString name = Text::trimmed(m_slots.fileName(slot));
         if (picture.isNull() || name.isEmpty())
             continue;
         // A picture shown unchanged since it was decoded from its file is not encoded again:
@@ -214,7 +201,7 @@ void ExaminationSheet::writeSlotPictures()
         if (reloaded.cacheKey == picture.cacheKey() && reloaded.fileName == name
             && QFileInfo(m_imagesFolder + name).isFile())
             continue;
-        std::erase_if(toWrite, [&](int earlier) { return ExamText::trimmed(m_slots.fileName(earlier)) == name; });
+        std::erase_if(toWrite, [&](int earlier) { return Text::trimmed(m_slots.fileName(earlier)) == name; });
         toWrite.push_back(slot);
     }
     if (toWrite.empty())
@@ -228,8 +215,8 @@ void ExaminationSheet::writeSlotPictures()
     writes.reserve(toWrite.size());
     for (int slot : toWrite) {
         writes.push_back(std::async(std::launch::async, [this, slot] {
+            // The file and the folder entry naming it are on disk before the record is committed.
             m_slots.SaveSlotPicture(m_imagesFolder, slot);
-            syncFolder(m_imagesFolder);
         }));
     }
     // Every worker is waited for before a failure (the first in slot order) leaves.
@@ -268,16 +255,16 @@ bool ExaminationSheet::btnGenReportClick()
 
     // 5. Patient (when new) and record together, or neither.
     const PatientControls &p = m_lookup.controls();
-    const QString number = ExamText::trimmed(p.edtNumber->text());
+    const QString number = Text::trimmed(p.edtNumber->text());
     try {
         ScopedTransaction transaction(m_db);
         if (!m_numbering.PatientExists(number)) {
             // Only a new patient is stored: edits to a known patient's fields are not saved.
-            Statements::insertPatient(m_db, {number, ExamText::trimmed(p.edtName->text()),
-                                             ExamText::trimmed(comboText(p.cbSex)),
-                                             ExamText::trimmed(p.edtAge->text()),
-                                             ExamText::trimmed(p.edtTel->text()),
-                                             ExamText::trimmed(p.edtAddr->text())});
+            Statements::insertPatient(m_db, {number, Text::trimmed(p.edtName->text()),
+                                             Text::trimmed(comboText(p.cbSex)),
+                                             Text::trimmed(p.edtAge->text()),
+                                             Text::trimmed(p.edtTel->text()),
+                                             Text::trimmed(p.edtAddr->text())});
         }
         Statements::insertExamRecord(m_db, recordFromSheet(number));
         transaction.commit();
@@ -306,7 +293,7 @@ bool ExaminationSheet::btnGenReportClick()
 void ExaminationSheet::LoadLastExamination(const QString &number)
 {
     RecordSet records;
-    records.open(m_db, ExamText::trimmed(number));
+    records.open(m_db, Text::trimmed(number));
     if (records.isEmpty()) {
         m_lookup.ClearSheet();
         return;
@@ -359,7 +346,7 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
 bool ExaminationSheet::OpenExaminationRecords(const QString &number)
 {
     m_ADOQuery1.close();
-    m_ADOQuery1.open(m_db, ExamText::trimmed(number));
+    m_ADOQuery1.open(m_db, Text::trimmed(number));
     if (m_ADOQuery1.isEmpty())
         return false;
     m_ADOQuery1.Last();
@@ -378,9 +365,9 @@ void ExaminationSheet::LoadReportHeader()
 void ExaminationSheet::SaveReportHeader()
 {
     const std::pair<QString, QString> values[] = {
-        {QStringLiteral("title"), ExamText::trimmed(comboText(m_c.cbTitle))},
-        {QStringLiteral("doctor"), ExamText::trimmed(m_c.edtDoctor->text())},
-        {QStringLiteral("proposer"), ExamText::trimmed(comboText(m_c.cbProposer))},
+        {QStringLiteral("title"), Text::trimmed(comboText(m_c.cbTitle))},
+        {QStringLiteral("doctor"), Text::trimmed(m_c.edtDoctor->text())},
+        {QStringLiteral("proposer"), Text::trimmed(comboText(m_c.cbProposer))},
     };
     // The three keys in one write of the file; other keys of the section stay as they are.
     QStringList lines = m_settings.readSection(kReportSection);
@@ -421,7 +408,7 @@ void ExaminationSheet::LoadHeaderList(QComboBox *selector, const QString &sectio
 void ExaminationSheet::SaveHeaderList(QComboBox *selector, const QString &section)
 {
     const QStringList values = ReadHeaderList(m_settings, section);
-    const QString text = ExamText::trimmed(selector->currentText());
+    const QString text = Text::trimmed(selector->currentText());
     if (text.isEmpty() || PhraseLibrary::indexOfPhrase(values, text) >= 0)
         return;
     // The next key after the values; in a section edited by hand that key may be taken, and

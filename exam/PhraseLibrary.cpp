@@ -2,7 +2,7 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/IniFile.h"
-#include "exam/TrimmedText.h"
+#include "app/TrimmedText.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -110,7 +110,7 @@ void PhraseLibrary::RememberPhrases(Group group)
     // Compared against the list as read, so one new text standing in two lines is written
     // twice; the lines themselves are left as they are.
     for (QComboBox *line : linesOf(group)) {
-        const QString text = ExamText::trimmed(line->currentText());
+        const QString text = Text::trimmed(line->currentText());
         if (text.isEmpty() || indexIn(collator, phrases, text) >= 0)
             continue;
         ++count;
@@ -123,7 +123,7 @@ bool PhraseLibrary::ForgetPhrase(Group group, int line)
     const QString section = sectionOf(group);
     QStringList phrases = ReadPhraseList(m_settings, section);
     QComboBox *box = linesOf(group)[line - 1];
-    const qsizetype found = indexOfPhrase(phrases, ExamText::trimmed(box->currentText()));
+    const qsizetype found = indexOfPhrase(phrases, Text::trimmed(box->currentText()));
     if (found < 0)
         return false;
     phrases.removeAt(found);

@@ -3,7 +3,7 @@
 #include "app/AppError.h"
 #include "app/ErrorDisplay.h"
 #include "app/ProgramFolder.h"
-#include "exam/TrimmedText.h"
+#include "app/TrimmedText.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegFile.h"
 
@@ -183,12 +183,12 @@ void PictureSlots::LoadSlotPicture(const QString &folder, const QString &fileNam
 void PictureSlots::SaveSlotPicture(const QString &folder, int slot)
 {
     const Slot &data = slotAt(slot);
-    const QString name = ExamText::trimmed(data.fileName);
+    const QString name = Text::trimmed(data.fileName);
     if (data.picture.isNull() || name.isEmpty())
         return;
     if (!isPlainFileName(name))
         throw AppError(QStringLiteral("Invalid file name \"%1\"").arg(name));
-    const QString folderPath = withSeparator(ExamText::trimmed(folder));
+    const QString folderPath = withSeparator(Text::trimmed(folder));
     // Only the last level is created: a missing parent makes the write below fail.
     if (!QFileInfo::exists(folderPath))
         QDir().mkdir(folderPath);

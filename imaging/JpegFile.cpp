@@ -1,9 +1,9 @@
 #include "imaging/JpegFile.h"
 
 #include "app/AppError.h"
+#include "app/SafeFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <csetjmp>
 #include <cstdio>
@@ -186,9 +186,9 @@ void write(const QImage &picture, const QString &path)
     const QByteArray data = encode(picture);
     // Written beside the target and renamed over it, so a failed write (disk full, killed
     // process) leaves the earlier file whole.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-        throw AppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    QString reason;
+    if (!SafeFile::saveWhole(path, data, &reason))
+        throw AppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
 }
 
 } // namespace JpegFile

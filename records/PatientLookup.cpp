@@ -1,4 +1,5 @@
 #include "records/PatientLookup.h"
+#include "app/TrimmedText.h"
 
 #include "app/ErrorDisplay.h"
 #include "records/ClientQuery.h"
@@ -85,7 +86,7 @@ PatientLookup::~PatientLookup() = default;
 
 void PatientLookup::edtNumberChange()
 {
-    const QString typed = PatientText::trimmed(m_c.edtNumber->text());
+    const QString typed = Text::trimmed(m_c.edtNumber->text());
     if (typed.isEmpty()) {
         m_c.lstNumber->hide();
         return;
@@ -115,7 +116,7 @@ void PatientLookup::edtNumberChange()
 
 void PatientLookup::edtNameChange()
 {
-    const QString typed = PatientText::trimmed(m_c.edtName->text());
+    const QString typed = Text::trimmed(m_c.edtName->text());
     if (typed.isEmpty()) {
         m_c.plGrid->hide();
         return;
@@ -135,7 +136,7 @@ void PatientLookup::edtNameChange()
 
 void PatientLookup::edtTelChange()
 {
-    const QString typed = PatientText::trimmed(m_c.edtTel->text());
+    const QString typed = Text::trimmed(m_c.edtTel->text());
     if (typed.isEmpty()) {
         m_c.plGrid->hide();
         return;

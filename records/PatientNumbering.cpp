@@ -1,4 +1,5 @@
 #include "records/PatientNumbering.h"
+#include "app/TrimmedText.h"
 
 #include "app/ErrorDisplay.h"
 #include "records/Database.h"
@@ -47,7 +48,7 @@ void PatientNumbering::btnNewClick()
 
 bool PatientNumbering::btnDelCientClick()
 {
-    const QString number = PatientText::trimmed(m_lookup.controls().edtNumber->text());
+    const QString number = Text::trimmed(m_lookup.controls().edtNumber->text());
     try {
         ScopedTransaction transaction(m_db);
         if (!number.isEmpty() && PatientExists(number)) {

@@ -8,9 +8,6 @@
 // compare on, and the numeric value of all-digit patient numbers. Pure functions.
 namespace PatientText {
 
-// Without leading and trailing characters of codes 0 to 32 (blanks and control characters).
-QString trimmed(const QString &text);
-
 // The comparison key of a text: every letter case-folded (Ä and ä, Д and д give the same key).
 // Stored beside each searchable column so equality and prefix look-ups use a plain index.
 QString key(const QString &text);

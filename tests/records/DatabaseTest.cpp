@@ -1,4 +1,5 @@
 #include "RecordsFixture.h"
+#include "app/TrimmedText.h"
 
 #include "app/AppError.h"
 #include "records/PatientText.h"
@@ -99,8 +100,8 @@ TEST(ScopedTransactionTest, RollsBackUnlessCommitted)
 
 TEST(PatientTextTest, TrimRemovesControlCharactersButNotInnerOnes)
 {
-    EXPECT_EQ(PatientText::trimmed(QStringLiteral("\t\x01 a b\r\n\x1f")), QStringLiteral("a b"));
-    EXPECT_EQ(PatientText::trimmed(QString(QChar(0x3000)) + u'x'), QString(QChar(0x3000)) + u'x');
+    EXPECT_EQ(Text::trimmed(QStringLiteral("\t\x01 a b\r\n\x1f")), QStringLiteral("a b"));
+    EXPECT_EQ(Text::trimmed(QString(QChar(0x3000)) + u'x'), QString(QChar(0x3000)) + u'x');
 }
 
 TEST(PatientTextTest, NumericValueOnlyForAsciiDigits)
