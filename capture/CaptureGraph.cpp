@@ -451,25 +451,18 @@ void CaptureGraph::renderStreams()
     GstElement *format = gst_bin_get_by_name(GST_BIN(m_pipeline.get()), "MediaType");
     GstElementHandle formatRef(format);
     GstElement *last = format;
-    bool decodedLater = false;
-    if (m_mediaTypes[m_mediaTypeIndex].isJpeg()) {
-        GstElement *decoder = make("jpegdec");
+    const MediaType &type = m_mediaTypes[m_mediaTypeIndex];
+    // Compressed types are decoded before the tee: MJPG by jpegdec, anything else by decodebin,
+    // whose output appears only once it knows the stream (the tee follows then).
+    const bool decodedLater = !type.isJpeg() && !type.isFrameFormat();
+    if (type.isJpeg() || decodedLater) {
+        GstElement *decoder = make(type.isJpeg() ? "jpegdec" : "decodebin");
         if (!decoder)
             throw BuildStopped{};
         gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
         if (!gst_element_link(last, decoder))
             throw BuildStopped{};
         last = decoder;
-    } else if (!m_mediaTypes[m_mediaTypeIndex].isFrameFormat()) {
-        GstElement *decoder = make("decodebin");
-        if (!decoder)
-            throw BuildStopped{};
-        gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
-        if (!gst_element_link(last, decoder))
-            throw BuildStopped{};
-        // decodebin's output appears once it knows the stream; the tee follows then.
-        last = decoder;
-        decodedLater = true;
     }
     GstElement *tee = make("tee", "Tee");
     if (!tee)

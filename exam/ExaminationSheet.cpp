@@ -5,6 +5,7 @@
 #include "app/IniFile.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
+#include "app/ControlText.h"
 #include "app/TrimmedText.h"
 #include "records/Database.h"
 #include "records/PatientLookup.h"
@@ -38,25 +39,10 @@ const QString kMeasureSection = QStringLiteral("measure");
 constexpr int kDefaultHeight = 480;
 constexpr double kDefaultRatio = 0.1;
 
-QString comboText(const QComboBox *combo)
-{
-    return combo ? combo->currentText() : QString();
-}
-
-void setComboText(QComboBox *combo, const QString &text)
-{
-    if (!combo)
-        return;
-    if (combo->isEditable())
-        combo->setEditText(text);
-    else
-        combo->setCurrentIndex(combo->findText(text));
-}
-
 bool anyLineEntered(const std::array<QComboBox *, 4> &lines)
 {
     for (const QComboBox *line : lines) {
-        if (!Text::trimmed(comboText(line)).isEmpty())
+        if (!Text::trimmed(ControlText::comboText(line)).isEmpty())
             return true;
     }
     return false;
@@ -137,7 +123,7 @@ bool ExaminationSheet::CheckHeaderEntered()
 {
     // Both are checked, so the operator learns of both missing fields at once.
     bool entered = true;
-    if (Text::trimmed(comboText(m_c.cbTitle)).isEmpty()) {
+    if (Text::trimmed(ControlText::comboText(m_c.cbTitle)).isEmpty()) {
         m_showMessage(QStringLiteral("Msg_input_ReportTitle"));
         entered = false;
     }
@@ -169,13 +155,13 @@ Statements::ExamRecord ExaminationSheet::recordFromSheet(const QString &number)
     record.client_id = number;
     record.printtime = QDateTime::currentDateTime();
     record.doctor = Text::trimmed(m_c.edtDoctor->text());
-    record.proposer = Text::trimmed(comboText(m_c.cbProposer));
-    record.title = Text::trimmed(comboText(m_c.cbTitle));
+    record.proposer = Text::trimmed(ControlText::comboText(m_c.cbProposer));
+    record.title = Text::trimmed(ControlText::comboText(m_c.cbTitle));
     for (int i = 0; i < 4; ++i) {
         record.pic[i] = Text::trimmed(m_slots.fileName(i + 1));
         // The lines are stored as shown: a leading blank may be part of the layout.
-        record.symptom[i] = comboText(m_c.diagnosisLines[i]);
-        record.treat[i] = comboText(m_c.treatmentLines[i]);
+        record.symptom[i] = ControlText::comboText(m_c.diagnosisLines[i]);
+        record.treat[i] = ControlText::comboText(m_c.treatmentLines[i]);
         record.picY[i] = m_slots.captureSize(i + 1).height();
     }
     record.symptom5 = Text::trimmed(m_c.mmSymp5->toPlainText());
@@ -261,7 +247,7 @@ bool ExaminationSheet::btnGenReportClick()
         if (!m_numbering.PatientExists(number)) {
             // Only a new patient is stored: edits to a known patient's fields are not saved.
             Statements::insertPatient(m_db, {number, Text::trimmed(p.edtName->text()),
-                                             Text::trimmed(comboText(p.cbSex)),
+                                             Text::trimmed(ControlText::comboText(p.cbSex)),
                                              Text::trimmed(p.edtAge->text()),
                                              Text::trimmed(p.edtTel->text()),
                                              Text::trimmed(p.edtAddr->text())});
@@ -330,8 +316,8 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
     // A change of state runs the box's reaction, which enables or empties the treatment lines.
     m_c.ckbHaveTreat->setChecked(record.asBoolean(QStringLiteral("has_treat")));
     for (int i = 0; i < 4; ++i) {
-        setComboText(m_c.diagnosisLines[i], record.asString(QStringLiteral("symptom%1").arg(i + 1)));
-        setComboText(m_c.treatmentLines[i], record.asString(QStringLiteral("treat%1").arg(i + 1)));
+        ControlText::setComboText(m_c.diagnosisLines[i], record.asString(QStringLiteral("symptom%1").arg(i + 1)));
+        ControlText::setComboText(m_c.treatmentLines[i], record.asString(QStringLiteral("treat%1").arg(i + 1)));
     }
     m_rh = record.asFloat(QStringLiteral("rh"));
     for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
@@ -357,17 +343,17 @@ bool ExaminationSheet::OpenExaminationRecords(const QString &number)
 
 void ExaminationSheet::LoadReportHeader()
 {
-    setComboText(m_c.cbTitle, m_settings.readString(kReportSection, QStringLiteral("title"), QString()));
+    ControlText::setComboText(m_c.cbTitle, m_settings.readString(kReportSection, QStringLiteral("title"), QString()));
     m_c.edtDoctor->setText(m_settings.readString(kReportSection, QStringLiteral("doctor"), QString()));
-    setComboText(m_c.cbProposer, m_settings.readString(kReportSection, QStringLiteral("proposer"), QString()));
+    ControlText::setComboText(m_c.cbProposer, m_settings.readString(kReportSection, QStringLiteral("proposer"), QString()));
 }
 
 void ExaminationSheet::SaveReportHeader()
 {
     const std::pair<QString, QString> values[] = {
-        {QStringLiteral("title"), Text::trimmed(comboText(m_c.cbTitle))},
+        {QStringLiteral("title"), Text::trimmed(ControlText::comboText(m_c.cbTitle))},
         {QStringLiteral("doctor"), Text::trimmed(m_c.edtDoctor->text())},
-        {QStringLiteral("proposer"), Text::trimmed(comboText(m_c.cbProposer))},
+        {QStringLiteral("proposer"), Text::trimmed(ControlText::comboText(m_c.cbProposer))},
     };
     // The three keys in one write of the file; other keys of the section stay as they are.
     QStringList lines = m_settings.readSection(kReportSection);
@@ -402,7 +388,7 @@ void ExaminationSheet::LoadHeaderList(QComboBox *selector, const QString &sectio
     selector->addItem(QString());
     selector->addItems(values);
     selector->setCurrentIndex(-1);
-    setComboText(selector, shown);
+    ControlText::setComboText(selector, shown);
 }
 
 void ExaminationSheet::SaveHeaderList(QComboBox *selector, const QString &section)

@@ -1,4 +1,5 @@
 #include "records/PatientLookup.h"
+#include "app/ControlText.h"
 #include "app/TrimmedText.h"
 
 #include "app/ErrorDisplay.h"
@@ -24,16 +25,6 @@ constexpr int kMaxVisibleNumbers = 6;
 constexpr std::array<int, 6> kColumnWidths = {50, 50, 50, 50, 80, 170};
 const std::array<const char *, 6> kLabelNames = {"lbNumber", "lbName", "lbSex", "lbAge", "lbTel", "lbAddr"};
 const std::array<const char16_t *, 6> kBuiltInTitles = {u"编号", u"姓名", u"性别", u"年龄", u"电话", u"地址"};
-
-void setComboText(QComboBox *combo, const QString &text)
-{
-    if (!combo)
-        return;
-    if (combo->isEditable())
-        combo->setEditText(text);
-    else
-        combo->setCurrentIndex(combo->findText(text));
-}
 
 void setFieldText(QLineEdit *field, const QString &text)
 {
@@ -116,19 +107,8 @@ void PatientLookup::edtNumberChange()
 
 void PatientLookup::edtNameChange()
 {
-    const QString typed = Text::trimmed(m_c.edtName->text());
-    if (typed.isEmpty()) {
-        m_c.plGrid->hide();
-        return;
-    }
-    SetupPatientGrid();
-    m_clientQuery->open(m_db, Statements::SearchField::Name, typed);
-    if (m_clientQuery->RecordCount() > 0) {
-        m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
-        m_c.plGrid->raise();
-        m_c.plGrid->show();
-    } else {
-        m_c.plGrid->hide();
+    // No patient of that name: the other fields and the sheet empty too.
+    if (!searchIntoGrid(Statements::SearchField::Name, m_c.edtName->text())) {
         ClearUnfocusedPatientFields();
         ClearSheet();
     }
@@ -136,20 +116,27 @@ void PatientLookup::edtNameChange()
 
 void PatientLookup::edtTelChange()
 {
-    const QString typed = Text::trimmed(m_c.edtTel->text());
+    searchIntoGrid(Statements::SearchField::Telephone, m_c.edtTel->text());
+}
+
+// Shows the patients matching the typed text in the grid; false when a search found nobody.
+bool PatientLookup::searchIntoGrid(Statements::SearchField field, const QString &text)
+{
+    const QString typed = Text::trimmed(text);
     if (typed.isEmpty()) {
         m_c.plGrid->hide();
-        return;
+        return true;
     }
     SetupPatientGrid();
-    m_clientQuery->open(m_db, Statements::SearchField::Telephone, typed);
-    if (m_clientQuery->RecordCount() > 0) {
-        m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
-        m_c.plGrid->raise();
-        m_c.plGrid->show();
-    } else {
+    m_clientQuery->open(m_db, field, typed);
+    if (m_clientQuery->RecordCount() == 0) {
         m_c.plGrid->hide();
+        return false;
     }
+    m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
+    m_c.plGrid->raise();
+    m_c.plGrid->show();
+    return true;
 }
 
 // ---- list, grid and focus reactions ---------------------------------------------------------
@@ -197,7 +184,7 @@ void PatientLookup::clientGridDblClick()
         values.append(m_clientQuery->value(row, column));
     setFieldText(m_c.edtNumber, values.at(0));
     setFieldText(m_c.edtName, values.at(1));
-    setComboText(m_c.cbSex, values.at(2));
+    ControlText::setComboText(m_c.cbSex, values.at(2));
     setFieldText(m_c.edtAge, values.at(3));
     setFieldText(m_c.edtTel, values.at(4));
     setFieldText(m_c.edtAddr, values.at(5));
@@ -248,7 +235,7 @@ void PatientLookup::LoadPatientByNumber(const QString &number)
         return;
     setFieldText(m_c.edtName, patient->client_name);
     setFieldText(m_c.edtTel, patient->client_phone);
-    setComboText(m_c.cbSex, patient->sex);
+    ControlText::setComboText(m_c.cbSex, patient->sex);
     setFieldText(m_c.edtAge, patient->age);
     setFieldText(m_c.edtAddr, patient->address);
 }
@@ -285,7 +272,7 @@ void PatientLookup::ClearUnfocusedPatientFields()
             field->clear();
     }
     if (m_c.cbSex && !holdsFocus(m_c.cbSex))
-        setComboText(m_c.cbSex, QString());
+        ControlText::setComboText(m_c.cbSex, QString());
     for (QLineEdit *field : {m_c.edtAge, m_c.edtTel, m_c.edtAddr}) {
         if (field && !holdsFocus(field))
             field->clear();
@@ -308,7 +295,7 @@ void PatientLookup::ClearPatientFields()
 {
     PatientHandlersDetached detached(*this);
     setFieldText(m_c.edtName, QString());
-    setComboText(m_c.cbSex, QString());
+    ControlText::setComboText(m_c.cbSex, QString());
     setFieldText(m_c.edtAge, QString());
     setFieldText(m_c.edtTel, QString());
     setFieldText(m_c.edtAddr, QString());
@@ -325,9 +312,9 @@ void PatientLookup::ClearSheet()
     else if (auto *line = qobject_cast<QLineEdit *>(m_c.mmSymp5))
         line->clear();
     for (QComboBox *line : m_c.diagnosisLines)
-        setComboText(line, QString());
+        ControlText::setComboText(line, QString());
     for (QComboBox *line : m_c.treatmentLines)
-        setComboText(line, QString());
+        ControlText::setComboText(line, QString());
 }
 
 // ---- change reactions attached and detached -------------------------------------------------

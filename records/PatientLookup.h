@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/Statements.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -102,6 +104,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool searchIntoGrid(Statements::SearchField field, const QString &text);
     void onFocusChanged(QWidget *old, QWidget *now);
     void placeNumberList();
     bool holdsFocus(const QWidget *field) const;
