@@ -9,6 +9,8 @@
 #include "ui/RotatedLabel.h"
 
 #include <QAction>
+#include <QBitmap>
+#include <QPainter>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -100,6 +102,31 @@ RotatedLabel *rotatedLabel(QWidget *parent, const char *name, QLabel *twin, int 
     control->setGeometry(twin->x(), twin->y(), 16, height);
     control->hide();
     return control;
+}
+
+// The built-in logo, 145 x 28 and 24-bit, shown until a logo file replaces it; drawn
+// transparently like any logo, keyed on its white bottom-left pixel.
+QPixmap builtInLogo()
+{
+    QImage picture(145, 28, QImage::Format_RGB888);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(20, 70, 140);
+    painter.setPen(QPen(ink, 2));
+    painter.drawEllipse(QRectF(3, 4, 20, 20));
+    painter.drawLine(QPointF(13, 8), QPointF(13, 20));
+    painter.drawLine(QPointF(7, 14), QPointF(19, 14));
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(15);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRect(28, 0, 117, 28), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("ExamStation"));
+    painter.end();
+    QPixmap logo = QPixmap::fromImage(picture);
+    const QRgb key = picture.pixel(0, picture.height() - 1);
+    logo.setMask(QBitmap::fromImage(picture.createMaskFromColor(key, Qt::MaskInColor)));
+    return logo;
 }
 
 } // namespace
@@ -262,6 +289,8 @@ void TfrmMain::setupHeaderLine()
     TntPanel9 = panel(TntPanel7, "TntPanel9", QRect(paneWidth - 145 - 6, 2, 145, 31));
     imgLogo = make<LogoImage>(TntPanel9, "imgLogo");
     imgLogo->setGeometry(0, 0, 145, 31);
+    imgLogo->setScaledContents(true);
+    imgLogo->setPixmap(builtInLogo());
 
     lbTitle = label(TntPanel3, "lbTitle", QStringLiteral("报告名称"), 8, 46, 72);
     cbTitle = dropDown(TntPanel3, "cbTitle", QRect(80, 42, 150, 24));

@@ -146,6 +146,8 @@ TEST_F(WindowControls, panesAndPictureSlotsHaveTheirPlaces)
     EXPECT_EQ(control("clientGrid")->geometry(), QRect(24, 24, 497, 233));
     EXPECT_EQ(control("btnCalibration")->geometry(), QRect(560, 584, 113, 25));
     EXPECT_EQ(control("TntPanel9")->size(), QSize(145, 31));
+    // Without a logo file the built-in logo stands.
+    EXPECT_EQ(static_cast<QLabel *>(control("imgLogo"))->pixmap().size(), QSize(145, 28));
 
     const QPoint frames[4] = {{79, 13}, {312, 13}, {79, 154}, {312, 154}};
     for (int slot = 0; slot < 4; ++slot) {
