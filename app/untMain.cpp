@@ -8,8 +8,11 @@
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
+#include "exam/ReportFilling.h"
 #include "exam/Snapshot.h"
+#include "imaging/Calibration.h"
 #include "imaging/ImageControl.h"
+#include "imaging/ProcessPanel.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
 #include "imaging/untProcess.h"
@@ -155,6 +158,30 @@ void TfrmMain::createSubsystems()
     }
     sheetControls.ckbHaveTreat = ckbHaveTreat;
     sheetControls.btnGenReport = btnGenReport; // "生成报告" is connected by the sheet
+    // The report: preview, print, and the preview window's record messages (connected by it).
+    ReportFillingHooks reportHooks;
+    reportHooks.openExaminationRecords = [this](const QString &number) { return m_sheet->OpenExaminationRecords(number); };
+    reportHooks.text = [this](const QString &key) { return m_language->text(key); };
+    reportHooks.askMessage = [this](const QString &key) { return m_language->showMessage(key, this); };
+    reportHooks.controlText = [this](const QString &name) { return ReportFilling::controlTextOf(this, name); };
+    reportHooks.graphRunning = [this] { return m_capture->graphState() == GraphState::Running; };
+    reportHooks.pauseGraph = [this] { m_capture->pause(); };
+    reportHooks.runGraph = [this] { m_capture->run(); };
+    m_report = std::make_unique<ReportFilling>(ADOQuery1, ADOConn, reportHooks, m_imagesFolder,
+                                               ProgramFolder::file(QStringLiteral("data/1.fr3")), this);
+
+    // Calibration and measuring on the live picture's overlay; "测量校准" is connected by it.
+    CalibrationHooks calibrationHooks;
+    calibrationHooks.graphRunning = [this] { return m_capture->graphState() == GraphState::Running; };
+    calibrationHooks.pauseGraph = [this] { m_capture->pause(); };
+    calibrationHooks.captureHeight = [this] { return m_capture->captureSize().height(); };
+    calibrationHooks.crossCursor = [] { return CrossCursors::cursor(4); };
+    calibrationHooks.text = [this](const QString &key) { return m_language->text(key); };
+    calibrationHooks.calibrationFinished = [this] { m_language->showMessage(QStringLiteral("Msg_Cali_Finished"), this); };
+    calibrationHooks.dialogParent = this;
+    m_calibration = std::make_unique<Calibration>(CalibrationControls{imageFront, Imagemovie, btnCalibration, TrackBar1},
+                                                  m_iniFile, calibrationHooks);
+
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
                                                  m_imagesFolder);
@@ -183,9 +210,23 @@ void TfrmMain::connectReactions()
     connect(Imagemovie, &LivePictureView::doubleClicked, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
     connect(m_capture.get(), &CaptureGraph::snapshotRequested, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
 
+    // The report.
+    connect(btnPrevReport, &QPushButton::clicked, this, guard([this] { m_report->btnPrevReportClick(); }));
+    connect(btnPrint, &QPushButton::clicked, this, guard([this] { m_report->btnPrintClick(); }));
+
     // Language, appearance and branding.
     connect(cbLang, &QComboBox::activated, this, [this] { m_language->cbLangChange(); });
     connect(imgLogo, &LogoImage::clicked, this, [this] { m_logo->imgLogoClick(); });
+}
+
+// The image processing panel's operations exist once the panel does (start-up step 12); a
+// double-clicked slot picture opens in it.
+void TfrmMain::createProcessingPanel()
+{
+    ProcessPanelHooks hooks{[this](int slot, const QImage &picture) { m_slots->setPicture(slot, picture); },
+                            [this] { return m_sheet->rh(); }, [] { return CrossCursors::cursor(4); }};
+    m_processPanel = std::make_unique<ProcessPanel>(frmProcess, plProcessContainter, m_iniFile, hooks);
+    connect(m_slots.get(), &PictureSlots::slotDoubleClicked, m_processPanel.get(), &ProcessPanel::imgPic1DblClick);
 }
 
 void TfrmMain::showEvent(QShowEvent *event)
@@ -261,6 +302,7 @@ void TfrmMain::TntFormCreate()
         plProcessContainter->setGeometry(plMovieContainter->geometry());
         plProcessContainter->hide();
         m_language->setProcessPanel(frmProcess);
+        createProcessingPanel();
 
         // 13. The patient grid is hidden until a search finds rows.
         plGrid->hide();

@@ -25,6 +25,7 @@ class QSlider;
 class QTableView;
 class QToolButton;
 
+class Calibration;
 class CaptureGraph;
 class ExaminationSheet;
 class FocusRelease;
@@ -35,6 +36,8 @@ class PatientLookup;
 class PatientNumbering;
 class PhraseLibrary;
 class PictureSlots;
+class ReportFilling;
+class ProcessPanel;
 class Snapshot;
 class LivePictureView;
 class LogoImage;
@@ -176,6 +179,7 @@ private:
     void setupActions();
     void describeControlsForAccessibility();
     void createSubsystems();
+    void createProcessingPanel();
 
     void connectReactions();
 
@@ -213,6 +217,9 @@ private:
     std::unique_ptr<PatientLookup> m_lookup;
     std::unique_ptr<PatientNumbering> m_numbering;
     std::unique_ptr<ExaminationSheet> m_sheet;
+    std::unique_ptr<ProcessPanel> m_processPanel;
+    std::unique_ptr<Calibration> m_calibration;
+    std::unique_ptr<ReportFilling> m_report;
     std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;

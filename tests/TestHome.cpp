@@ -40,6 +40,14 @@ void TestHome::installLanguageFiles() const
         QFile::copy(source.filePath(name), file(QStringLiteral("lang/") + name));
 }
 
+void TestHome::installReportTemplate() const
+{
+    QFile source(QStringLiteral(EXAMSTATION_DATA_SOURCE "/1.fr3"));
+    if (!source.open(QIODevice::ReadOnly))
+        throw std::runtime_error("no report template in " EXAMSTATION_DATA_SOURCE);
+    write(QStringLiteral("data/1.fr3"), source.readAll());
+}
+
 void TestHome::write(const QString &relative, const QByteArray &content) const
 {
     const QString target = file(relative);

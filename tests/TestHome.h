@@ -16,6 +16,8 @@ public:
 
     // Copies the shipped language files into lang/.
     void installLanguageFiles() const;
+    // Copies the shipped report template to data/1.fr3.
+    void installReportTemplate() const;
 
     void write(const QString &relative, const QByteArray &content) const;
     QByteArray read(const QString &relative) const;

@@ -10,6 +10,8 @@
 #include "exam/PictureSlots.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegFile.h"
+#include "imaging/untProcess.h"
+#include "report/ReportPreview.h"
 #include "ui/LanguageTexts.h"
 
 #include <QAction>
@@ -168,6 +170,53 @@ TEST_F(ExaminationWindow, theCamerasSnapshotButtonFreezesIntoTheNextSlot)
     ASSERT_TRUE(QTest::qWaitFor([this] { return !sheetSlots().picture(1).isNull(); }, 5000));
     EXPECT_TRUE(sheetSlots().picture(2).isNull());
     EXPECT_EQ(sheetSlots().captureSize(1), QSize(640, 480));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ExaminationWindow, aDoubleClickedSnapshotOpensInTheProcessingPanelAndGreyingItIsKept)
+{
+    snapshot();
+    ASSERT_FALSE(sheetSlots().picture(1).isNull());
+    QTest::mouseDClick(window->imgPic[0], Qt::LeftButton);
+    ASSERT_TRUE(window->plProcessContainter->isVisible());
+    EXPECT_EQ(window->frmProcess->imgBack->picture().size(), QSize(640, 480));
+
+    QTest::mouseClick(window->frmProcess->btnGray, Qt::LeftButton);
+    QTest::mouseDClick(window->frmProcess->imageFront, Qt::LeftButton);
+    const QImage kept = sheetSlots().picture(1);
+    const QRgb pixel = kept.pixel(320, 240);
+    EXPECT_EQ(qRed(pixel), qGreen(pixel));
+    EXPECT_EQ(qGreen(pixel), qBlue(pixel));
+    EXPECT_FALSE(sheetSlots().fileName(1).isEmpty()) << "keeping changes the picture only";
+
+    QTest::mouseClick(window->frmProcess->btnBack, Qt::LeftButton);
+    EXPECT_FALSE(window->plProcessContainter->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ExaminationWindow, thePreviewButtonShowsTheLatestRecordOfThePatient)
+{
+    addPatient(QStringLiteral("10007"), QStringLiteral("Bo Chen"));
+    addRecord(QStringLiteral("10007"), QStringLiteral("first"));
+    addRecord(QStringLiteral("10007"), QStringLiteral("second"));
+    home.installReportTemplate();
+    type(window->edtNumber, QStringLiteral("10007"));
+
+    QTest::mouseClick(window->btnPrevReport, Qt::LeftButton);
+    EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'|').toStdString();
+    ReportPreview *preview = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *candidate = qobject_cast<ReportPreview *>(top); candidate && candidate->isVisible())
+            preview = candidate;
+    }
+    ASSERT_NE(preview, nullptr) << "no preview window";
+    preview->close();
 }
 
 } // namespace

@@ -1,0 +1,275 @@
+#include "exam/ReportFilling.h"
+
+#include "app/AppError.h"
+#include "app/ErrorDisplay.h"
+#include "exam/PictureSlots.h"
+#include "imaging/JpegFile.h"
+#include "records/Database.h"
+#include "records/RecordSet.h"
+#include "records/Statements.h"
+#include "report/ReportPreview.h"
+#include "report/ReportRenderer.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QWidget>
+
+namespace {
+
+const QString kColon = QStringLiteral(":");
+const QString kJobName = QStringLiteral("Report");
+
+} // namespace
+
+ReportFilling::ReportFilling(RecordSet &ADOQuery1, Database &db, ReportFillingHooks hooks, const QString &imagesFolder,
+                             const QString &templateFile, QWidget *previewParent, QObject *parent)
+    : QObject(parent), m_ADOQuery1(ADOQuery1), m_db(db), m_hooks(std::move(hooks)), m_imagesFolder(imagesFolder),
+      m_templateFile(templateFile), m_previewParent(previewParent)
+{
+    if (!m_hooks.print)
+        m_hooks.print = &ReportRenderer::printToDefaultPrinter;
+}
+
+ReportFilling::~ReportFilling()
+{
+    delete m_preview.data();
+}
+
+ReportPreview *ReportFilling::preview() const
+{
+    return m_preview.data();
+}
+
+QString ReportFilling::controlTextOf(const QWidget *window, const QString &controlName)
+{
+    if (!window)
+        return {};
+    const QWidget *control = window->findChild<QWidget *>(controlName);
+    if (const auto *label = qobject_cast<const QLabel *>(control))
+        return label->text();
+    if (const auto *edit = qobject_cast<const QLineEdit *>(control))
+        return edit->text();
+    if (const auto *combo = qobject_cast<const QComboBox *>(control))
+        return combo->currentText();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    return {};
+}
+
+void ReportFilling::btnPrevReportClick()
+{
+    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
+        return;
+    PreviewReport();
+}
+
+void ReportFilling::btnPrintClick()
+{
+    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
+        return;
+    if (m_hooks.askMessage(QStringLiteral("Msg_print_report")) == Dialogs::Answer::Yes)
+        PrintReport();
+}
+
+template<typename Request>
+void ReportFilling::runRequest(Request &&request)
+{
+    if (!m_reportReady)
+        return;
+    m_reportReady = false;
+    const bool wasRunning = m_hooks.graphRunning && m_hooks.graphRunning();
+    if (wasRunning && m_hooks.pauseGraph)
+        m_hooks.pauseGraph();
+    // A request that fails (damaged template, no printer) gives the flag and the live picture
+    // back; otherwise every later preview and print would be ignored for good.
+    const auto finish = [&] {
+        m_reportReady = true;
+        if (wasRunning && m_hooks.runGraph)
+            m_hooks.runGraph();
+    };
+    try {
+        m_report.clear();
+        FillReport();
+        if (m_report.prepare())
+            request();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void ReportFilling::PreviewReport()
+{
+    runRequest([this] { showPreview(); });
+}
+
+void ReportFilling::PrintReport()
+{
+    runRequest([this] { m_hooks.print(m_report, kJobName); });
+}
+
+void ReportFilling::showPreview()
+{
+    if (!m_preview) {
+        m_preview = new ReportPreview(m_previewParent);
+        m_preview->setWindowFlag(Qt::Window);
+        // The preview waits for each message to be handled before its next input, as the
+        // handlers run inside the button's signal.
+        connect(m_preview, &ReportPreview::recordRequested, this,
+                [this](int which) { ErrorDisplay::guarded([&] { WMMySelRecordMsg(which); }); });
+        connect(m_preview, &ReportPreview::deleteRequested, this,
+                [this] { ErrorDisplay::guarded([&] { WMMyDelRecordMsg(); }); });
+        connect(m_preview, &ReportPreview::printRequested, this, [this](const ReportTemplate &shown) {
+            ErrorDisplay::guarded([&] { m_hooks.print(shown, kJobName); });
+        });
+    }
+    m_preview->showReport(m_report);
+    if (!m_preview->isVisible())
+        m_preview->showMaximized();
+}
+
+ReportObject &ReportFilling::object(const QString &name)
+{
+    ReportObject *found = m_report.find(name);
+    if (!found)
+        throw AppError(QStringLiteral("The report template %1 has no object named %2.").arg(m_templateFile, name));
+    return *found;
+}
+
+void ReportFilling::setText(const QString &name, const QString &text)
+{
+    object(name).text = text;
+}
+
+QString ReportFilling::field(const QString &column) const
+{
+    // After the last record was deleted in the preview there is no row; it reads as empty.
+    if (m_ADOQuery1.isEmpty() || m_ADOQuery1.Bof() || m_ADOQuery1.Eof())
+        return {};
+    return m_ADOQuery1.asString(column);
+}
+
+QString ReportFilling::printDate() const
+{
+    const QString stored = field(QStringLiteral("printtime"));
+    if (stored.isEmpty())
+        return {};
+    const QDateTime moment = m_ADOQuery1.asDateTime(QStringLiteral("printtime"));
+    return moment.isValid() ? moment.toString(Statements::kTimeFormat) : stored;
+}
+
+void ReportFilling::FillReport()
+{
+    if (!m_report.load(m_templateFile))
+        throw AppError(QStringLiteral("The report template %1 is missing.").arg(m_templateFile));
+
+    const auto caption = [this](const QString &control) { return m_hooks.controlText(control) + kColon; };
+    setText(QStringLiteral("lbName"), caption(QStringLiteral("lbName")));
+    setText(QStringLiteral("lbSex"), caption(QStringLiteral("lbSex")));
+    setText(QStringLiteral("lbAge"), caption(QStringLiteral("lbAge")));
+    setText(QStringLiteral("lbTel"), caption(QStringLiteral("lbTel")));
+    setText(QStringLiteral("lbAddr"), caption(QStringLiteral("lbAddr")));
+    setText(QStringLiteral("lbNumber"), caption(QStringLiteral("lbNumber")));
+    setText(QStringLiteral("lbImageShown"), caption(QStringLiteral("lbPic")));
+    setText(QStringLiteral("lbSymptom"), caption(QStringLiteral("lbSypmtom")));
+    setText(QStringLiteral("lb_treat"), caption(QStringLiteral("lbTreat")));
+    setText(QStringLiteral("lb_doctor"), caption(QStringLiteral("lbDoctor")));
+    setText(QStringLiteral("lb_proposer"), caption(QStringLiteral("lbProposer")));
+    setText(QStringLiteral("lbDate"), m_hooks.text(QStringLiteral("lbDate.Caption")) + kColon);
+
+    setText(QStringLiteral("mm_title"), field(QStringLiteral("title")));
+    setText(QStringLiteral("mm_doctor"), field(QStringLiteral("doctor")));
+
+    const QString proposer = field(QStringLiteral("proposer"));
+    if (!proposer.trimmed().isEmpty()) {
+        object(QStringLiteral("lb_proposer")).visible = true;
+        setText(QStringLiteral("mm_proposer"), proposer);
+    } else {
+        object(QStringLiteral("lb_proposer")).visible = false;
+        setText(QStringLiteral("mm_proposer"), QString());
+        // The key is asked for with its trailing blank, as the language files know it.
+        setText(QStringLiteral("lb_doctor"), m_hooks.text(QStringLiteral("lbOne_doctor.Caption ")) + kColon);
+    }
+
+    setText(QStringLiteral("mm_client_id"), field(QStringLiteral("client_id")));
+    setText(QStringLiteral("mm_client_name"), m_hooks.controlText(QStringLiteral("edtName")));
+    setText(QStringLiteral("mm_client_sex"), m_hooks.controlText(QStringLiteral("cbSex")));
+    setText(QStringLiteral("mm_client_age"), m_hooks.controlText(QStringLiteral("edtAge")));
+    setText(QStringLiteral("mm_client_tel"), m_hooks.controlText(QStringLiteral("edtTel")));
+    setText(QStringLiteral("mm_client_addr"), m_hooks.controlText(QStringLiteral("edtAddr")));
+    setText(QStringLiteral("mm_print_date"), printDate());
+
+    for (int n = 1; n <= 4; ++n)
+        setText(QStringLiteral("mm_sym%1").arg(n), field(QStringLiteral("symptom%1").arg(n)));
+
+    const bool hasTreat = !field(QStringLiteral("has_treat")).isEmpty() && m_ADOQuery1.asBoolean(QStringLiteral("has_treat"));
+    if (hasTreat) {
+        object(QStringLiteral("lb_treat")).visible = true;
+        for (int n = 1; n <= 4; ++n)
+            setText(QStringLiteral("mm_treat%1").arg(n), field(QStringLiteral("treat%1").arg(n)));
+    } else {
+        object(QStringLiteral("lb_treat")).visible = false;
+    }
+
+    for (int n = 1; n <= 4; ++n)
+        loadPicture(n);
+
+    setText(QStringLiteral("mm_sym5"), field(QStringLiteral("symptom5")));
+}
+
+void ReportFilling::loadPicture(int n)
+{
+    ReportObject &picture = object(QStringLiteral("pic%1").arg(n));
+    const QString name = field(QStringLiteral("pic%1").arg(n));
+    // A stored name is a bare file name; anything else (a path, "..") must not reach outside
+    // the images folder.
+    if (!PictureSlots::isPlainFileName(name) || !QFileInfo(m_imagesFolder + name).isFile())
+        return;
+    try {
+        picture.picture = JpegFile::read(m_imagesFolder + name);
+    } catch (const AppError &) {
+        // A damaged picture file leaves its area empty like a missing one; the report still shows.
+        picture.picture = QImage();
+    }
+}
+
+void ReportFilling::WMMySelRecordMsg(int lParam)
+{
+    if (m_ADOQuery1.isEmpty())
+        return;
+    switch (lParam) {
+    case 1:
+        m_ADOQuery1.First();
+        break;
+    case 2:
+        m_ADOQuery1.Prior();
+        if (m_ADOQuery1.Bof())
+            m_ADOQuery1.First();
+        break;
+    case 3:
+        m_ADOQuery1.Next();
+        if (m_ADOQuery1.Eof())
+            m_ADOQuery1.Last();
+        break;
+    case 4:
+        m_ADOQuery1.Last();
+        break;
+    default:
+        break;
+    }
+    PreviewReport();
+}
+
+void ReportFilling::WMMyDelRecordMsg()
+{
+    if (m_ADOQuery1.isEmpty())
+        return;
+    if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
+        return;
+    m_ADOQuery1.Delete(m_db);
+    PreviewReport();
+}
