@@ -90,13 +90,13 @@ void TfrmMain::createSubsystems()
 
     PictureSlotControls slotControls;
     PhraseControls phraseControls;
+    phraseControls.diagnosisLines = symptomLines;
+    phraseControls.treatmentLines = treatLines;
     for (int i = 0; i < 4; ++i) {
         slotControls.frames[i] = plImageContener[i];
         slotControls.masks[i] = plMask[i];
         slotControls.images[i] = imgPic[i];
-        phraseControls.diagnosisLines[i] = symptomLines[i];
         phraseControls.diagnosisButtons[i] = symptomButtons[i];
-        phraseControls.treatmentLines[i] = treatLines[i];
         phraseControls.treatmentButtons[i] = treatButtons[i];
     }
     slotControls.btnGetPhoto = btnGetPhoto;
@@ -128,10 +128,8 @@ void TfrmMain::createSubsystems()
     patientControls.btnNew = btnNew;
     patientControls.btnDelCient = btnDelCient;
     patientControls.mmSymp5 = mmSymp5;
-    for (int i = 0; i < 4; ++i) {
-        patientControls.diagnosisLines[i] = symptomLines[i];
-        patientControls.treatmentLines[i] = treatLines[i];
-    }
+    patientControls.diagnosisLines = symptomLines;
+    patientControls.treatmentLines = treatLines;
     PatientHooks patientHooks;
     patientHooks.LoadLastExamination = [this](const QString &number) { m_sheet->LoadLastExamination(number); };
     patientHooks.clearSlotPictures = [this] {
@@ -152,10 +150,8 @@ void TfrmMain::createSubsystems()
     sheetControls.cbProposer = cbProposer;
     sheetControls.edtDoctor = edtDoctor;
     sheetControls.mmSymp5 = mmSymp5;
-    for (int i = 0; i < 4; ++i) {
-        sheetControls.diagnosisLines[i] = symptomLines[i];
-        sheetControls.treatmentLines[i] = treatLines[i];
-    }
+    sheetControls.diagnosisLines = symptomLines;
+    sheetControls.treatmentLines = treatLines;
     sheetControls.ckbHaveTreat = ckbHaveTreat;
     sheetControls.btnGenReport = btnGenReport; // "生成报告" is connected by the sheet
     // The report: preview, print, and the preview window's record messages (connected by it).

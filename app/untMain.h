@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <memory>
 
 class QAction;
@@ -108,14 +109,14 @@ public:
     QPlainTextEdit *mmSymp5 = nullptr;
     QLabel *lbSypmtom = nullptr;
     RotatedLabel *lbSypmtom_an = nullptr;
-    QComboBox *symptomLines[4] = {};     // TntComboBox1 .. TntComboBox4
+    std::array<QComboBox *, 4> symptomLines{}; // TntComboBox1 .. TntComboBox4
     QToolButton *symptomButtons[4] = {}; // TntSpeedButton1 .. TntSpeedButton4
 
     QGroupBox *TntGroupBox3 = nullptr;
     QLabel *lbTreat = nullptr;
     RotatedLabel *lbTreat_an = nullptr;
     QCheckBox *ckbHaveTreat = nullptr;
-    QComboBox *treatLines[4] = {};     // TntComboBox21 .. TntComboBox24
+    std::array<QComboBox *, 4> treatLines{}; // TntComboBox21 .. TntComboBox24
     QToolButton *treatButtons[4] = {}; // TntSpeedButton21 .. TntSpeedButton24
 
     QPushButton *btnGenReport = nullptr;
