@@ -1,6 +1,6 @@
 // Program entry: the application object, the main window and the message loop.
-#include "app/ProgramFolder.h"
-#include "app/TerminationSignal.h"
+#include "core/ProgramFolder.h"
+#include "core/TerminationSignal.h"
 #include "app/untMain.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app/untMain.h"
 
-#include "app/ProgramFolder.h"
-#include "app/inifunc.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"

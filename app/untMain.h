@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ErrorDisplay.h"
-#include "app/IniFile.h"
+#include "core/ErrorDisplay.h"
+#include "core/IniFile.h"
 #include "records/Database.h"
 #include "records/RecordSet.h"
 

@@ -4,9 +4,9 @@
 // folder given by EXAMSTATION_BENCH_DIR), so the durable commit hits the real disk.
 //
 // Usage: bench_save_exam [google-benchmark options]
-#include "app/Dialogs.h"
-#include "app/IniFile.h"
-#include "app/ProgramFolder.h"
+#include "core/Dialogs.h"
+#include "core/IniFile.h"
+#include "core/ProgramFolder.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"

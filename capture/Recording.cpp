@@ -2,9 +2,9 @@
 // that encodes the capture stream into a WMV file.
 #include "capture/CaptureGraph.h"
 
-#include "app/Dialogs.h"
-#include "app/ErrorDisplay.h"
-#include "app/ProgramFolder.h"
+#include "core/Dialogs.h"
+#include "core/ErrorDisplay.h"
+#include "core/ProgramFolder.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "exam/PhraseLibrary.h"
 
-#include "app/ErrorDisplay.h"
-#include "app/IniFile.h"
-#include "app/TrimmedText.h"
+#include "core/ErrorDisplay.h"
+#include "core/IniFile.h"
+#include "core/TrimmedText.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "exam/PictureSlots.h"
 
-#include "app/AppError.h"
-#include "app/ErrorDisplay.h"
-#include "app/ProgramFolder.h"
-#include "app/TrimmedText.h"
+#include "core/AppError.h"
+#include "core/ErrorDisplay.h"
+#include "core/ProgramFolder.h"
+#include "core/TrimmedText.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegFile.h"
 

@@ -1,7 +1,7 @@
 #include "exam/ReportFilling.h"
 
-#include "app/AppError.h"
-#include "app/ErrorDisplay.h"
+#include "core/AppError.h"
+#include "core/ErrorDisplay.h"
 #include "exam/PictureSlots.h"
 #include "imaging/JpegFile.h"
 #include "records/Database.h"

@@ -1,6 +1,6 @@
 #include "exam/Snapshot.h"
 
-#include "app/ProgramFolder.h"
+#include "core/ProgramFolder.h"
 #include "exam/PictureSlots.h"
 
 #include <QColor>

@@ -1,9 +1,9 @@
 #include "imaging/Calibration.h"
 
-#include "app/AppError.h"
-#include "app/Dialogs.h"
-#include "app/ErrorDisplay.h"
-#include "app/IniFile.h"
+#include "core/AppError.h"
+#include "core/Dialogs.h"
+#include "core/ErrorDisplay.h"
+#include "core/IniFile.h"
 #include "imaging/ImageControl.h"
 #include "imaging/OverlayDrag.h"
 #include "imaging/untMeasure.h"

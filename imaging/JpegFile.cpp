@@ -1,7 +1,7 @@
 #include "imaging/JpegFile.h"
 
-#include "app/AppError.h"
-#include "app/SafeFile.h"
+#include "core/AppError.h"
+#include "core/SafeFile.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "imaging/ProcessPanel.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "imaging/ImageControl.h"
 #include "imaging/OverlayDrag.h"
 #include "imaging/imageUtils.h"

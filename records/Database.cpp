@@ -1,7 +1,7 @@
 #include "records/Database.h"
 
-#include "app/AppError.h"
-#include "app/ProgramFolder.h"
+#include "core/AppError.h"
+#include "core/ProgramFolder.h"
 #include "records/PatientText.h"
 
 #include <QDir>

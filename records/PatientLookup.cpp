@@ -1,8 +1,8 @@
 #include "records/PatientLookup.h"
-#include "app/ControlText.h"
-#include "app/TrimmedText.h"
+#include "core/ControlText.h"
+#include "core/TrimmedText.h"
 
-#include "app/ErrorDisplay.h"
+#include "core/ErrorDisplay.h"
 #include "records/ClientQuery.h"
 #include "records/Database.h"
 #include "records/NumberListModel.h"

@@ -1,7 +1,7 @@
 #include "records/PatientNumbering.h"
-#include "app/TrimmedText.h"
+#include "core/TrimmedText.h"
 
-#include "app/ErrorDisplay.h"
+#include "core/ErrorDisplay.h"
 #include "records/Database.h"
 #include "records/PatientLookup.h"
 #include "records/PatientText.h"

@@ -1,6 +1,6 @@
 #include "records/RecordSet.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "records/Database.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"

@@ -1,6 +1,6 @@
 #include "report/ReportPreview.h"
 
-#include "app/Dialogs.h"
+#include "core/Dialogs.h"
 #include "report/ReportRenderer.h"
 
 #include <QAction>

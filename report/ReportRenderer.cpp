@@ -2,7 +2,7 @@
 
 #include "report/ReportTemplate.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <QFont>
 #include <QPageLayout>

@@ -1,6 +1,6 @@
 #include "report/ReportTemplate.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "TestHome.h"
 
-#include "app/ProgramFolder.h"
-#include "app/inifunc.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 
 #include <QDir>
 #include <QFile>

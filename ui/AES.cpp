@@ -1,6 +1,6 @@
 #include "ui/AES.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "ui/ElAES.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #include "ui/ElAES.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <openssl/evp.h>
 

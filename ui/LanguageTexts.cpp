@@ -1,8 +1,8 @@
 #include "ui/LanguageTexts.h"
 
-#include "app/ErrorDisplay.h"
-#include "app/ProgramFolder.h"
-#include "app/inifunc.h"
+#include "core/ErrorDisplay.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 #include "ui/RotatedLabel.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 #include "ui/LogoLink.h"
 
-#include "app/ProgramFolder.h"
-#include "app/inifunc.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 #include "ui/func.h"
 
 #include <QBitmap>

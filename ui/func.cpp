@@ -1,6 +1,6 @@
 #include "ui/func.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "ui/AES.h"
 
 #include <QFile>

@@ -4,9 +4,9 @@
 //  2. The live pipeline on the synthetic camera (YUY2 1280x720 and 1920x1080, 30 fps): share
 //     of frames that reach the live picture, capture-to-picture latency, CPU use.
 //  3. The same while recording: frames in the recording per second, share reaching the picture.
-#include "app/IniFile.h"
-#include "app/ProgramFolder.h"
-#include "app/inifunc.h"
+#include "core/IniFile.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePictureView.h"
 

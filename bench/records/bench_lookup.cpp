@@ -1,7 +1,7 @@
 // Look-up speed over a generated table of patients, each figure beside the bare SQLite query
 // that answers it. Usage: bench_lookup [patients, default 1000000] [folder, default a temporary
 // one]. The database is generated once per folder and reused on later runs.
-#include "app/ProgramFolder.h"
+#include "core/ProgramFolder.h"
 #include "records/Database.h"
 #include "records/NumberListModel.h"
 #include "records/PatientLookup.h"

@@ -1,6 +1,6 @@
 #include "CaptureFixture.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <QCheckBox>
 #include <QComboBox>

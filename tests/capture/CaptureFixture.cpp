@@ -1,6 +1,6 @@
 #include "CaptureFixture.h"
 
-#include "app/inifunc.h"
+#include "core/inifunc.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>

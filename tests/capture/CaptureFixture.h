@@ -3,7 +3,7 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePictureView.h"
 

@@ -1,6 +1,6 @@
 #include "SheetFixture.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "imaging/JpegFile.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "exam/PhraseLibrary.h"
 
 #include <QCheckBox>

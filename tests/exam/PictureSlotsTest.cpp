@@ -1,7 +1,7 @@
 #include "SlotFixture.h"
 
-#include "app/AppError.h"
-#include "app/ErrorDisplay.h"
+#include "core/AppError.h"
+#include "core/ErrorDisplay.h"
 #include "imaging/JpegFile.h"
 
 #include <QContextMenuEvent>

@@ -2,7 +2,7 @@
 // with the examination tests because it needs the whole examination library.
 #include "TestHome.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "exam/ReportFilling.h"
 #include "imaging/JpegFile.h"
 #include "records/Database.h"

@@ -3,8 +3,8 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/IniFile.h"
-#include "app/ProgramFolder.h"
+#include "core/IniFile.h"
+#include "core/ProgramFolder.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"

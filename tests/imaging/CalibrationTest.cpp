@@ -2,8 +2,8 @@
 
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-#include "app/AppError.h"
-#include "app/IniFile.h"
+#include "core/AppError.h"
+#include "core/IniFile.h"
 #include "imaging/Calibration.h"
 #include "imaging/ImageControl.h"
 #include "imaging/ProcessPanel.h"

@@ -1,6 +1,6 @@
 #include "TestHome.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "imaging/JpegFile.h"
 
 #include <QColor>

@@ -1,7 +1,7 @@
 #include "MouseDrag.h"
 
 #include "TestHome.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "imaging/ImageControl.h"
 #include "imaging/OverlayDrag.h"
 #include "imaging/ProcessPanel.h"

@@ -1,7 +1,7 @@
 #include "RecordsFixture.h"
-#include "app/TrimmedText.h"
+#include "core/TrimmedText.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "records/PatientText.h"
 
 #include <QFile>

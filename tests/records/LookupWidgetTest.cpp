@@ -1,7 +1,7 @@
 #include "RecordsFixture.h"
 
 #include "ScriptedDialogs.h"
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "records/ClientQuery.h"
 #include "records/NumberListModel.h"
 #include "records/PatientLookup.h"

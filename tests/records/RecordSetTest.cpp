@@ -1,6 +1,6 @@
 #include "RecordsFixture.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 class RecordSetTest : public RecordsTest
 {

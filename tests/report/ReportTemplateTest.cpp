@@ -1,7 +1,7 @@
 #include "ReportTestFiles.h"
 #include "TestHome.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "report/ReportTemplate.h"
 
 #include <gtest/gtest.h>

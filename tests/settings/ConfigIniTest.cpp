@@ -1,7 +1,7 @@
 // config.ini and the other profile files: every read from disk, one key changed in place.
 #include "TestHome.h"
 
-#include "app/inifunc.h"
+#include "core/inifunc.h"
 
 #include <QStringEncoder>
 

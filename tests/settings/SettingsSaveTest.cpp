@@ -5,9 +5,9 @@
 // permission cases run in a child process that has become the user "nobody".
 #include "TestHome.h"
 
-#include "app/AppError.h"
-#include "app/IniFile.h"
-#include "app/inifunc.h"
+#include "core/AppError.h"
+#include "core/IniFile.h"
+#include "core/inifunc.h"
 
 #include <QDir>
 

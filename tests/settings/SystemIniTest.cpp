@@ -1,8 +1,8 @@
 // The settings store of system.ini: load rules, typed reads, writes and the file written back.
 #include "TestHome.h"
 
-#include "app/AppError.h"
-#include "app/IniFile.h"
+#include "core/AppError.h"
+#include "core/IniFile.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "CipherFixtures.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "ui/AES.h"
 #include "ui/ElAES.h"
 #include "ui/func.h"

@@ -1,7 +1,7 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/inifunc.h"
+#include "core/inifunc.h"
 #include "ui/LanguageTexts.h"
 #include "ui/RotatedLabel.h"
 

@@ -2,7 +2,7 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/inifunc.h"
+#include "core/inifunc.h"
 #include "ui/LogoImage.h"
 #include "ui/LogoLink.h"
 

@@ -2,7 +2,7 @@
 // side labels, is remembered in config.ini for the next start, and reaches the patient grid.
 #include "WindowFixture.h"
 
-#include "app/inifunc.h"
+#include "core/inifunc.h"
 #include "ui/RotatedLabel.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 
-#include "app/AppError.h"
-#include "app/ErrorDisplay.h"
+#include "core/AppError.h"
+#include "core/ErrorDisplay.h"
 #include "app/untMain.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
-#include "app/IniFile.h"
-#include "app/TrimmedText.h"
+#include "core/IniFile.h"
+#include "core/TrimmedText.h"
 
-#include "app/AppError.h"
-#include "app/IniText.h"
-#include "app/SafeFile.h"
+#include "core/AppError.h"
+#include "core/IniText.h"
+#include "core/SafeFile.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "core/Dialogs.h"
 
 #include <QDialog>
 #include <QMessageBox>

@@ -1,10 +1,10 @@
-#include "app/inifunc.h"
-#include "app/TrimmedText.h"
+#include "core/inifunc.h"
+#include "core/TrimmedText.h"
 
-#include "app/AppError.h"
-#include "app/IniText.h"
-#include "app/SafeFile.h"
-#include "app/ProgramFolder.h"
+#include "core/AppError.h"
+#include "core/IniText.h"
+#include "core/SafeFile.h"
+#include "core/ProgramFolder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/TerminationSignal.h"
+#include "core/TerminationSignal.h"
 
 #include <QSocketNotifier>
 

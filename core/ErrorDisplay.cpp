@@ -1,7 +1,7 @@
-#include "app/ErrorDisplay.h"
+#include "core/ErrorDisplay.h"
 
-#include "app/AppError.h"
-#include "app/Dialogs.h"
+#include "core/AppError.h"
+#include "core/Dialogs.h"
 
 #include <QApplication>
 #include <QFileInfo>
