@@ -1,7 +1,7 @@
 // Program entry: the application object, the main window and the message loop.
+#include "app/untMain.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
-#include "app/untMain.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,10 +1,10 @@
 #include "app/untMain.h"
 
-#include "core/ProgramFolder.h"
-#include "core/inifunc.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
+#include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
@@ -13,9 +13,9 @@
 #include "imaging/Calibration.h"
 #include "imaging/ImageControl.h"
 #include "imaging/ProcessPanel.h"
+#include "imaging/untProcess.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
-#include "imaging/untProcess.h"
 #include "ui/CrossCursors.h"
 #include "ui/FocusRelease.h"
 #include "ui/LanguageTexts.h"
@@ -29,12 +29,12 @@
 #include <QDir>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QToolButton>
-#include <QLabel>
-#include <QShowEvent>
 
 TfrmMain::TfrmMain(QWidget *parent)
     : QWidget(parent)
@@ -84,9 +84,8 @@ void TfrmMain::createSubsystems()
     captureControls.owner = this;
     m_capture = std::make_unique<CaptureGraph>(captureControls, m_iniFile);
     // Until the language is applied at the first show, the built-in captions stand.
-    m_capture->setCaptionLookup([this](const QString &key, const QString &builtIn) {
-        return m_shownOnce ? m_language->text(key) : builtIn;
-    });
+    m_capture->setCaptionLookup(
+        [this](const QString &key, const QString &builtIn) { return m_shownOnce ? m_language->text(key) : builtIn; });
 
     PictureSlotControls slotControls;
     PhraseControls phraseControls;
@@ -156,7 +155,9 @@ void TfrmMain::createSubsystems()
     sheetControls.btnGenReport = btnGenReport; // "生成报告" is connected by the sheet
     // The report: preview, print, and the preview window's record messages (connected by it).
     ReportFillingHooks reportHooks;
-    reportHooks.openExaminationRecords = [this](const QString &number) { return m_sheet->OpenExaminationRecords(number); };
+    reportHooks.openExaminationRecords = [this](const QString &number) {
+        return m_sheet->OpenExaminationRecords(number);
+    };
     reportHooks.text = [this](const QString &key) { return m_language->text(key); };
     reportHooks.askMessage = [this](const QString &key) { return m_language->showMessage(key, this); };
     reportHooks.controlText = [this](const QString &name) { return ReportFilling::controlTextOf(this, name); };
@@ -173,10 +174,12 @@ void TfrmMain::createSubsystems()
     calibrationHooks.captureHeight = [this] { return m_capture->captureSize().height(); };
     calibrationHooks.crossCursor = [] { return CrossCursors::cursor(4); };
     calibrationHooks.text = [this](const QString &key) { return m_language->text(key); };
-    calibrationHooks.calibrationFinished = [this] { m_language->showMessage(QStringLiteral("Msg_Cali_Finished"), this); };
+    calibrationHooks.calibrationFinished = [this] {
+        m_language->showMessage(QStringLiteral("Msg_Cali_Finished"), this);
+    };
     calibrationHooks.dialogParent = this;
-    m_calibration = std::make_unique<Calibration>(CalibrationControls{imageFront, Imagemovie, btnCalibration, TrackBar1},
-                                                  m_iniFile, calibrationHooks);
+    m_calibration = std::make_unique<Calibration>(
+        CalibrationControls{imageFront, Imagemovie, btnCalibration, TrackBar1}, m_iniFile, calibrationHooks);
 
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
@@ -204,7 +207,8 @@ void TfrmMain::connectReactions()
 
     // Snapshots: a double-click on the live picture, or the camera's snapshot button.
     connect(Imagemovie, &LivePictureView::doubleClicked, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
-    connect(m_capture.get(), &CaptureGraph::snapshotRequested, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
+    connect(m_capture.get(), &CaptureGraph::snapshotRequested, this,
+            guard([this] { m_snapshot->ImagemovieDblClick(); }));
 
     // The report.
     connect(btnPrevReport, &QPushButton::clicked, this, guard([this] { m_report->btnPrevReportClick(); }));

@@ -47,8 +47,7 @@ class TfrmProcess;
 
 // The main window and composition root of the workstation: it builds every control, owns the
 // subsystem objects and connects the controls' events to their reactions. Window thread only.
-class TfrmMain : public QWidget
-{
+class TfrmMain : public QWidget {
     Q_OBJECT
 
 public:
@@ -185,17 +184,13 @@ private:
     void connectReactions();
 
     // Wraps a reaction so that a failure leaving it reaches the default error display.
-    template<typename... Args>
-    auto reaction(void (TfrmMain::*method)(Args...))
+    template<typename... Args> auto reaction(void (TfrmMain::*method)(Args...))
     {
-        return [this, method](Args... args) {
-            ErrorDisplay::guarded([&] { (this->*method)(args...); });
-        };
+        return [this, method](Args... args) { ErrorDisplay::guarded([&] { (this->*method)(args...); }); };
     }
 
     // A reaction without arguments whose failure reaches the default error display.
-    template<typename Operation>
-    static auto guard(Operation operation)
+    template<typename Operation> static auto guard(Operation operation)
     {
         return [operation] { ErrorDisplay::guarded(operation); };
     }

@@ -1,7 +1,6 @@
 // Construction of the main window's controls: panes, fields, picture slots, lines and buttons,
 // with their names, built-in captions and places.
 #include "app/untMain.h"
-
 #include "capture/LivePictureView.h"
 #include "imaging/ImageControl.h"
 #include "imaging/untProcess.h"
@@ -10,7 +9,6 @@
 
 #include <QAction>
 #include <QBitmap>
-#include <QPainter>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -20,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -35,8 +34,7 @@ constexpr int kLeftPaneWidth = 577;
 constexpr int kHeaderHeight = 75;
 const QColor kCream(255, 251, 240);
 
-template<typename Control, typename... Args>
-Control *make(QWidget *parent, const char *name, Args &&...args)
+template<typename Control, typename... Args> Control *make(QWidget *parent, const char *name, Args &&...args)
 {
     auto *control = new Control(std::forward<Args>(args)..., parent);
     control->setObjectName(QLatin1String(name));
@@ -150,8 +148,7 @@ void TfrmMain::setupWindow()
     }
 
     TntPanel1 = panel(this, "TntPanel1", QRect(0, 0, kLeftPaneWidth, kClientHeight));
-    TntPanel2 = panel(this, "TntPanel2",
-                      QRect(kLeftPaneWidth, 0, kClientWidth - kLeftPaneWidth, kClientHeight));
+    TntPanel2 = panel(this, "TntPanel2", QRect(kLeftPaneWidth, 0, kClientWidth - kLeftPaneWidth, kClientHeight));
     TntPanel2->setFocusPolicy(Qt::ClickFocus);
 }
 

@@ -8,7 +8,6 @@
 #include <QImage>
 
 #include <benchmark/benchmark.h>
-
 #include <jpeglib.h>
 
 #include <algorithm>
@@ -36,8 +35,8 @@ QImage cameraPicture()
 // The plainest use of the library: defaults, quality 90, one row per call.
 std::vector<unsigned char> bareEncode(const QImage &picture)
 {
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_compress(&info);
     unsigned char *output = nullptr;
@@ -63,8 +62,8 @@ std::vector<unsigned char> bareEncode(const QImage &picture)
 
 void bareDecode(const unsigned char *data, unsigned long size, std::vector<unsigned char> &pixels)
 {
-    jpeg_decompress_struct info {};
-    jpeg_error_mgr errors {};
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, data, size);
@@ -81,8 +80,7 @@ void bareDecode(const unsigned char *data, unsigned long size, std::vector<unsig
     jpeg_destroy_decompress(&info);
 }
 
-struct Pair
-{
+struct Pair {
     std::vector<double> system;
     std::vector<double> bare;
 };
@@ -97,8 +95,7 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-template<typename Work>
-double msOf(Work &&work)
+template<typename Work> double msOf(Work &&work)
 {
     const auto start = std::chrono::steady_clock::now();
     work();

@@ -68,8 +68,7 @@ QImage cameraPicture(int seed)
 }
 
 // The sheet with every object the save touches, in a program folder of its own.
-struct Workstation
-{
+struct Workstation {
     Workstation()
         : folder(QDir(qEnvironmentVariable("EXAMSTATION_BENCH_DIR", QDir::currentPath())).filePath("save-bench-XXXXXX"))
     {
@@ -127,9 +126,9 @@ struct Workstation
         };
         lookup = std::make_unique<PatientLookup>(db, patient, hooks);
         numbering = std::make_unique<PatientNumbering>(db, *lookup);
-        sheet = std::make_unique<ExaminationSheet>(controls, settings, db, records, *pictureSlots, *phrases, *lookup,
-                                                   *numbering, [](const QString &) {},
-                                                   ProgramFolder::file("images/"));
+        sheet = std::make_unique<ExaminationSheet>(
+            controls, settings, db, records, *pictureSlots, *phrases, *lookup, *numbering, [](const QString &) {},
+            ProgramFolder::file("images/"));
         phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
         phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
         controls.ckbHaveTreat->setChecked(true);
@@ -191,10 +190,10 @@ void timed(benchmark::State &state, const char *name, Prepare &&prepare, Work &&
     state.counters["median_ms"] = median(times);
 }
 
-template<typename Work>
-void timed(benchmark::State &state, const char *name, Work &&work)
+template<typename Work> void timed(benchmark::State &state, const char *name, Work &&work)
 {
-    timed(state, name, [] {}, std::forward<Work>(work));
+    timed(
+        state, name, [] {}, std::forward<Work>(work));
 }
 
 // The whole button: checks, phrases, four new JPEG files, the record committed durably, then

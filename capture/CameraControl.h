@@ -8,8 +8,7 @@
 
 // One setting a camera offers (brightness, exposure, test pattern, ...), as the camera settings
 // dialog shows it. `apply` changes the camera at once; it runs on the window thread.
-struct CameraControl
-{
+struct CameraControl {
     enum class Kind { Integer, Boolean, Menu };
 
     QString name;

@@ -10,7 +10,8 @@
 #include <QVBoxLayout>
 
 CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *parent)
-    : QDialog(parent), m_controls(controls)
+    : QDialog(parent)
+    , m_controls(controls)
 {
     setWindowTitle(QString());
     auto *layout = new QVBoxLayout(this);
@@ -35,18 +36,18 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
             value->setMinimumWidth(48);
             row->addWidget(slider, 1);
             row->addWidget(value);
-            connect(slider, &QSlider::valueChanged, this, [apply, value, step = control.step, minimum = control.minimum,
-                                                           slider](int position) {
-                // Drivers refuse values off their step grid; snap before sending.
-                const int snapped = minimum + (position - minimum) / step * step;
-                if (snapped != position) {
-                    slider->setValue(snapped);
-                    return;
-                }
-                value->setText(QString::number(position));
-                if (apply)
-                    apply(position);
-            });
+            connect(slider, &QSlider::valueChanged, this,
+                    [apply, value, step = control.step, minimum = control.minimum, slider](int position) {
+                        // Drivers refuse values off their step grid; snap before sending.
+                        const int snapped = minimum + (position - minimum) / step * step;
+                        if (snapped != position) {
+                            slider->setValue(snapped);
+                            return;
+                        }
+                        value->setText(QString::number(position));
+                        if (apply)
+                            apply(position);
+                    });
             form->addRow(control.name, row);
             break;
         }

@@ -7,8 +7,7 @@
 // The camera's settings dialog: one row per control (integers as sliders, booleans as check
 // boxes, menus as drop-downs) showing the current value; every change acts on the camera at
 // once and nothing is stored. Window thread only.
-class CameraPropDialog : public QDialog
-{
+class CameraPropDialog : public QDialog {
     Q_OBJECT
 
 public:

@@ -3,10 +3,10 @@
 #include "capture/CameraControl.h"
 #include "capture/MediaType.h"
 
-#include <gst/gst.h>
-
 #include <QList>
 #include <QString>
+
+#include <gst/gst.h>
 
 #include <functional>
 #include <memory>
@@ -16,8 +16,7 @@ class StillButton;
 // A video input device as the capture graph sees it: a V4L2 camera found by the device
 // monitor, or a synthetic camera declared in the environment. The graph treats both alike.
 // Window thread only.
-class CaptureDevice
-{
+class CaptureDevice {
 public:
     virtual ~CaptureDevice() = default;
 

@@ -1,18 +1,15 @@
 #include "capture/CaptureGraph.h"
 
+#include "capture/CameraPropDialog.h"
+#include "capture/FrameCopy.h"
+#include "capture/LivePictureView.h"
+#include "capture/StillButton.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
-#include "capture/CameraPropDialog.h"
-#include "capture/FrameCopy.h"
-#include "capture/LivePictureView.h"
-#include "capture/StillButton.h"
-
-#include <gst/app/gstappsink.h>
-#include <gst/video/video.h>
 
 #include <QDesktopServices>
 #include <QDir>
@@ -24,6 +21,9 @@
 #include <QSlider>
 #include <QSocketNotifier>
 #include <QUrl>
+
+#include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
 
 namespace {
 
@@ -52,7 +52,9 @@ int toInteger(const QString &text)
     }
     bool ok = !value.isEmpty();
     for (QChar c : value)
-        ok = ok && (base == 16 ? std::isxdigit(c.unicode() & 0x7f) && c.unicode() < 0x80 : c.isDigit() && c.unicode() < 0x80);
+        ok = ok
+            && (base == 16 ? std::isxdigit(c.unicode() & 0x7f) && c.unicode() < 0x80
+                           : c.isDigit() && c.unicode() < 0x80);
     const qint64 magnitude = ok ? value.toLongLong(&ok, base) : 0;
     const qint64 result = negative ? -magnitude : magnitude;
     if (!ok || result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())
@@ -100,7 +102,9 @@ GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner)
 }
 
 CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QObject *parent)
-    : QObject(parent), m_controls(controls), m_iniFile(iniFile)
+    : QObject(parent)
+    , m_controls(controls)
+    , m_iniFile(iniFile)
 {
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
@@ -151,7 +155,8 @@ void CaptureGraph::SelectCaptureDevice()
     m_devices = ListVideoInputDevices();
     if (m_devices.isEmpty())
         return;
-    const int camindex = toInteger(ReadConfigString(QStringLiteral("system"), QStringLiteral("camindex"), QStringLiteral("0")));
+    const int camindex =
+        toInteger(ReadConfigString(QStringLiteral("system"), QStringLiteral("camindex"), QStringLiteral("0")));
     // Beyond the last camera, or negative: the first, so a removed camera never leaves the
     // picture dark.
     const int chosen = (camindex > m_devices.size() - 1 || camindex < 0) ? 0 : camindex;
@@ -312,8 +317,8 @@ void CaptureGraph::finishRecording()
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
     gst_element_send_event(m_pipeline.get(), gst_event_new_eos());
     GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
-    GstMessageHandle done(gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout,
-                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    GstMessageHandle done(
+        gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     if (!done)
         qWarning("capture graph: the recording %s did not finish in time", qPrintable(m_recordingFile));
 }
@@ -380,7 +385,8 @@ void CaptureGraph::buildAndChoose()
     if (count == 0)
         return;
 
-    const QString stored = m_iniFile.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QStringLiteral("640x480"));
+    const QString stored =
+        m_iniFile.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QStringLiteral("640x480"));
     int chosen = 0;
     for (int i = 0; i < count; ++i)
         if (!stored.isEmpty() && m_catalogue[i].contains(stored))
@@ -397,7 +403,8 @@ void CaptureGraph::SetResolutionPosition(int position)
     if (!m_catalogue.isEmpty()) {
         ShowResolutionText();
         if (m_controls.lbResolution)
-            m_iniFile.writeString(QStringLiteral("camera"), QStringLiteral("resolution"), m_controls.lbResolution->text());
+            m_iniFile.writeString(QStringLiteral("camera"), QStringLiteral("resolution"),
+                                  m_controls.lbResolution->text());
     }
 }
 
@@ -499,7 +506,8 @@ bool CaptureGraph::SampleGrabberBuffer(GstSample *sample)
     GstVideoInfo info;
     GstCaps *caps = gst_sample_get_caps(sample);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR)
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)
+        || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR)
         return false;
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
@@ -526,7 +534,8 @@ bool CaptureGraph::SampleGrabberBuffer(GstSample *sample)
 void CaptureGraph::SampleGrabber1Buffer()
 {
     // Runs on the button's thread: hand one request to the window thread and touch nothing.
-    QMetaObject::invokeMethod(this, [this] { emit snapshotRequested(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit snapshotRequested(); }, Qt::QueuedConnection);
 }
 
 void CaptureGraph::ImagemovieClick()

@@ -30,14 +30,13 @@ class StillButton;
 enum class GraphState { NotInitialised, Stopped, Paused, Running };
 
 // The controls of the live picture area the capture graph works on; all owned by the window.
-struct CaptureControls
-{
+struct CaptureControls {
     LivePictureView *Imagemovie = nullptr;
     QSlider *TrackBar1 = nullptr;
     QLabel *lbResolution = nullptr;
     QPushButton *btnRecord = nullptr;
     QLineEdit *edtNumber = nullptr; // the patient number names recordings
-    QWidget *owner = nullptr;       // the main window: owner of the settings dialog and boxes
+    QWidget *owner = nullptr; // the main window: owner of the settings dialog and boxes
 };
 
 // The capture graph: chooses the camera, builds and runs the GStreamer pipeline (source, chosen
@@ -45,8 +44,7 @@ struct CaptureControls
 // and turns camera frames into the live picture. Operations run on the window thread; the
 // frame and still-button reactions run on streaming threads and touch only the two locked
 // bitmaps and atomics.
-class CaptureGraph : public QObject
-{
+class CaptureGraph : public QObject {
     Q_OBJECT
 
 public:
@@ -78,7 +76,7 @@ public:
     // Frames and the live picture.
     // Preview streaming thread. Returns true when the frame reached the live picture.
     bool SampleGrabberBuffer(GstSample *sample);
-    void SampleGrabber1Buffer();                 // still-button thread
+    void SampleGrabber1Buffer(); // still-button thread
     void ImagemovieClick();
     void ImagemovieMouseUp(Qt::MouseButton button);
     GraphState rememberedGraphState() const { return m_rememberedGraphState; }
@@ -120,7 +118,7 @@ signals:
 
 private:
     friend GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner);
-    struct BuildStopped {};
+    struct BuildStopped { };
 
     void makeActive();
     void makeInactive();
@@ -145,10 +143,10 @@ private:
     std::shared_ptr<CaptureDevice> m_device;
     bool m_deviceReady = false;
     GstElementHandle m_pipeline; // null while the graph is inactive
-    GstElement *m_source = nullptr;       // owned by m_pipeline
-    GstElement *m_tee = nullptr;          // owned by m_pipeline
+    GstElement *m_source = nullptr; // owned by m_pipeline
+    GstElement *m_tee = nullptr; // owned by m_pipeline
     GstElement *m_sampleGrabber = nullptr; // owned by m_pipeline
-    GstElement *m_writer = nullptr;       // owned by m_pipeline; recording branch
+    GstElement *m_writer = nullptr; // owned by m_pipeline; recording branch
     std::unique_ptr<StillButton> m_stillButton;
     std::unique_ptr<QSocketNotifier> m_busNotifier;
     quint64 m_generation = 0;

@@ -8,18 +8,51 @@
 // of a graph build releases what it made.
 namespace gsthandle {
 
-struct ObjectUnref { void operator()(gpointer object) const { if (object) gst_object_unref(object); } };
-struct CapsUnref { void operator()(GstCaps *caps) const { if (caps) gst_caps_unref(caps); } };
-struct MessageUnref { void operator()(GstMessage *message) const { if (message) gst_message_unref(message); } };
-struct SampleUnref { void operator()(GstSample *sample) const { if (sample) gst_sample_unref(sample); } };
-struct ErrorFree { void operator()(GError *error) const { if (error) g_error_free(error); } };
-struct GFree { void operator()(gpointer memory) const { g_free(memory); } };
-struct DeviceListFree { void operator()(GList *list) const { g_list_free_full(list, gst_object_unref); } };
+struct ObjectUnref {
+    void operator()(gpointer object) const
+    {
+        if (object)
+            gst_object_unref(object);
+    }
+};
+struct CapsUnref {
+    void operator()(GstCaps *caps) const
+    {
+        if (caps)
+            gst_caps_unref(caps);
+    }
+};
+struct MessageUnref {
+    void operator()(GstMessage *message) const
+    {
+        if (message)
+            gst_message_unref(message);
+    }
+};
+struct SampleUnref {
+    void operator()(GstSample *sample) const
+    {
+        if (sample)
+            gst_sample_unref(sample);
+    }
+};
+struct ErrorFree {
+    void operator()(GError *error) const
+    {
+        if (error)
+            g_error_free(error);
+    }
+};
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+struct DeviceListFree {
+    void operator()(GList *list) const { g_list_free_full(list, gst_object_unref); }
+};
 
 } // namespace gsthandle
 
-template<typename T>
-using GstObjectHandle = std::unique_ptr<T, gsthandle::ObjectUnref>;
+template<typename T> using GstObjectHandle = std::unique_ptr<T, gsthandle::ObjectUnref>;
 using GstElementHandle = GstObjectHandle<GstElement>;
 using GstBusHandle = GstObjectHandle<GstBus>;
 using GstPadHandle = GstObjectHandle<GstPad>;
@@ -31,8 +64,7 @@ using GErrorHandle = std::unique_ptr<GError, gsthandle::ErrorFree>;
 using GCharHandle = std::unique_ptr<gchar, gsthandle::GFree>;
 
 // Takes a new reference (for objects handed over as "transfer none").
-template<typename T>
-GstObjectHandle<T> gstRef(T *object)
+template<typename T> GstObjectHandle<T> gstRef(T *object)
 {
     return GstObjectHandle<T>(object ? static_cast<T *>(gst_object_ref(object)) : nullptr);
 }

@@ -8,8 +8,7 @@
 
 // The live picture: the 640 x 480 24-bit bitmap the window shows under the camera. Written by
 // the capture streaming thread under try-locks, read by the window thread under lock().
-class LivePicture
-{
+class LivePicture {
 public:
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;

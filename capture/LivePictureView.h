@@ -7,8 +7,7 @@
 // The live picture control `Imagemovie`: paints the live picture 1:1 (stretched to its own
 // size, which is 640 x 480 in the window) and reports the mouse as the window's reactions need
 // it. Window thread only; the streaming thread reaches it only through LivePicture.
-class LivePictureView : public QWidget
-{
+class LivePictureView : public QWidget {
     Q_OBJECT
 
 public:

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <gst/gst.h>
-
 #include <QList>
 #include <QSize>
 #include <QString>
 
+#include <gst/gst.h>
+
 // One format a camera offers: a single caps structure exactly as the device lists it (encoding,
 // size, frame rates). Copies share the caps.
-class MediaType
-{
+class MediaType {
 public:
     MediaType() = default;
     // Takes a copy of structure `index` of `caps`.

@@ -1,7 +1,6 @@
 // The recording half of the capture graph: the record button, the file name and the branch
 // that encodes the capture stream into a WMV file.
 #include "capture/CaptureGraph.h"
-
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
@@ -89,19 +88,19 @@ void CaptureGraph::btnOpenVideoClick()
 
 int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int height, int fps)
 {
-    struct Step
-    {
+    struct Step {
         const char *factory;
         const char *name;
     };
     // Frame rate first, so frames dropped to reach 15 per second are never scaled or converted.
-    static const Step steps[] = {{"queue", "RecordQueue"},       {"videorate", "RecordRate"},
-                                 {"videoscale", "RecordScale"},  {"videoconvert", "RecordConvert"},
+    static const Step steps[] = {{"queue", "RecordQueue"},        {"videorate", "RecordRate"},
+                                 {"videoscale", "RecordScale"},   {"videoconvert", "RecordConvert"},
                                  {"capsfilter", "RecordProfile"}, {"avenc_wmv1", "RecordEncoder"},
                                  {"asfmux", "RecordMuxer"}};
     auto fail = [this](const QString &call, int code) {
         // The message's runs of three blanks and its final blank are the system's own wording.
-        const QString text = QStringLiteral("Error   on   Call   %1   (%2) ").arg(call, QString::number(quint32(code), 16).toUpper());
+        const QString text =
+            QStringLiteral("Error   on   Call   %1   (%2) ").arg(call, QString::number(quint32(code), 16).toUpper());
         Dialogs::show(Dialogs::Kind::Plain, ErrorDisplay::caption(), text, m_controls.owner);
         return code;
     };
@@ -121,7 +120,8 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
         std::tuple{made[0], made[1], made[2], made[3], made[4], made[5], made[6]};
 
     // Recording must not lose frames to a busy encoder for a moment: up to two seconds queue.
-    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND), nullptr);
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND),
+                 nullptr);
     GstCapsHandle caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, width,
                                            "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fps, 1,
                                            "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
@@ -140,8 +140,8 @@ void CaptureGraph::recordingBranch()
 {
     GstElement *writer = gst_bin_new("ASFWriter");
     gst_bin_add(GST_BIN(m_pipeline.get()), writer);
-    const QString file = RecordingFileName(videoFolder(), m_controls.edtNumber ? m_controls.edtNumber->text() : QString(),
-                                           QDateTime::currentDateTime());
+    const QString file = RecordingFileName(
+        videoFolder(), m_controls.edtNumber ? m_controls.edtNumber->text() : QString(), QDateTime::currentDateTime());
     if (ConfigureRecordingProfile(writer, kRecordWidth, kRecordHeight, kRecordFps) != 0) {
         // Without its encoder the branch cannot record at all; the preview goes on without it.
         gst_element_set_state(writer, GST_STATE_NULL);

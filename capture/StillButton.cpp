@@ -11,7 +11,8 @@
 #include <cerrno>
 
 StillButton::StillButton(int fd, std::function<void()> onPress)
-    : m_fd(fd), m_onPress(std::move(onPress))
+    : m_fd(fd)
+    , m_onPress(std::move(onPress))
 {
     if (::pipe2(m_wake, O_CLOEXEC) != 0)
         m_wake[0] = m_wake[1] = -1;
@@ -69,13 +70,15 @@ QString StillButton::findInputDevice(const QString &videoDevicePath, const QStri
     const QString videoName = QFileInfo(videoDevicePath).fileName();
     // .../usb1/1-1/1-1:1.0 : the video interface; its parent is the USB device.
     const QString interfacePath =
-        QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/") + videoName + QStringLiteral("/device")).canonicalFilePath();
+        QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/") + videoName + QStringLiteral("/device"))
+            .canonicalFilePath();
     if (interfacePath.isEmpty())
         return {};
     const QString usbDevice = QFileInfo(interfacePath).path() + u'/';
 
     QDir inputs(sysfsRoot + QStringLiteral("/class/input"));
-    QStringList events = inputs.entryList({QStringLiteral("event*")}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList events =
+        inputs.entryList({QStringLiteral("event*")}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &eventName : events) {
         const QString owner = QFileInfo(inputs.filePath(eventName) + QStringLiteral("/device")).canonicalFilePath();
         if (owner.startsWith(usbDevice))

@@ -10,8 +10,7 @@
 // cameras report it as KEY_CAMERA on an input device of the same USB device). A thread of its
 // own waits on the device, so no window focus is needed; each press calls onPress on that
 // thread. Destruction stops the thread and waits for it.
-class StillButton
-{
+class StillButton {
 public:
     // Takes ownership of `fd` (an evdev device, or a pipe carrying the same records).
     StillButton(int fd, std::function<void()> onPress);

@@ -30,11 +30,12 @@ std::map<QString, int> &openButtons()
 
 // Keeps the press registry in step with the button's life: unregisters and closes the write
 // end before the reader thread is stopped.
-class SyntheticStillButton : public StillButton
-{
+class SyntheticStillButton : public StillButton {
 public:
     SyntheticStillButton(int readFd, int writeFd, QString cameraName, std::function<void()> onPress)
-        : StillButton(readFd, std::move(onPress)), m_writeFd(writeFd), m_cameraName(std::move(cameraName))
+        : StillButton(readFd, std::move(onPress))
+        , m_writeFd(writeFd)
+        , m_cameraName(std::move(cameraName))
     {
         std::lock_guard guard(registryMutex());
         openButtons()[m_cameraName] = m_writeFd;
@@ -57,14 +58,16 @@ private:
 QList<MediaType> defaultTypes()
 {
     QList<MediaType> types;
-    for (const char *text : {"YUY2 640x480", "MJPG 640x480", "YUY2 1280x720", "MJPG 1280x720", "YUY2 320x240",
-                             "YUY2 1600x1200"}) {
+    for (const char *text :
+         {"YUY2 640x480", "MJPG 640x480", "YUY2 1280x720", "MJPG 1280x720", "YUY2 320x240", "YUY2 1600x1200"}) {
         const QStringList parts = QString::fromLatin1(text).split(u' ');
         const QStringList size = parts[1].split(u'x');
-        types.append(MediaType(QStringLiteral("%1, width=(int)%2, height=(int)%3, framerate=(fraction)30/1, pixel-aspect-ratio=(fraction)1/1")
-                                   .arg(parts[0] == QLatin1String("MJPG") ? QStringLiteral("image/jpeg")
-                                                                          : QStringLiteral("video/x-raw, format=(string)") + parts[0])
-                                   .arg(size[0], size[1])));
+        types.append(MediaType(
+            QStringLiteral(
+                "%1, width=(int)%2, height=(int)%3, framerate=(fraction)30/1, pixel-aspect-ratio=(fraction)1/1")
+                .arg(parts[0] == QLatin1String("MJPG") ? QStringLiteral("image/jpeg")
+                                                       : QStringLiteral("video/x-raw, format=(string)") + parts[0])
+                .arg(size[0], size[1])));
     }
     return types;
 }
@@ -76,7 +79,7 @@ MediaType typeFrom(const QString &text, int fps)
     if (!match.hasMatch())
         return {};
     const QString encoding = match.captured(1).isEmpty() ? QStringLiteral("YUY2") : match.captured(1).toUpper();
-    static const QStringList rawFormats = {QStringLiteral("YUY2"), QStringLiteral("BGR"), QStringLiteral("RGB"),
+    static const QStringList rawFormats = {QStringLiteral("YUY2"), QStringLiteral("BGR"),  QStringLiteral("RGB"),
                                            QStringLiteral("I420"), QStringLiteral("NV12"), QStringLiteral("GRAY8")};
     QString media;
     if (encoding == QLatin1String("MJPG"))
@@ -89,11 +92,12 @@ MediaType typeFrom(const QString &text, int fps)
     const int height = match.captured(3).toInt();
     if (width < 16 || height < 16)
         return {};
-    return MediaType(QStringLiteral("%1, width=(int)%2, height=(int)%3, framerate=(fraction)%4/1, pixel-aspect-ratio=(fraction)1/1")
-                         .arg(media)
-                         .arg(width)
-                         .arg(height)
-                         .arg(fps));
+    return MediaType(
+        QStringLiteral("%1, width=(int)%2, height=(int)%3, framerate=(fraction)%4/1, pixel-aspect-ratio=(fraction)1/1")
+            .arg(media)
+            .arg(width)
+            .arg(height)
+            .arg(fps));
 }
 
 } // namespace

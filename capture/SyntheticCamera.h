@@ -21,11 +21,9 @@
 // e.g. "Left:YUY2 640x480,MJPG 640x480,YUY2 1280x720/still;Right:800x600/pattern=colors/speed=0".
 // A default camera offers YUY2 640x480, MJPG 640x480, YUY2 1280x720, MJPG 1280x720, YUY2 320x240
 // and YUY2 1600x1200, and has a snapshot button. Unnamed cameras are "Synthetic Camera N" (N from 1).
-class SyntheticCamera : public CaptureDevice
-{
+class SyntheticCamera : public CaptureDevice {
 public:
-    struct Declaration
-    {
+    struct Declaration {
         QString name;
         QList<MediaType> types;
         bool stillButton = false;

@@ -4,8 +4,7 @@
 #include "capture/GstHandles.h"
 
 // A V4L2 camera as the GStreamer device monitor lists it. Window thread only.
-class V4l2Camera : public CaptureDevice
-{
+class V4l2Camera : public CaptureDevice {
 public:
     explicit V4l2Camera(GstDevice *device); // takes a new reference
 

@@ -6,8 +6,7 @@
 // The resolution catalogue's list: a sorted string list of "area_WxH_index" entries ordered by
 // the area before the first "_". Two entries of equal area count as equal, so the first media
 // type of each pixel count stands for it and later ones are not added. Window thread only.
-class TmmStringlist
-{
+class TmmStringlist {
 public:
     // Area minus area; the integer before the first "_" of each entry.
     static qint64 compareEntries(const QString &first, const QString &second);

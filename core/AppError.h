@@ -6,11 +6,11 @@
 
 // The one failure type of the system's operations. It carries the text the operator sees,
 // exactly as the system words it; the default error display (ErrorDisplay.h) shows it.
-class AppError : public std::runtime_error
-{
+class AppError : public std::runtime_error {
 public:
     explicit AppError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
     {
     }
 

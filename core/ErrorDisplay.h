@@ -20,8 +20,7 @@ void show(const QString &message);
 void show(const std::exception &failure);
 
 // Runs one operation; a failure ends it and is shown. Returns false when it failed.
-template<typename Operation>
-bool guarded(Operation &&operation)
+template<typename Operation> bool guarded(Operation &&operation)
 {
     try {
         std::forward<Operation>(operation)();

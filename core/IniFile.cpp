@@ -1,9 +1,9 @@
 #include "core/IniFile.h"
-#include "core/TrimmedText.h"
 
 #include "core/AppError.h"
 #include "core/IniText.h"
 #include "core/SafeFile.h"
+#include "core/TrimmedText.h"
 
 #include <QList>
 
@@ -13,8 +13,7 @@
 
 namespace {
 
-struct Section
-{
+struct Section {
     QString name;
     QStringList lines;
 };
@@ -56,8 +55,8 @@ bool parseInteger(const QString &text, int *result)
     if (digits.isEmpty())
         return false;
     long long value = 0;
-    const long long limit = negative ? -static_cast<long long>(std::numeric_limits<int>::min())
-                                     : std::numeric_limits<int>::max();
+    const long long limit =
+        negative ? -static_cast<long long>(std::numeric_limits<int>::min()) : std::numeric_limits<int>::max();
     for (QChar c : digits) {
         const int digit = digitValue(c, base);
         if (digit < 0)
@@ -116,8 +115,7 @@ bool parseFloat(const QString &text, double *result)
 
 } // namespace
 
-struct IniFile::Data
-{
+struct IniFile::Data {
     QString path;
     bool loaded = false;
     // An existing file that could not be read must not be overwritten by a store that never saw
@@ -163,8 +161,7 @@ void IniFile::Data::ensureLoaded()
             continue; // lines before the first section belong to none
         const qsizetype equals = line.indexOf(u'=');
         if (equals >= 0)
-            current->lines.append(Text::trimmed(line.left(equals)) + u'='
-                                  + Text::trimmed(line.mid(equals + 1)));
+            current->lines.append(Text::trimmed(line.left(equals)) + u'=' + Text::trimmed(line.mid(equals + 1)));
         else
             current->lines.append(line);
     }
@@ -198,7 +195,10 @@ void IniFile::Data::writeBack()
     throw AppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
 }
 
-IniFile::IniFile() : d(std::make_unique<Data>()) {}
+IniFile::IniFile()
+    : d(std::make_unique<Data>())
+{
+}
 
 IniFile::~IniFile() = default;
 
@@ -285,9 +285,8 @@ void IniFile::eraseSection(const QString &section)
 {
     d->ensureLoaded();
     // Every section of that name goes, so a duplicate further down cannot resurface.
-    const qsizetype removed = d->sections.removeIf([&](const Section &s) {
-        return s.name.compare(section, Qt::CaseInsensitive) == 0;
-    });
+    const qsizetype removed =
+        d->sections.removeIf([&](const Section &s) { return s.name.compare(section, Qt::CaseInsensitive) == 0; });
     if (removed > 0)
         d->writeBack();
 }

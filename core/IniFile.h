@@ -7,8 +7,7 @@
 
 // The settings store of system.ini: the whole file held in memory, loaded at its first use
 // after the path is set, written back whole after every write or erase. Window thread only.
-class IniFile
-{
+class IniFile {
 public:
     IniFile();
     ~IniFile();

@@ -15,7 +15,6 @@ QString decodeWith(QStringDecoder decoder, QByteArrayView bytes)
     return decoder.decode(bytes);
 }
 
-
 } // namespace
 
 Decoded decode(const QByteArray &bytes)
@@ -27,8 +26,7 @@ Decoded decode(const QByteArray &bytes)
         return {decodeWith(QStringDecoder(QStringDecoder::Utf16BE), QByteArrayView(bytes).sliced(2)),
                 Encoding::Utf16Be};
     if (bytes.startsWith(kUtf8Bom))
-        return {decodeWith(QStringDecoder(QStringDecoder::Utf8), QByteArrayView(bytes).sliced(3)),
-                Encoding::Utf8Bom};
+        return {decodeWith(QStringDecoder(QStringDecoder::Utf8), QByteArrayView(bytes).sliced(3)), Encoding::Utf8Bom};
 
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
@@ -98,6 +96,5 @@ QList<Line> splitLines(const QString &text)
         lines.append({text.mid(start), QString()});
     return lines;
 }
-
 
 } // namespace IniText

@@ -11,8 +11,7 @@ namespace IniText {
 // How a settings file's bytes are encoded, so a write can keep the form it found.
 enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be, Gb18030 };
 
-struct Decoded
-{
+struct Decoded {
     QString text;
     Encoding encoding = Encoding::Utf8;
 };
@@ -28,8 +27,7 @@ QByteArray encode(const QString &text, Encoding encoding);
 QString singleLine(const QString &text);
 
 // One line and the terminator it ended with ("\r\n", "\n", "\r" or empty for the last line).
-struct Line
-{
+struct Line {
     QString text;
     QString end;
 };

@@ -4,12 +4,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace SafeFile {
 namespace {
@@ -66,8 +66,9 @@ bool saveWhole(const QString &path, const QByteArray &bytes, QString *reason)
     QByteArray tempName;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tempName = QFile::encodeName(targetInfo.absolutePath() + u'/' + targetInfo.fileName()
-                                     + QStringLiteral(".tmp%1").arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
+        tempName = QFile::encodeName(
+            targetInfo.absolutePath() + u'/' + targetInfo.fileName()
+            + QStringLiteral(".tmp%1").arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
         // 0666 before the umask, as any new file; an existing file's mode is copied below.
         fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)

@@ -2,9 +2,10 @@
 
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace {
 // The handler may only write to a descriptor; the event loop reads the other end.

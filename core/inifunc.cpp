@@ -1,10 +1,10 @@
 #include "core/inifunc.h"
-#include "core/TrimmedText.h"
 
 #include "core/AppError.h"
 #include "core/IniText.h"
-#include "core/SafeFile.h"
 #include "core/ProgramFolder.h"
+#include "core/SafeFile.h"
+#include "core/TrimmedText.h"
 
 namespace {
 
@@ -66,8 +66,7 @@ QString profileValue(const QString &line)
 }
 
 // The lines of the file's first section of that name: [first, end).
-struct SectionRange
-{
+struct SectionRange {
     qsizetype header = -1;
     qsizetype end = -1;
 };
@@ -118,8 +117,7 @@ void WriteConfigString(const QString &section, const QString &key, const QString
         throw AppError(QStringLiteral("Unable to write to %1").arg(ConfigFilePath()));
 }
 
-QString ReadProfileString(const QString &file, const QString &section, const QString &key,
-                          const QString &defaultValue)
+QString ReadProfileString(const QString &file, const QString &section, const QString &key, const QString &defaultValue)
 {
     QByteArray bytes;
     QString reason;
@@ -139,8 +137,7 @@ QString ReadProfileString(const QString &file, const QString &section, const QSt
     return cutTo(defaultValue, kProfileValueLimit);
 }
 
-bool WriteProfileString(const QString &file, const QString &section, const QString &key,
-                        const QString &value)
+bool WriteProfileString(const QString &file, const QString &section, const QString &key, const QString &value)
 {
     QByteArray bytes;
     QString reason;

@@ -19,10 +19,8 @@ void WriteConfigString(const QString &section, const QString &key, const QString
 // case and surrounding blanks; the value holds at most 2047 characters. UTF-16 LE with a
 // byte-order mark and UTF-8 with or without one are read; a file without a byte-order mark
 // that is not valid UTF-8 is decoded as GB18030.
-QString ReadProfileString(const QString &file, const QString &section, const QString &key,
-                          const QString &defaultValue);
+QString ReadProfileString(const QString &file, const QString &section, const QString &key, const QString &defaultValue);
 
 // Writes one key of any INI file in place, keeping every other line and the file's encoding.
 // Returns false when the file cannot be written.
-bool WriteProfileString(const QString &file, const QString &section, const QString &key,
-                        const QString &value);
+bool WriteProfileString(const QString &file, const QString &section, const QString &key, const QString &value);

@@ -1,12 +1,12 @@
 #include "exam/ExaminationSheet.h"
 
 #include "core/AppError.h"
+#include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
+#include "core/TrimmedText.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
-#include "core/ControlText.h"
-#include "core/TrimmedText.h"
 #include "records/Database.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
@@ -28,9 +28,8 @@
 #include <algorithm>
 #include <exception>
 #include <future>
-#include <vector>
 #include <optional>
-
+#include <vector>
 
 namespace {
 
@@ -62,10 +61,10 @@ ExaminationSheet::MessageShower ExaminationSheet::messagesOf(const LanguageTexts
     return [&texts](const QString &key) { texts.showMessage(key); };
 }
 
-ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &settings, Database &db,
-                                   RecordSet &ADOQuery1, PictureSlots &pictureSlots, PhraseLibrary &phrases,
-                                   PatientLookup &lookup, PatientNumbering &numbering, MessageShower showMessage,
-                                   const QString &imagesFolder, QObject *parent)
+ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &settings, Database &db, RecordSet &ADOQuery1,
+                                   PictureSlots &pictureSlots, PhraseLibrary &phrases, PatientLookup &lookup,
+                                   PatientNumbering &numbering, MessageShower showMessage, const QString &imagesFolder,
+                                   QObject *parent)
     : QObject(parent)
     , m_c(controls)
     , m_settings(settings)
@@ -93,10 +92,13 @@ void ExaminationSheet::drawNumberWhenEmpty()
         return;
     // Drawn with the number's change reaction detached, so writing it runs no look-up; the
     // reaction comes back also when drawing fails.
-    struct NumberHandlerDetached
-    {
+    struct NumberHandlerDetached {
         PatientLookup &lookup;
-        explicit NumberHandlerDetached(PatientLookup &l) : lookup(l) { lookup.DetachNumberHandler(); }
+        explicit NumberHandlerDetached(PatientLookup &l)
+            : lookup(l)
+        {
+            lookup.DetachNumberHandler();
+        }
         ~NumberHandlerDetached() { lookup.AttachNumberHandler(); }
     } detached(m_lookup);
     edtNumber->setText(m_numbering.NextPatientNumber());
@@ -246,11 +248,10 @@ bool ExaminationSheet::btnGenReportClick()
         ScopedTransaction transaction(m_db);
         if (!m_numbering.PatientExists(number)) {
             // Only a new patient is stored: edits to a known patient's fields are not saved.
-            Statements::insertPatient(m_db, {number, Text::trimmed(p.edtName->text()),
-                                             Text::trimmed(ControlText::comboText(p.cbSex)),
-                                             Text::trimmed(p.edtAge->text()),
-                                             Text::trimmed(p.edtTel->text()),
-                                             Text::trimmed(p.edtAddr->text())});
+            Statements::insertPatient(m_db,
+                                      {number, Text::trimmed(p.edtName->text()),
+                                       Text::trimmed(ControlText::comboText(p.cbSex)), Text::trimmed(p.edtAge->text()),
+                                       Text::trimmed(p.edtTel->text()), Text::trimmed(p.edtAddr->text())});
         }
         Statements::insertExamRecord(m_db, recordFromSheet(number));
         transaction.commit();
@@ -345,7 +346,8 @@ void ExaminationSheet::LoadReportHeader()
 {
     ControlText::setComboText(m_c.cbTitle, m_settings.readString(kReportSection, QStringLiteral("title"), QString()));
     m_c.edtDoctor->setText(m_settings.readString(kReportSection, QStringLiteral("doctor"), QString()));
-    ControlText::setComboText(m_c.cbProposer, m_settings.readString(kReportSection, QStringLiteral("proposer"), QString()));
+    ControlText::setComboText(m_c.cbProposer,
+                              m_settings.readString(kReportSection, QStringLiteral("proposer"), QString()));
 }
 
 void ExaminationSheet::SaveReportHeader()

@@ -27,14 +27,13 @@ struct ExamRecord;
 
 // The sheet's own controls beside the patient fields (which PatientLookup holds) and the
 // picture slots. The window creates them and keeps owning them.
-struct SheetControls
-{
-    QComboBox *cbTitle = nullptr;    // editable
+struct SheetControls {
+    QComboBox *cbTitle = nullptr; // editable
     QComboBox *cbProposer = nullptr; // editable
     QLineEdit *edtDoctor = nullptr;
     QPlainTextEdit *mmSymp5 = nullptr;
-    std::array<QComboBox *, 4> diagnosisLines {}; // TntComboBox1 .. TntComboBox4
-    std::array<QComboBox *, 4> treatmentLines {}; // TntComboBox21 .. TntComboBox24
+    std::array<QComboBox *, 4> diagnosisLines{}; // TntComboBox1 .. TntComboBox4
+    std::array<QComboBox *, 4> treatmentLines{}; // TntComboBox21 .. TntComboBox24
     QCheckBox *ckbHaveTreat = nullptr;
     QAbstractButton *btnGenReport = nullptr; // optional: its click runs btnGenReportClick
 };
@@ -42,8 +41,7 @@ struct SheetControls
 // Saving the examination sheet as a record (with its patient when new) and bringing a
 // patient's latest record back onto it; also keeps the report header between runs.
 // Window thread only.
-class ExaminationSheet : public QObject
-{
+class ExaminationSheet : public QObject {
     Q_OBJECT
 
 public:
@@ -95,8 +93,7 @@ private:
 
     // What the reload put into each slot: a picture still unchanged since then is already
     // its file's content.
-    struct ReloadedPicture
-    {
+    struct ReloadedPicture {
         QString fileName;
         qint64 cacheKey = 0;
     };
@@ -112,5 +109,5 @@ private:
     MessageShower m_showMessage;
     QString m_imagesFolder;
     double m_rh = 0.0;
-    std::array<ReloadedPicture, 4> m_reloaded {};
+    std::array<ReloadedPicture, 4> m_reloaded{};
 };

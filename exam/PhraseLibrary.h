@@ -12,20 +12,18 @@ class QCheckBox;
 class QComboBox;
 
 // The controls of the diagnosis and treatment lines, index 0 being line 1.
-struct PhraseControls
-{
-    std::array<QComboBox *, 4> diagnosisLines {};         // TntComboBox1 .. TntComboBox4
-    std::array<QAbstractButton *, 4> diagnosisButtons {}; // TntSpeedButton1 .. 4, "-"
-    std::array<QComboBox *, 4> treatmentLines {};         // TntComboBox21 .. TntComboBox24
-    std::array<QAbstractButton *, 4> treatmentButtons {}; // TntSpeedButton21 .. 24, "-"
+struct PhraseControls {
+    std::array<QComboBox *, 4> diagnosisLines{}; // TntComboBox1 .. TntComboBox4
+    std::array<QAbstractButton *, 4> diagnosisButtons{}; // TntSpeedButton1 .. 4, "-"
+    std::array<QComboBox *, 4> treatmentLines{}; // TntComboBox21 .. TntComboBox24
+    std::array<QAbstractButton *, 4> treatmentButtons{}; // TntSpeedButton21 .. 24, "-"
     QCheckBox *ckbHaveTreat = nullptr;
 };
 
 // The phrase library: remembered diagnosis and treatment phrases in the sections Symptom and
 // Treatment of system.ini, offered as the choices of the sheet's lines. Nothing is cached:
 // every operation reads its section from the settings store when it runs. Window thread only.
-class PhraseLibrary : public QObject
-{
+class PhraseLibrary : public QObject {
     Q_OBJECT
 
 public:

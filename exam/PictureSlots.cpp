@@ -39,8 +39,7 @@ PictureSlots::PictureSlots(const PictureSlotControls &controls, QObject *parent)
     m_actDelPic = new QAction(QStringLiteral("删除"), m_popImgMenu);
     m_actDelPic->setObjectName(QStringLiteral("actDelPic"));
     m_popImgMenu->addAction(m_actDelPic);
-    connect(m_actDelPic, &QAction::triggered, this,
-            [this] { ErrorDisplay::guarded([this] { actDelPicExecute(); }); });
+    connect(m_actDelPic, &QAction::triggered, this, [this] { ErrorDisplay::guarded([this] { actDelPicExecute(); }); });
 
     for (int index = 0; index < kSlotCount; ++index) {
         ImageControl *image = m_controls.images[index];
@@ -50,9 +49,8 @@ PictureSlots::PictureSlots(const PictureSlotControls &controls, QObject *parent)
         connect(image, &ImageControl::clicked, this, [this, image] { imgPic1Click(image); });
         connect(image, &ImageControl::mousePressed, this,
                 [this, image](Qt::MouseButton button) { imgPic1MouseDown(image, button); });
-        connect(image, &ImageControl::customContextMenuRequested, this, [this, image](QPoint at) {
-            m_popImgMenu->popup(image->mapToGlobal(at));
-        });
+        connect(image, &ImageControl::customContextMenuRequested, this,
+                [this, image](QPoint at) { m_popImgMenu->popup(image->mapToGlobal(at)); });
         connect(image, &ImageControl::doubleClicked, this, [this, image] {
             const Slot &slot = slotAt(image->tag());
             if (!slot.picture.isNull())
@@ -205,8 +203,8 @@ void PictureSlots::EmptyFolderFiles(const QString &folder)
         return;
     }
     const QDir dir(path);
-    const QFileInfoList entries = dir.entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         // isDir() follows links; a link to a folder elsewhere must never be walked into.
         if (entry.isSymLink() || entry.isShortcut() || entry.isJunction() || !entry.isDir())

@@ -16,19 +16,17 @@ class QFrame;
 class QMenu;
 
 // The controls of the four picture slots, index 0 being slot 1.
-struct PictureSlotControls
-{
-    std::array<QFrame *, 4> frames {};       // plImageContener1 .. plImageContener4
-    std::array<QFrame *, 4> masks {};        // plMask1 .. plMask4
-    std::array<ImageControl *, 4> images {}; // imgPic1 .. imgPic4
-    QAbstractButton *btnGetPhoto = nullptr;  // "调看照片"; optional
+struct PictureSlotControls {
+    std::array<QFrame *, 4> frames{}; // plImageContener1 .. plImageContener4
+    std::array<QFrame *, 4> masks{}; // plMask1 .. plMask4
+    std::array<ImageControl *, 4> images{}; // imgPic1 .. imgPic4
+    QAbstractButton *btnGetPhoto = nullptr; // "调看照片"; optional
 };
 
 // The four picture slots of the examination sheet: each slot's picture, file name and capture
 // size, the slot cursor, the selection rim, the context menu and the scratch-folder view.
 // Window thread only.
-class PictureSlots : public QObject
-{
+class PictureSlots : public QObject {
     Q_OBJECT
 
 public:
@@ -96,11 +94,10 @@ signals:
     void slotDoubleClicked(int slot, const QImage &picture, QSize captureSize);
 
 private:
-    struct Slot
-    {
+    struct Slot {
         QImage picture;
         QString fileName;
-        QSize captureSize {0, 0};
+        QSize captureSize{0, 0};
     };
 
     Slot &slotAt(int slot);

@@ -26,8 +26,13 @@ const QString kJobName = QStringLiteral("Report");
 
 ReportFilling::ReportFilling(RecordSet &ADOQuery1, Database &db, ReportFillingHooks hooks, const QString &imagesFolder,
                              const QString &templateFile, QWidget *previewParent, QObject *parent)
-    : QObject(parent), m_ADOQuery1(ADOQuery1), m_db(db), m_hooks(std::move(hooks)), m_imagesFolder(imagesFolder),
-      m_templateFile(templateFile), m_previewParent(previewParent)
+    : QObject(parent)
+    , m_ADOQuery1(ADOQuery1)
+    , m_db(db)
+    , m_hooks(std::move(hooks))
+    , m_imagesFolder(imagesFolder)
+    , m_templateFile(templateFile)
+    , m_previewParent(previewParent)
 {
     if (!m_hooks.print)
         m_hooks.print = &ReportRenderer::printToDefaultPrinter;
@@ -74,8 +79,7 @@ void ReportFilling::btnPrintClick()
         PrintReport();
 }
 
-template<typename Request>
-void ReportFilling::runRequest(Request &&request)
+template<typename Request> void ReportFilling::runRequest(Request &&request)
 {
     if (!m_reportReady)
         return;
@@ -206,7 +210,8 @@ void ReportFilling::FillReport()
     for (int n = 1; n <= 4; ++n)
         setText(QStringLiteral("mm_sym%1").arg(n), field(QStringLiteral("symptom%1").arg(n)));
 
-    const bool hasTreat = !field(QStringLiteral("has_treat")).isEmpty() && m_ADOQuery1.asBoolean(QStringLiteral("has_treat"));
+    const bool hasTreat =
+        !field(QStringLiteral("has_treat")).isEmpty() && m_ADOQuery1.asBoolean(QStringLiteral("has_treat"));
     if (hasTreat) {
         object(QStringLiteral("lb_treat")).visible = true;
         for (int n = 1; n <= 4; ++n)

@@ -15,8 +15,7 @@ class ReportPreview;
 class QWidget;
 
 // What report filling asks of the rest of the window.
-struct ReportFillingHooks
-{
+struct ReportFillingHooks {
     // Opens ADOQuery1 on the patient's records, standing on the latest; false when none.
     std::function<bool(const QString &number)> openExaminationRecords;
     // Language texts by key (lbDate.Caption, "lbOne_doctor.Caption ").
@@ -37,8 +36,7 @@ struct ReportFillingHooks
 // Fills the report template from the current examination record and the sheet, and shows it
 // in the preview window or prints it; the preview's record buttons step through or delete the
 // patient's records. Window thread only.
-class ReportFilling : public QObject
-{
+class ReportFilling : public QObject {
     Q_OBJECT
 
 public:
@@ -75,8 +73,7 @@ public:
 private:
     // Runs one request with the ready flag down and the graph paused; both come back
     // afterwards whether the request succeeded or failed.
-    template<typename Request>
-    void runRequest(Request &&request);
+    template<typename Request> void runRequest(Request &&request);
     ReportObject &object(const QString &name);
     void setText(const QString &name, const QString &text);
     QString field(const QString &column) const;

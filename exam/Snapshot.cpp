@@ -4,9 +4,9 @@
 #include "exam/PictureSlots.h"
 
 #include <QColor>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
-#include <QFileInfo>
 
 Snapshot::Snapshot(PictureSlots &pictureSlots, LiveSource source, Clock clock)
     : m_slots(pictureSlots)
@@ -21,7 +21,8 @@ Snapshot::~Snapshot() = default;
 void Snapshot::requestSnapshot()
 {
     // The call runs in the receiver's thread; a destroyed receiver drops it.
-    QMetaObject::invokeMethod(m_requests.get(), [this] { ImagemovieDblClick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_requests.get(), [this] { ImagemovieDblClick(); }, Qt::QueuedConnection);
 }
 
 QString Snapshot::fileNameFor(const QDateTime &time)

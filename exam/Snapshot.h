@@ -13,8 +13,7 @@ class QObject;
 class PictureSlots;
 
 // What a snapshot needs of the capture side. Every hook is called on the window's thread.
-struct LiveSource
-{
+struct LiveSource {
     // A copy of the live picture taken while holding the live picture's lock.
     std::function<QImage()> copyLivePicture;
     // The capture size of the camera format in force (0 x 0 before the first camera start).
@@ -28,8 +27,7 @@ struct LiveSource
 
 // Freezes the live picture into the next picture slot with a file name made from the time.
 // Window thread only; the camera's still button reaches it through a queued call.
-class Snapshot
-{
+class Snapshot {
 public:
     using Clock = std::function<QDateTime()>;
 

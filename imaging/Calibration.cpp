@@ -26,7 +26,10 @@ const QSize kLiveOverlaySize(640, 480);
 
 Calibration::Calibration(const CalibrationControls &controls, IniFile &settings, CalibrationHooks hooks,
                          QObject *parent)
-    : QObject(parent), m_controls(controls), m_settings(settings), m_hooks(std::move(hooks))
+    : QObject(parent)
+    , m_controls(controls)
+    , m_settings(settings)
+    , m_hooks(std::move(hooks))
 {
     m_drag = new OverlayDrag(controls.imageFront, this);
     m_drag->setReleaseRule([this](QPoint start, QPoint end) { imageFrontMouseUp(start, end); });

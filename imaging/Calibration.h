@@ -14,31 +14,28 @@ class QAbstractButton;
 class QWidget;
 
 // The controls of the main window that calibrating works on.
-struct CalibrationControls
-{
-    ImageControl *imageFront = nullptr;      // the live overlay, 640 x 480
-    QWidget *Imagemovie = nullptr;           // the live picture the overlay lies behind
+struct CalibrationControls {
+    ImageControl *imageFront = nullptr; // the live overlay, 640 x 480
+    QWidget *Imagemovie = nullptr; // the live picture the overlay lies behind
     QAbstractButton *btnCalibration = nullptr; // checkable
-    QWidget *TrackBar1 = nullptr;            // the capture-size slider
+    QWidget *TrackBar1 = nullptr; // the capture-size slider
 };
 
 // What calibrating needs from capture, language and the window.
-struct CalibrationHooks
-{
-    std::function<bool()> graphRunning;  // the capture graph runs
+struct CalibrationHooks {
+    std::function<bool()> graphRunning; // the capture graph runs
     std::function<void()> pauseGraph;
-    std::function<int()> captureHeight;  // the current capture height in pixels
+    std::function<int()> captureHeight; // the current capture height in pixels
     std::function<QCursor()> crossCursor; // the white crosshair
     std::function<QString(const QString &key)> text; // language texts by key
-    std::function<void()> calibrationFinished;       // shows Msg_Cali_Finished
+    std::function<void()> calibrationFinished; // shows Msg_Cali_Finished
     QWidget *dialogParent = nullptr;
 };
 
 // Calibration on the live picture: with btnCalibration down the operator draws a line over an
 // object of known size, types its real length in TfrmMeasure, and the millimetres per pixel
 // and the capture height are stored in system.ini [measure]. Window thread only.
-class Calibration : public QObject
-{
+class Calibration : public QObject {
     Q_OBJECT
 
 public:

@@ -80,8 +80,8 @@ void ImageControl::mousePressEvent(QMouseEvent *event)
 
 void ImageControl::mouseReleaseEvent(QMouseEvent *event)
 {
-    const bool click = event->button() == Qt::LeftButton && m_leftPressed
-        && rect().contains(event->position().toPoint());
+    const bool click =
+        event->button() == Qt::LeftButton && m_leftPressed && rect().contains(event->position().toPoint());
     if (event->button() == Qt::LeftButton)
         m_leftPressed = false;
     emit mouseReleased(event->button());

@@ -7,8 +7,7 @@
 // An image control of the window: shows one picture (which may be null) stretched to the
 // control's size or at its natural size, optionally drawn transparently, and reports the mouse
 // as click, double-click, press, release and move. Window thread only.
-class ImageControl : public QWidget
-{
+class ImageControl : public QWidget {
     Q_OBJECT
 
 public:

@@ -5,11 +5,11 @@
 
 #include <QFile>
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 namespace JpegFile {
 namespace {
@@ -20,8 +20,7 @@ constexpr qint64 kMaxBitmapBytes = qint64(256) * 1024 * 1024;
 // to the setjmp of the function that called into libjpeg with the formatted message kept.
 // Those functions create no object with a destructor after their setjmp, so the jump skips
 // no destructor; every owning object lives in their callers.
-struct ErrorManager
-{
+struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
@@ -38,8 +37,7 @@ void onFatalError(j_common_ptr info)
 // as far as it could be decoded, as the library does by default.
 void onMessage(j_common_ptr, int) { }
 
-struct Decoder
-{
+struct Decoder {
     Decoder()
     {
         info.err = jpeg_std_error(&errors.pub);
@@ -51,12 +49,11 @@ struct Decoder
     Decoder(const Decoder &) = delete;
     Decoder &operator=(const Decoder &) = delete;
 
-    jpeg_decompress_struct info {};
-    ErrorManager errors {};
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
 };
 
-struct Encoder
-{
+struct Encoder {
     Encoder()
     {
         info.err = jpeg_std_error(&errors.pub);
@@ -72,8 +69,8 @@ struct Encoder
     Encoder(const Encoder &) = delete;
     Encoder &operator=(const Encoder &) = delete;
 
-    jpeg_compress_struct info {};
-    ErrorManager errors {};
+    jpeg_compress_struct info{};
+    ErrorManager errors{};
     unsigned char *output = nullptr;
     unsigned long outputSize = 0;
 };

@@ -9,7 +9,9 @@
 #include <cstdlib>
 
 OverlayDrag::OverlayDrag(ImageControl *overlay, QObject *parent)
-    : QObject(parent), m_overlay(overlay), m_watched(overlay)
+    : QObject(parent)
+    , m_overlay(overlay)
+    , m_watched(overlay)
 {
     if (overlay)
         overlay->installEventFilter(this);

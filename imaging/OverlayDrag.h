@@ -13,8 +13,7 @@ class QImage;
 // The rubber band of a measuring overlay (the live overlay and the processing panel's): a left
 // press starts a drag, moves redraw an inverted line from the start point, a left release ends
 // it and hands start and end point to the overlay's own release rule. Window thread only.
-class OverlayDrag : public QObject
-{
+class OverlayDrag : public QObject {
     Q_OBJECT
 
 public:

@@ -20,18 +20,21 @@ constexpr double kMinimumMeasureLength = 6;
 QFont labelFont()
 {
     QFont font(QStringLiteral("MS Sans Serif"));
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies(
+        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     font.setPointSize(8);
     return font;
 }
 
 } // namespace
 
-ProcessPanel::ProcessPanel(TfrmProcess *panel, QWidget *container, IniFile &settings,
-                           ProcessPanelHooks hooks, QObject *parent)
-    : QObject(parent), m_panel(panel), m_container(container), m_settings(settings),
-      m_hooks(std::move(hooks))
+ProcessPanel::ProcessPanel(TfrmProcess *panel, QWidget *container, IniFile &settings, ProcessPanelHooks hooks,
+                           QObject *parent)
+    : QObject(parent)
+    , m_panel(panel)
+    , m_container(container)
+    , m_settings(settings)
+    , m_hooks(std::move(hooks))
 {
     m_drag = new OverlayDrag(panel->imageFront, this);
     m_drag->setMoveAllowed([this] { return measuring(); });
@@ -142,8 +145,7 @@ void ProcessPanel::imageFrontMouseUp(QPoint start, QPoint end)
         painter.drawLine(start, end);
         painter.setFont(labelFont());
         painter.setBackgroundMode(Qt::TransparentMode);
-        painter.drawText(QRect(end, QSize(1000, 100)), Qt::AlignLeft | Qt::AlignTop,
-                         lengthLabel(d, m_panelScale));
+        painter.drawText(QRect(end, QSize(1000, 100)), Qt::AlignLeft | Qt::AlignTop, lengthLabel(d, m_panelScale));
     }
     m_panel->imgBack->update();
 }

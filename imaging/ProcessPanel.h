@@ -13,8 +13,7 @@ class TfrmProcess;
 class QWidget;
 
 // What the processing panel needs from the rest of the window.
-struct ProcessPanelHooks
-{
+struct ProcessPanelHooks {
     // Puts the kept picture into slot 1..4 (the picture only; file name and capture size stay).
     std::function<void(int slot, const QImage &picture)> keepPicture;
     // rh of the examination record last reloaded; 0 when none was reloaded since start.
@@ -26,8 +25,7 @@ struct ProcessPanelHooks
 // The operations of the image processing panel TfrmProcess: opening a slot's picture, greying,
 // turning, measuring lines in millimetres, keeping the result or going back. Connects the
 // panel's own buttons and overlay itself. Window thread only.
-class ProcessPanel : public QObject
-{
+class ProcessPanel : public QObject {
     Q_OBJECT
 
 public:

@@ -18,8 +18,7 @@ void ensureBitmap(QImage &picture)
 // Builds the turned picture in one working bitmap, walking the source row by row through row
 // pointers (rows are 4-byte aligned, never assumed to be 3 W long). target(x, y) gives the
 // working pixel that source pixel (x, y) goes to.
-template<typename Target>
-void turn(QImage &picture, Target target)
+template<typename Target> void turn(QImage &picture, Target target)
 {
     ensureBitmap(picture);
     const int w = picture.width();

@@ -14,8 +14,8 @@ TfrmMeasure::TfrmMeasure(QWidget *parent)
     setFixedSize(295, 110);
     move(608, 271);
     QFont dialogFont(QStringLiteral("MS Sans Serif"));
-    dialogFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                            QStringLiteral("Noto Sans CJK SC")});
+    dialogFont.setFamilies(
+        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Noto Sans CJK SC")});
     dialogFont.setPointSize(8);
     setFont(dialogFont);
 

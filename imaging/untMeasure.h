@@ -8,8 +8,7 @@ class QPushButton;
 
 // The calibration dialog: asks for the real length, in millimetres, of the line drawn on the
 // live picture. Fixed size, closed only with its two buttons. Window thread only.
-class TfrmMeasure : public QDialog
-{
+class TfrmMeasure : public QDialog {
     Q_OBJECT
 
 public:

@@ -8,8 +8,7 @@ class QPushButton;
 
 // The image processing panel: one slot picture at full size with its overlay and the row of
 // tool buttons. A child panel of the main window, created once at start-up. Window thread only.
-class TfrmProcess : public QWidget
-{
+class TfrmProcess : public QWidget {
     Q_OBJECT
 
 public:

@@ -1,18 +1,17 @@
 #pragma once
 
+#include "records/Statements.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QStringList>
-
-#include "records/Statements.h"
 
 class Database;
 
 // `clientQuery`: the result of the last name or telephone search (statement 4 or 5), at most
 // ten patients, which feeds the patient grid `clientGrid`. It keeps its rows until the next
 // search replaces them. Window thread only.
-class ClientQuery : public QAbstractTableModel
-{
+class ClientQuery : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit ClientQuery(QObject *parent = nullptr);

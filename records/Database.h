@@ -10,8 +10,7 @@
 
 // The system's one connection to its database (the window's `ADOConn`): opens the SQLite file,
 // creates the schema when it is missing, and runs every statement. Window thread only.
-class Database
-{
+class Database {
 public:
     Database();
     ~Database();
@@ -55,8 +54,7 @@ private:
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.
-class ScopedTransaction
-{
+class ScopedTransaction {
 public:
     explicit ScopedTransaction(Database &db);
     ~ScopedTransaction();

@@ -8,8 +8,7 @@ class Database;
 // The entries of `lstNumber`: every patient number starting with the typed text (statement 2),
 // read page by page as the list scrolls, so a prefix matching most of the table costs no
 // more than one page. Window thread only.
-class NumberListModel : public QAbstractListModel
-{
+class NumberListModel : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int kItemHeight = 16;

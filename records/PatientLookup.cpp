@@ -1,8 +1,8 @@
 #include "records/PatientLookup.h"
-#include "core/ControlText.h"
-#include "core/TrimmedText.h"
 
+#include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
+#include "core/TrimmedText.h"
 #include "records/ClientQuery.h"
 #include "records/Database.h"
 #include "records/NumberListModel.h"

@@ -21,8 +21,7 @@ class QWidget;
 
 // The controls of the patient group and the sheet texts that the patient operations work on.
 // The window creates them and keeps owning them.
-struct PatientControls
-{
+struct PatientControls {
     QLineEdit *edtNumber = nullptr;
     QLineEdit *edtName = nullptr;
     QComboBox *cbSex = nullptr; // editable
@@ -33,7 +32,7 @@ struct PatientControls
     QListView *lstNumber = nullptr;
     QWidget *plGrid = nullptr;
     QTableView *clientGrid = nullptr; // a child of plGrid
-    QWidget *TntGroupBox1 = nullptr;  // optional: a click on it hides lstNumber
+    QWidget *TntGroupBox1 = nullptr; // optional: a click on it hides lstNumber
     QPushButton *btnNew = nullptr;
     QPushButton *btnDelCient = nullptr;
     // The sheet's text part, emptied by ClearSheet: the findings memo (QPlainTextEdit,
@@ -45,11 +44,10 @@ struct PatientControls
 };
 
 // What other subsystems do for the patient operations; any may be left empty.
-struct PatientHooks
-{
+struct PatientHooks {
     std::function<void(const QString &number)> LoadLastExamination; // shows the latest record
     std::function<void()> clearSlotPictures; // ClearSlotPicture for slots 1, 2, 3, 4
-    std::function<void()> resetSlotSizes;    // the four slot capture sizes to 0 x 0
+    std::function<void()> resetSlotSizes; // the four slot capture sizes to 0 x 0
     // The current caption of a label ("lbNumber", "lbName", "lbSex", "lbAge", "lbTel",
     // "lbAddr"); the built-in captions are used while it is empty or answers empty.
     std::function<QString(const QString &labelName)> labelCaption;
@@ -59,8 +57,7 @@ struct PatientHooks
 // table on every change, offer numbers in `lstNumber` and patients in `clientGrid`, and load
 // a patient whose number is typed in full. Also owns the patient fields' change reactions and
 // the clearing of the fields and of the sheet. Window thread only.
-class PatientLookup : public QObject
-{
+class PatientLookup : public QObject {
     Q_OBJECT
 public:
     PatientLookup(Database &db, const PatientControls &controls, PatientHooks hooks, QObject *parent = nullptr);
@@ -120,8 +117,7 @@ private:
 };
 
 // Detaches the three change reactions for a scope and attaches them again on every way out.
-class PatientHandlersDetached
-{
+class PatientHandlersDetached {
 public:
     explicit PatientHandlersDetached(PatientLookup &lookup)
         : m_lookup(lookup)

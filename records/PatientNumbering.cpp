@@ -1,7 +1,7 @@
 #include "records/PatientNumbering.h"
-#include "core/TrimmedText.h"
 
 #include "core/ErrorDisplay.h"
+#include "core/TrimmedText.h"
 #include "records/Database.h"
 #include "records/PatientLookup.h"
 #include "records/PatientText.h"

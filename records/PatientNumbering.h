@@ -8,8 +8,7 @@ class PatientLookup;
 
 // Patient numbers, the "+" (new patient) and "-" (delete patient) buttons. Works on the
 // controls and change reactions held by PatientLookup. Window thread only.
-class PatientNumbering : public QObject
-{
+class PatientNumbering : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kNumberBeforeFirst = 10000;

@@ -18,8 +18,7 @@ std::optional<qint64> numericValue(const QString &number);
 
 // A LIKE pattern split for an index: the literal front before the first "%" or "_", and the
 // first key that no text starting with that front reaches (empty when there is no such bound).
-struct PrefixRange
-{
+struct PrefixRange {
     QString low;
     QString high;
     bool bounded() const { return !low.isEmpty() && !high.isEmpty(); }

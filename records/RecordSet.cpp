@@ -10,8 +10,7 @@
 void RecordSet::open(const Database &db, const QString &number)
 {
     close();
-    QSqlQuery query =
-        db.run(QString::fromLatin1(Statements::kText[10]), {{":c_id", PatientText::key(number)}});
+    QSqlQuery query = db.run(QString::fromLatin1(Statements::kText[10]), {{":c_id", PatientText::key(number)}});
     QList<QSqlRecord> rows;
     while (query.next())
         rows.append(query.record());

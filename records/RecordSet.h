@@ -12,8 +12,7 @@ class Database;
 // order (statement 10), with a current row, at-start/at-end flags and deletion of the current
 // row (statement 13). The rows are read whole when it opens; a patient has few records.
 // Window thread only.
-class RecordSet
-{
+class RecordSet {
 public:
     // Closes, then runs statement 10 for the number; stands on the first row (or BOF and EOF
     // both set when the patient has no records). Throws AppError when the statement fails,

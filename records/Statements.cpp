@@ -10,31 +10,37 @@ namespace Statements {
 
 const std::array<const char *, 14> kText = {
     nullptr,
-    /* 1 */ "select client_name, client_phone, sex, age, address from t_clients"
-            " where client_id_key = :c_id limit 2",
+    /* 1 */
+    "select client_name, client_phone, sex, age, address from t_clients"
+    " where client_id_key = :c_id limit 2",
     /* 2 */ "select rowid, client_id, client_id_key from t_clients where client_id_key like :c_id",
     /* 3 */ "select client_id from t_clients where client_id_key = :c_id limit 2",
-    /* 4 */ "select client_id, client_name, sex, age, client_phone, address from t_clients"
-            " where client_name_key like :c_id",
-    /* 5 */ "select client_id, client_name, sex, age, client_phone, address from t_clients"
-            " where client_phone_key like :c_id",
+    /* 4 */
+    "select client_id, client_name, sex, age, client_phone, address from t_clients"
+    " where client_name_key like :c_id",
+    /* 5 */
+    "select client_id, client_name, sex, age, client_phone, address from t_clients"
+    " where client_phone_key like :c_id",
     /* 6 */ "select max(client_num) from t_clients",
     /* 7 */ "select 1 from t_clients where client_id_key = :c_id limit 1",
-    /* 8 */ "insert into t_clients (client_id, client_name, sex, age, client_phone, address,"
-            " client_id_key, client_name_key, client_phone_key, client_num)"
-            " values (:c_id, :c_name, :c_sex, :c_age, :c_tel, :c_addr, :c_id_key, :c_name_key,"
-            " :c_tel_key, :c_num)",
-    /* 9 */ "insert into t_contents (client_id, client_id_key, printtime, doctor, proposer, title,"
-            " pic1, pic2, pic3, pic4, symptom1, symptom2, symptom3, symptom4, symptom5, has_treat,"
-            " treat1, treat2, treat3, treat4, rh, picY1, picY2, picY3, picY4)"
-            " values (:d_cid, :d_cid_key, :d_printtime, :d_doctor, :d_proposer, :d_title,"
-            " :d_pic1, :d_pic2, :d_pic3, :d_pic4, :d_symptom1, :d_symptom2, :d_symptom3,"
-            " :d_symptom4, :d_symptom5, :d_has_treat, :d_treat1, :d_treat2, :d_treat3, :d_treat4,"
-            " :d_rh, :d_picY1, :d_picY2, :d_picY3, :d_picY4)",
-    /* 10 */ "select ID, client_id, printtime, doctor, proposer, title, pic1, pic2, pic3, pic4,"
-             " symptom1, symptom2, symptom3, symptom4, symptom5, has_treat, treat1, treat2, treat3,"
-             " treat4, rh, picY1, picY2, picY3, picY4 from t_contents"
-             " where client_id_key = :c_id order by ID asc",
+    /* 8 */
+    "insert into t_clients (client_id, client_name, sex, age, client_phone, address,"
+    " client_id_key, client_name_key, client_phone_key, client_num)"
+    " values (:c_id, :c_name, :c_sex, :c_age, :c_tel, :c_addr, :c_id_key, :c_name_key,"
+    " :c_tel_key, :c_num)",
+    /* 9 */
+    "insert into t_contents (client_id, client_id_key, printtime, doctor, proposer, title,"
+    " pic1, pic2, pic3, pic4, symptom1, symptom2, symptom3, symptom4, symptom5, has_treat,"
+    " treat1, treat2, treat3, treat4, rh, picY1, picY2, picY3, picY4)"
+    " values (:d_cid, :d_cid_key, :d_printtime, :d_doctor, :d_proposer, :d_title,"
+    " :d_pic1, :d_pic2, :d_pic3, :d_pic4, :d_symptom1, :d_symptom2, :d_symptom3,"
+    " :d_symptom4, :d_symptom5, :d_has_treat, :d_treat1, :d_treat2, :d_treat3, :d_treat4,"
+    " :d_rh, :d_picY1, :d_picY2, :d_picY3, :d_picY4)",
+    /* 10 */
+    "select ID, client_id, printtime, doctor, proposer, title, pic1, pic2, pic3, pic4,"
+    " symptom1, symptom2, symptom3, symptom4, symptom5, has_treat, treat1, treat2, treat3,"
+    " treat4, rh, picY1, picY2, picY3, picY4 from t_contents"
+    " where client_id_key = :c_id order by ID asc",
     /* 11 */ "delete from t_contents where client_id_key = :c_id",
     /* 12 */ "delete from t_clients where client_id_key = :c_id",
     /* 13 */ "delete from t_contents where ID = :d_id",
@@ -50,8 +56,7 @@ QString text(int number)
 // The prefix searches compare the folded pattern with the folded column. SQLite cannot use an
 // index for LIKE on such a column by itself, so the literal front of the pattern also becomes
 // a key range; LIKE then only checks what lies in that range.
-struct PrefixSearch
-{
+struct PrefixSearch {
     QString pattern;
     PatientText::PrefixRange range;
 };
@@ -178,45 +183,47 @@ bool patientExists(const Database &db, const QString &number)
 
 void insertPatient(const Database &db, const Patient &patient)
 {
-    db.run(text(8), {{":c_id", patient.client_id},
-                     {":c_name", patient.client_name},
-                     {":c_sex", patient.sex},
-                     {":c_age", patient.age},
-                     {":c_tel", patient.client_phone},
-                     {":c_addr", patient.address},
-                     {":c_id_key", PatientText::key(patient.client_id)},
-                     {":c_name_key", PatientText::key(patient.client_name)},
-                     {":c_tel_key", PatientText::key(patient.client_phone)},
-                     {":c_num", numberValue(patient.client_id)}});
+    db.run(text(8),
+           {{":c_id", patient.client_id},
+            {":c_name", patient.client_name},
+            {":c_sex", patient.sex},
+            {":c_age", patient.age},
+            {":c_tel", patient.client_phone},
+            {":c_addr", patient.address},
+            {":c_id_key", PatientText::key(patient.client_id)},
+            {":c_name_key", PatientText::key(patient.client_name)},
+            {":c_tel_key", PatientText::key(patient.client_phone)},
+            {":c_num", numberValue(patient.client_id)}});
 }
 
 qint64 insertExamRecord(const Database &db, const ExamRecord &r)
 {
-    QSqlQuery query = db.run(text(9), {{":d_cid", r.client_id},
-                                       {":d_cid_key", PatientText::key(r.client_id)},
-                                       {":d_printtime", r.printtime.toString(kTimeFormat)},
-                                       {":d_doctor", r.doctor},
-                                       {":d_proposer", r.proposer},
-                                       {":d_title", r.title},
-                                       {":d_pic1", r.pic[0]},
-                                       {":d_pic2", r.pic[1]},
-                                       {":d_pic3", r.pic[2]},
-                                       {":d_pic4", r.pic[3]},
-                                       {":d_symptom1", r.symptom[0]},
-                                       {":d_symptom2", r.symptom[1]},
-                                       {":d_symptom3", r.symptom[2]},
-                                       {":d_symptom4", r.symptom[3]},
-                                       {":d_symptom5", r.symptom5},
-                                       {":d_has_treat", r.has_treat ? 1 : 0},
-                                       {":d_treat1", r.treat[0]},
-                                       {":d_treat2", r.treat[1]},
-                                       {":d_treat3", r.treat[2]},
-                                       {":d_treat4", r.treat[3]},
-                                       {":d_rh", r.rh},
-                                       {":d_picY1", r.picY[0]},
-                                       {":d_picY2", r.picY[1]},
-                                       {":d_picY3", r.picY[2]},
-                                       {":d_picY4", r.picY[3]}});
+    QSqlQuery query = db.run(text(9),
+                             {{":d_cid", r.client_id},
+                              {":d_cid_key", PatientText::key(r.client_id)},
+                              {":d_printtime", r.printtime.toString(kTimeFormat)},
+                              {":d_doctor", r.doctor},
+                              {":d_proposer", r.proposer},
+                              {":d_title", r.title},
+                              {":d_pic1", r.pic[0]},
+                              {":d_pic2", r.pic[1]},
+                              {":d_pic3", r.pic[2]},
+                              {":d_pic4", r.pic[3]},
+                              {":d_symptom1", r.symptom[0]},
+                              {":d_symptom2", r.symptom[1]},
+                              {":d_symptom3", r.symptom[2]},
+                              {":d_symptom4", r.symptom[3]},
+                              {":d_symptom5", r.symptom5},
+                              {":d_has_treat", r.has_treat ? 1 : 0},
+                              {":d_treat1", r.treat[0]},
+                              {":d_treat2", r.treat[1]},
+                              {":d_treat3", r.treat[2]},
+                              {":d_treat4", r.treat[3]},
+                              {":d_rh", r.rh},
+                              {":d_picY1", r.picY[0]},
+                              {":d_picY2", r.picY[1]},
+                              {":d_picY3", r.picY[2]},
+                              {":d_picY4", r.picY[3]}});
     return query.lastInsertId().toLongLong();
 }
 

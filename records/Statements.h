@@ -21,8 +21,7 @@ namespace Statements {
 // current row by its ID.
 extern const std::array<const char *, 14> kText;
 
-struct Patient
-{
+struct Patient {
     QString client_id;
     QString client_name;
     QString sex;
@@ -31,8 +30,7 @@ struct Patient
     QString address;
 };
 
-struct ExamRecord
-{
+struct ExamRecord {
     QString client_id;
     QDateTime printtime;
     QString doctor;
@@ -48,24 +46,23 @@ struct ExamRecord
 };
 
 // The patient columns in the order of the patient grid.
-inline const QStringList kPatientColumns = {
-    QStringLiteral("client_id"), QStringLiteral("client_name"), QStringLiteral("sex"),
-    QStringLiteral("age"), QStringLiteral("client_phone"), QStringLiteral("address")};
+inline const QStringList kPatientColumns = {QStringLiteral("client_id"),    QStringLiteral("client_name"),
+                                            QStringLiteral("sex"),          QStringLiteral("age"),
+                                            QStringLiteral("client_phone"), QStringLiteral("address")};
 
 // 1: the patient with this number, only when exactly one row holds it.
 std::optional<Patient> loadPatient(const Database &db, const QString &number);
 
 // 2: one page of the numbers that match `typed` + "%", in key order, continuing after the row
 // `afterRow` with key `afterKey` (afterRow < 0: from the start).
-struct NumberPage
-{
+struct NumberPage {
     QStringList numbers;
     QString lastKey;
     qint64 lastRow = -1;
     bool complete = false; // no more numbers after this page
 };
-NumberPage numbersStartingWith(const Database &db, const QString &typed, int limit,
-                               const QString &afterKey = QString(), qint64 afterRow = -1);
+NumberPage numbersStartingWith(const Database &db, const QString &typed, int limit, const QString &afterKey = QString(),
+                               qint64 afterRow = -1);
 
 // 3: how many rows hold this number, counted up to 2 (only "exactly one" matters).
 int exactNumberCount(const Database &db, const QString &number);

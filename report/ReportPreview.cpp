@@ -15,14 +15,12 @@
 namespace {
 
 // The zoom list; the last two entries follow the window's size instead of a factor.
-struct ZoomChoice
-{
+struct ZoomChoice {
     const char *text;
     double factor;
 };
-constexpr ZoomChoice kZoomChoices[] = {{"25%", 0.25},  {"50%", 0.5},  {"75%", 0.75},
-                                       {"100%", 1.0},  {"150%", 1.5}, {"200%", 2.0},
-                                       {"Page width", 0.0}, {"Whole page", 0.0}};
+constexpr ZoomChoice kZoomChoices[] = {{"25%", 0.25}, {"50%", 0.5},  {"75%", 0.75},       {"100%", 1.0},
+                                       {"150%", 1.5}, {"200%", 2.0}, {"Page width", 0.0}, {"Whole page", 0.0}};
 constexpr int kPageWidthChoice = 6;
 constexpr int kWholePageChoice = 7;
 constexpr int kHundredChoice = 3;
@@ -30,7 +28,8 @@ constexpr int kHundredChoice = 3;
 } // namespace
 
 ReportPreview::ReportPreview(QWidget *parent)
-    : QWidget(parent, Qt::Window), m_printer(new QPrinter(QPrinter::ScreenResolution))
+    : QWidget(parent, Qt::Window)
+    , m_printer(new QPrinter(QPrinter::ScreenResolution))
 {
     setObjectName(QStringLiteral("frmReportPreview"));
     setWindowTitle(QStringLiteral("Report"));
@@ -53,22 +52,27 @@ ReportPreview::ReportPreview(QWidget *parent)
     bar->addWidget(m_zoom);
     connect(m_zoom, &QComboBox::activated, this, &ReportPreview::zoomChosen);
 
-    QAction *wholePage = addButton(bar, QStringLiteral("actWholePage"), QStringLiteral("Whole page"),
-                                   QStyle::SP_TitleBarNormalButton);
+    QAction *wholePage =
+        addButton(bar, QStringLiteral("actWholePage"), QStringLiteral("Whole page"), QStyle::SP_TitleBarNormalButton);
     connect(wholePage, &QAction::triggered, this, [this] { zoomChosen(kWholePageChoice); });
-    QAction *fullScreen = addButton(bar, QStringLiteral("actFullScreen"), QStringLiteral("Full screen"),
-                                    QStyle::SP_TitleBarMaxButton);
+    QAction *fullScreen =
+        addButton(bar, QStringLiteral("actFullScreen"), QStringLiteral("Full screen"), QStyle::SP_TitleBarMaxButton);
     connect(fullScreen, &QAction::triggered, this, [this] { isFullScreen() ? showMaximized() : showFullScreen(); });
     QAction *settings = addButton(bar, QStringLiteral("actPageSettings"), QStringLiteral("Page settings"),
                                   QStyle::SP_FileDialogDetailedView);
     connect(settings, &QAction::triggered, this, &ReportPreview::pageSettings);
 
     bar->addSeparator();
-    const QAction *first = addButton(bar, QStringLiteral("actFirst"), QStringLiteral("First Page"), QStyle::SP_MediaSkipBackward);
-    const QAction *prior = addButton(bar, QStringLiteral("actPrior"), QStringLiteral("Prior Page"), QStyle::SP_MediaSeekBackward);
-    const QAction *next = addButton(bar, QStringLiteral("actNext"), QStringLiteral("Next Page"), QStyle::SP_MediaSeekForward);
-    const QAction *last = addButton(bar, QStringLiteral("actLast"), QStringLiteral("Last Page"), QStyle::SP_MediaSkipForward);
-    const QAction *del = addButton(bar, QStringLiteral("actDelete"), QStringLiteral("Delete Page"), QStyle::SP_TrashIcon);
+    const QAction *first =
+        addButton(bar, QStringLiteral("actFirst"), QStringLiteral("First Page"), QStyle::SP_MediaSkipBackward);
+    const QAction *prior =
+        addButton(bar, QStringLiteral("actPrior"), QStringLiteral("Prior Page"), QStyle::SP_MediaSeekBackward);
+    const QAction *next =
+        addButton(bar, QStringLiteral("actNext"), QStringLiteral("Next Page"), QStyle::SP_MediaSeekForward);
+    const QAction *last =
+        addButton(bar, QStringLiteral("actLast"), QStringLiteral("Last Page"), QStyle::SP_MediaSkipForward);
+    const QAction *del =
+        addButton(bar, QStringLiteral("actDelete"), QStringLiteral("Delete Page"), QStyle::SP_TrashIcon);
     connect(first, &QAction::triggered, this, [this] { emit recordRequested(1); });
     connect(prior, &QAction::triggered, this, [this] { emit recordRequested(2); });
     connect(next, &QAction::triggered, this, [this] { emit recordRequested(3); });
@@ -76,7 +80,8 @@ ReportPreview::ReportPreview(QWidget *parent)
     connect(del, &QAction::triggered, this, &ReportPreview::deleteRequested);
 
     bar->addSeparator();
-    const QAction *close = addButton(bar, QStringLiteral("actClose"), QStringLiteral("Close"), QStyle::SP_DialogCloseButton);
+    const QAction *close =
+        addButton(bar, QStringLiteral("actClose"), QStringLiteral("Close"), QStyle::SP_DialogCloseButton);
     connect(close, &QAction::triggered, this, &QWidget::close);
 
     auto *layout = new QVBoxLayout(this);
@@ -96,7 +101,8 @@ ReportPreview::~ReportPreview()
     delete m_printer;
 }
 
-QAction *ReportPreview::addButton(QToolBar *bar, const QString &name, const QString &toolTip, QStyle::StandardPixmap icon)
+QAction *ReportPreview::addButton(QToolBar *bar, const QString &name, const QString &toolTip,
+                                  QStyle::StandardPixmap icon)
 {
     QAction *a = bar->addAction(style()->standardIcon(icon), QString());
     a->setObjectName(name);

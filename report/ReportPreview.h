@@ -18,8 +18,7 @@ class QAction;
 // through or delete examination records (recordRequested with 1 first, 2 prior, 3 next,
 // 4 last; deleteRequested), and the owner answers by calling showReport again before the
 // signal returns. Window thread only; the window is not modal.
-class ReportPreview : public QWidget
-{
+class ReportPreview : public QWidget {
     Q_OBJECT
 
 public:

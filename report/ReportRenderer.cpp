@@ -1,16 +1,15 @@
 #include "report/ReportRenderer.h"
 
-#include "report/ReportTemplate.h"
-
 #include "core/AppError.h"
+#include "report/ReportTemplate.h"
 
 #include <QFont>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPrinterInfo>
 #include <QPen>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -28,7 +27,8 @@ void paintText(const ReportObject &object, QPainter &painter, const QRectF &box,
     // Lay every paragraph out with word wrap inside the frame's width.
     QList<QTextLayout *> layouts;
     double height = 0.0;
-    const QStringList paragraphs = QString(object.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n');
+    const QStringList paragraphs =
+        QString(object.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n');
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setAlignment(object.alignment & Qt::AlignHorizontal_Mask);
@@ -136,7 +136,8 @@ void printToDefaultPrinter(const ReportTemplate &report, const QString &jobName)
     QPrinter printer(info, QPrinter::HighResolution);
     printer.setDocName(jobName);
     if (!printer.isValid())
-        throw AppError(QStringLiteral("The printer %1 cannot be used; the report was not printed.").arg(info.printerName()));
+        throw AppError(
+            QStringLiteral("The printer %1 cannot be used; the report was not printed.").arg(info.printerName()));
     renderToDevice(report, printer);
 }
 

@@ -12,12 +12,13 @@
 namespace {
 
 // Reads the attributes of one element; the first fault stops the load with the element's line.
-class Attributes
-{
+class Attributes {
 public:
     Attributes(const QXmlStreamReader &xml, const QString &source)
-        : m_attributes(xml.attributes()), m_source(source), m_line(xml.lineNumber()),
-          m_element(xml.name().toString())
+        : m_attributes(xml.attributes())
+        , m_source(source)
+        , m_line(xml.lineNumber())
+        , m_element(xml.name().toString())
     {
     }
 

@@ -10,8 +10,7 @@
 // The report engine's model of one report page: the paper, its margins and the named text,
 // picture and line objects placed on the band inside the margins (millimetres). Loaded from
 // the engine's XML template; the system fills the objects by name. Window thread only.
-struct ReportObject
-{
+struct ReportObject {
     enum class Kind { Text, Picture, Line };
 
     Kind kind = Kind::Text;
@@ -33,8 +32,7 @@ struct ReportObject
     double penWidth = 1.0;
 };
 
-class ReportTemplate
-{
+class ReportTemplate {
 public:
     // Empties the report: no objects, an A4 portrait page without margins.
     void clear();
@@ -61,7 +59,7 @@ public:
     const QList<ReportObject> &objects() const { return m_objects; }
 
 private:
-    QSizeF m_pageSize {210.0, 297.0};
+    QSizeF m_pageSize{210.0, 297.0};
     QMarginsF m_margins;
     QList<ReportObject> m_objects;
 };

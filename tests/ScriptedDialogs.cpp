@@ -14,9 +14,8 @@ ScriptedDialogs::ScriptedDialogs()
         m_answers.pop_front();
         return next;
     });
-    Dialogs::setDialogHandler([this](QDialog &dialog) {
-        return m_dialogScript ? m_dialogScript(dialog) : int(QDialog::Rejected);
-    });
+    Dialogs::setDialogHandler(
+        [this](QDialog &dialog) { return m_dialogScript ? m_dialogScript(dialog) : int(QDialog::Rejected); });
 }
 
 ScriptedDialogs::~ScriptedDialogs()

@@ -11,11 +11,9 @@
 // Answers every modal box and dialog while it lives and records what was shown. Questions are
 // answered from the queue of answers (No when it is empty); dialogs by the dialog script
 // (rejected when there is none).
-class ScriptedDialogs
-{
+class ScriptedDialogs {
 public:
-    struct Box
-    {
+    struct Box {
         Dialogs::Kind kind;
         QString caption;
         QString text;

@@ -5,8 +5,7 @@
 #include <QTemporaryDir>
 
 // A fresh, empty program folder for one test; ProgramFolder points at it while it lives.
-class TestHome
-{
+class TestHome {
 public:
     TestHome();
     ~TestHome();

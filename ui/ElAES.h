@@ -18,8 +18,7 @@ using Key = std::array<std::uint8_t, 16>;
 // text copied over their beginning.
 Key ExpandKey(const QByteArray &keyText);
 
-class BlockDecryptor
-{
+class BlockDecryptor {
 public:
     explicit BlockDecryptor(const Key &key);
     ~BlockDecryptor();
@@ -30,8 +29,7 @@ public:
     void decryptBlock(const std::uint8_t *in, std::uint8_t *out);
 
 private:
-    struct ContextDeleter
-    {
+    struct ContextDeleter {
         void operator()(void *context) const;
     };
     std::unique_ptr<void, ContextDeleter> m_context;

@@ -13,8 +13,7 @@ namespace {
 
 // Keeps a container that took the focus looking as before: no focus rectangle, no focused
 // frame. Set on the container alone; its children keep the application's style.
-class NoFocusMarkStyle : public QProxyStyle
-{
+class NoFocusMarkStyle : public QProxyStyle {
 public:
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                        const QWidget *widget) const override
@@ -57,7 +56,8 @@ FocusRelease::Controls FocusRelease::find(QWidget *window)
 }
 
 FocusRelease::FocusRelease(const Controls &controls, QObject *parent)
-    : QObject(parent), m_controls(controls)
+    : QObject(parent)
+    , m_controls(controls)
 {
     for (QWidget *container : {m_controls.TntGroupBox1, m_controls.TntGroupBox3, m_controls.TntPanel2,
                                m_controls.TntPanel3, m_controls.TntPanel7, m_controls.plMovieContainter})

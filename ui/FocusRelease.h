@@ -8,13 +8,11 @@ class QWidget;
 // the surrounding group box or panel, so a shown look-up list hides itself and the slider, the
 // language box and the requesting-doctor box let go of the focus. Only the container's own
 // background counts, never a child control. Window thread only.
-class FocusRelease : public QObject
-{
+class FocusRelease : public QObject {
     Q_OBJECT
 
 public:
-    struct Controls
-    {
+    struct Controls {
         QWidget *TntGroupBox1 = nullptr;
         QWidget *TntGroupBox3 = nullptr;
         QWidget *TntPanel2 = nullptr;

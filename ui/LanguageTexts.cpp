@@ -43,17 +43,16 @@ const QStringList kSecondTexts = {
 };
 
 const QStringList kPanelTexts = {
-    QStringLiteral("btnGray.Caption"), QStringLiteral("btnTurnLeft.Caption"), QStringLiteral("btnTurnRight.Caption"),
-    QStringLiteral("btnMline.Caption"), QStringLiteral("btnSave.Caption"), QStringLiteral("btnBack.Caption"),
+    QStringLiteral("btnGray.Caption"),  QStringLiteral("btnTurnLeft.Caption"), QStringLiteral("btnTurnRight.Caption"),
+    QStringLiteral("btnMline.Caption"), QStringLiteral("btnSave.Caption"),     QStringLiteral("btnBack.Caption"),
 };
 
 const QStringList kKeptTexts = {
-    QStringLiteral("frmMeasure.Caption"),   QStringLiteral("OK.Caption"),    QStringLiteral("Cancel.Caption"),
+    QStringLiteral("frmMeasure.Caption"),   QStringLiteral("OK.Caption"),     QStringLiteral("Cancel.Caption"),
     QStringLiteral("lbRealLength.Caption"), QStringLiteral("lbDate.Caption"), kOneDoctor,
 };
 
-struct MessageKey
-{
+struct MessageKey {
     QString key;
     Dialogs::Kind kind;
 };
@@ -103,7 +102,9 @@ void setWidgetText(QWidget *control, const QString &text)
 } // namespace
 
 LanguageTexts::LanguageTexts(QWidget *window, QWidget *processPanel, RecordingFlag recording)
-    : m_window(window), m_processPanel(processPanel), m_recording(std::move(recording))
+    : m_window(window)
+    , m_processPanel(processPanel)
+    , m_recording(std::move(recording))
 {
     if (m_window)
         m_cbLang = m_window->findChild<QComboBox *>(QStringLiteral("cbLang"));
@@ -152,13 +153,11 @@ void LanguageTexts::ListLanguageFiles()
     if (!folder.exists())
         return;
     QStringList names = folder.entryList({QStringLiteral("*.ini")}, QDir::Files | QDir::Hidden, QDir::Name);
-    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(names.begin(), names.end(),
+                     [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     for (const QString &name : names) {
-        const QString displayName =
-            ReadProfileString(folder.filePath(name), QStringLiteral("lang"), QStringLiteral("displayname"),
-                              QStringLiteral("English"));
+        const QString displayName = ReadProfileString(folder.filePath(name), QStringLiteral("lang"),
+                                                      QStringLiteral("displayname"), QStringLiteral("English"));
         m_cbLang->addItem(displayName, name);
     }
 }
@@ -270,7 +269,8 @@ void LanguageTexts::cbLangChange()
     const QString fileName = m_cbLang->itemData(index).toString();
     ErrorDisplay::guarded([&] {
         WriteConfigString(QStringLiteral("language"), QStringLiteral("name"), fileName);
-        ApplyLanguage(ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
+        ApplyLanguage(
+            ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
     });
 }
 

@@ -15,8 +15,7 @@ class QWidget;
 // in lang/, applies a language file to the controls (found by their object names), remembers
 // the operator's choice in config.ini, and keeps the texts that are used later (calibration
 // dialog, report labels, messages). Window thread only.
-class LanguageTexts
-{
+class LanguageTexts {
 public:
     using RecordingFlag = std::function<bool()>;
 

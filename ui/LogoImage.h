@@ -4,8 +4,7 @@
 
 // The logo image of the top bar: its picture is drawn stretched to the control, and a click
 // on it is reported so the window can open the logo's link. Window thread only.
-class LogoImage : public QLabel
-{
+class LogoImage : public QLabel {
     Q_OBJECT
 
 public:

@@ -13,7 +13,8 @@
 #include <QUrl>
 
 LogoLink::LogoLink(QLabel *imgLogo, LinkOpener opener)
-    : m_imgLogo(imgLogo), m_opener(std::move(opener))
+    : m_imgLogo(imgLogo)
+    , m_opener(std::move(opener))
 {
     if (m_imgLogo)
         m_imgLogo->setScaledContents(true);
@@ -46,7 +47,8 @@ void LogoLink::LoadLogo()
 void LogoLink::imgLogoClick()
 {
     try {
-        const QString link = func::DecryptLink(ReadConfigString(QStringLiteral("system"), QStringLiteral("url"), QString()));
+        const QString link =
+            func::DecryptLink(ReadConfigString(QStringLiteral("system"), QStringLiteral("url"), QString()));
         if (!link.isEmpty() && m_opener)
             m_opener(link);
     } catch (...) {

@@ -10,8 +10,7 @@ class QLabel;
 // from data/logo.apl over the built-in logo, and opens the decrypted link of config.ini on a
 // click. Nothing here ever reports a failure: a missing or broken logo or link leaves things
 // as they were. Window thread only.
-class LogoLink
-{
+class LogoLink {
 public:
     using LinkOpener = std::function<void(const QString &link)>;
 

@@ -6,8 +6,7 @@
 // A side label whose text runs from top to bottom (turned by 270 degrees counter-clockwise),
 // centred in the label. Used for the findings, diagnosis and treatment side labels when the
 // language's words do not stack one character per line. Window thread only.
-class RotatedLabel : public QWidget
-{
+class RotatedLabel : public QWidget {
     Q_OBJECT
 
 public:

@@ -4,13 +4,11 @@
 //  2. The live pipeline on the synthetic camera (YUY2 1280x720 and 1920x1080, 30 fps): share
 //     of frames that reach the live picture, capture-to-picture latency, CPU use.
 //  3. The same while recording: frames in the recording per second, share reaching the picture.
+#include "capture/CaptureGraph.h"
+#include "capture/LivePictureView.h"
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
-#include "capture/CaptureGraph.h"
-#include "capture/LivePictureView.h"
-
-#include <gst/gst.h>
 
 #include <QApplication>
 #include <QDir>
@@ -22,6 +20,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include <gst/gst.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,9 +31,8 @@
 
 namespace {
 
-struct CpuTimes
-{
-    double process = 0;           // seconds of CPU used by this process
+struct CpuTimes {
+    double process = 0; // seconds of CPU used by this process
     std::vector<double> busy, all; // per core, in clock ticks
 };
 
@@ -69,8 +68,7 @@ void runEvents(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-struct Rig
-{
+struct Rig {
     IniFile settings;
     QWidget window;
     LivePictureView *view = new LivePictureView(&window);
@@ -97,8 +95,8 @@ void preview_reaction_vs_memcpy(Rig &rig)
     std::vector<uchar> from(640 * 480 * 3, 7), to(640 * 480 * 3);
     for (const auto &size : sizes) {
         const int w = size[0], h = size[1];
-        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT, w, "height",
-                                            G_TYPE_INT, h, "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
+        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT, w,
+                                            "height", G_TYPE_INT, h, "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
         GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(GST_ROUND_UP_4(w * 3)) * h, nullptr);
         gst_buffer_memset(buffer, 0, 99, gst_buffer_get_size(buffer));
         GstSample *sample = gst_sample_new(buffer, caps, nullptr, nullptr);
@@ -116,8 +114,8 @@ void preview_reaction_vs_memcpy(Rig &rig)
             reaction = std::chrono::duration<double, std::micro>(t1 - t0).count() / kRounds;
             copy = std::chrono::duration<double, std::micro>(t2 - t1).count() / kRounds;
         }
-        std::printf("%-34s %12.1f %12.1f %8.2f\n", qPrintable(QStringLiteral("%1x%2 frame").arg(w).arg(h)), reaction, copy,
-                    reaction / copy);
+        std::printf("%-34s %12.1f %12.1f %8.2f\n", qPrintable(QStringLiteral("%1x%2 frame").arg(w).arg(h)), reaction,
+                    copy, reaction / copy);
         gst_sample_unref(sample);
         gst_buffer_unref(buffer);
         gst_caps_unref(caps);
@@ -169,30 +167,47 @@ void live_pipeline(Rig &rig, const QString &home, int seconds, bool recording)
         QString cores;
         for (size_t c = 0; c < after.all.size() && c < before.all.size(); ++c) {
             const double all = after.all[c] - before.all[c];
-            cores += QStringLiteral("%1%2%").arg(c ? QStringLiteral(" ") : QString()).arg(all > 0 ? 100.0 * (after.busy[c] - before.busy[c]) / all : 0, 0, 'f', 0);
+            cores += QStringLiteral("%1%2%")
+                         .arg(c ? QStringLiteral(" ") : QString())
+                         .arg(all > 0 ? 100.0 * (after.busy[c] - before.busy[c]) / all : 0, 0, 'f', 0);
         }
-        std::printf("%-24s %9.1f%% %8.1f %8.1f %8.1f %9.0f%%  %-12s", qPrintable(QStringLiteral("%1%2").arg(QLatin1String(size), recording ? QStringLiteral(" +rec") : QString())),
-                    100.0 * double(shown) / (wall * 30.0), at(0.5), at(0.95), at(0.99), 100.0 * (after.process - before.process) / wall,
-                    qPrintable(cores));
+        std::printf("%-24s %9.1f%% %8.1f %8.1f %8.1f %9.0f%%  %-12s",
+                    qPrintable(QStringLiteral("%1%2").arg(QLatin1String(size),
+                                                          recording ? QStringLiteral(" +rec") : QString())),
+                    100.0 * double(shown) / (wall * 30.0), at(0.5), at(0.95), at(0.99),
+                    100.0 * (after.process - before.process) / wall, qPrintable(cores));
         if (recording) {
             // Frames in the file per second of recording, counted by GStreamer's own demuxer.
-            const QString description = QStringLiteral("filesrc location=\"%1\" ! asfdemux ! fakesink name=sink sync=false").arg(file);
+            const QString description =
+                QStringLiteral("filesrc location=\"%1\" ! asfdemux ! fakesink name=sink sync=false").arg(file);
             GstElement *pipeline = gst_parse_launch(description.toUtf8().constData(), nullptr);
             GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
             GstPad *pad = gst_element_get_static_pad(sink, "sink");
-            struct Count { int frames = 0; GstClockTime first = GST_CLOCK_TIME_NONE, last = 0; } count;
-            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad *, GstPadProbeInfo *info, gpointer data) {
-                auto *c = static_cast<Count *>(data);
-                const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
-                if (c->frames++ == 0) c->first = pts;
-                c->last = pts;
-                return GST_PAD_PROBE_OK; }, &count, nullptr);
+            struct Count {
+                int frames = 0;
+                GstClockTime first = GST_CLOCK_TIME_NONE, last = 0;
+            } count;
+            gst_pad_add_probe(
+                pad, GST_PAD_PROBE_TYPE_BUFFER,
+                [](GstPad *, GstPadProbeInfo *info, gpointer data) {
+                    auto *c = static_cast<Count *>(data);
+                    const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+                    if (c->frames++ == 0)
+                        c->first = pts;
+                    c->last = pts;
+                    return GST_PAD_PROBE_OK;
+                },
+                &count, nullptr);
             gst_element_set_state(pipeline, GST_STATE_PLAYING);
             GstBus *bus = gst_element_get_bus(pipeline);
-            if (GstMessage *m = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)))
+            if (GstMessage *m = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND,
+                                                           GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)))
                 gst_message_unref(m);
             gst_element_set_state(pipeline, GST_STATE_NULL);
-            gst_object_unref(bus); gst_object_unref(pad); gst_object_unref(sink); gst_object_unref(pipeline);
+            gst_object_unref(bus);
+            gst_object_unref(pad);
+            gst_object_unref(sink);
+            gst_object_unref(pipeline);
             const double span = count.frames > 1 ? double(count.last - count.first) / GST_SECOND : 0;
             std::printf(" %6.1f", span > 0 ? (count.frames - 1) / span : 0.0);
             QFile::remove(file);

@@ -42,9 +42,9 @@ double medianMs(const std::function<void()> &work, int runs = kRuns)
     return times[times.size() / 2];
 }
 
-const char *const kSyllables[] = {"an", "be", "chi", "do", "el", "fa", "gu", "ha", "io", "ju", "ka", "li",
-                                  "mo", "na", "ol", "pe", "qu", "ra", "su", "ta", "ul", "vi", "wa", "xe",
-                                  "yo", "zu", "ä", "ö", "дм", "ив", "李", "王"};
+const char *const kSyllables[] = {"an", "be", "chi", "do", "el", "fa", "gu", "ha", "io", "ju", "ka",
+                                  "li", "mo", "na",  "ol", "pe", "qu", "ra", "su", "ta", "ul", "vi",
+                                  "wa", "xe", "yo",  "zu", "ä",  "ö",  "дм", "ив", "李", "王"};
 
 void generate(Database &db, int patients)
 {
@@ -149,45 +149,59 @@ int main(int argc, char **argv)
     std::printf("%-46s %10s %10s\n", "median of 51 runs (ms)", "system", "bare SQL");
 
     const QString prefix = QStringLiteral("200");
-    const int prefixMatches = fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key >= '200'"
-                                                          " and client_id_key < '201' and client_id_key like '200%'"));
-    row("number keystroke, ~1000 matches (stmt 2+3)",
-        keystroke(c.edtNumber, prefix, &PatientLookup::edtNumberChange),
+    const int prefixMatches = fetchAll(db,
+                                       QStringLiteral("select client_id from t_clients where client_id_key >= '200'"
+                                                      " and client_id_key < '201' and client_id_key like '200%'"));
+    row(
+        "number keystroke, ~1000 matches (stmt 2+3)", keystroke(c.edtNumber, prefix, &PatientLookup::edtNumberChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key >= '200'"
-                                        " and client_id_key < '201' and client_id_key like '200%'"));
+            fetchAll(db,
+                     QStringLiteral("select client_id from t_clients where client_id_key >= '200'"
+                                    " and client_id_key < '201' and client_id_key like '200%'"));
             fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key = '200' limit 2"));
         },
-        [&] { return QStringLiteral("\"%1\": %2 numbers, list shows %3 so far").arg(prefix).arg(prefixMatches).arg(lookup.numberList()->rowCount()); });
+        [&] {
+            return QStringLiteral("\"%1\": %2 numbers, list shows %3 so far")
+                .arg(prefix)
+                .arg(prefixMatches)
+                .arg(lookup.numberList()->rowCount());
+        });
 
-    const int oneMatches = fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key >= '1'"
-                                                       " and client_id_key < '2' and client_id_key like '1%'"));
-    row("number keystroke \"1\" (stmt 2+3)",
+    const int oneMatches = fetchAll(db,
+                                    QStringLiteral("select client_id from t_clients where client_id_key >= '1'"
+                                                   " and client_id_key < '2' and client_id_key like '1%'"));
+    row(
+        "number keystroke \"1\" (stmt 2+3)",
         keystroke(c.edtNumber, QStringLiteral("1"), &PatientLookup::edtNumberChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key >= '1'"
-                                        " and client_id_key < '2' and client_id_key like '1%'"));
+            fetchAll(db,
+                     QStringLiteral("select client_id from t_clients where client_id_key >= '1'"
+                                    " and client_id_key < '2' and client_id_key like '1%'"));
         },
         [&] { return QStringLiteral("%1 numbers; bare SQL reads them all, the list one page").arg(oneMatches); }, 11);
 
-    row("list scrolled: one more page of numbers",
+    row(
+        "list scrolled: one more page of numbers",
         [&] {
             NumberListModel model;
             model.search(db, QStringLiteral("1"));
             model.fetchMore(QModelIndex());
         },
         [&] {
-            fetchAll(db, QStringLiteral("select rowid, client_id from t_clients where client_id_key >= '1'"
-                                        " and client_id_key < '2' and client_id_key like '1%' order by"
-                                        " client_id_key, rowid limit 576"));
+            fetchAll(db,
+                     QStringLiteral("select rowid, client_id from t_clients where client_id_key >= '1'"
+                                    " and client_id_key < '2' and client_id_key like '1%' order by"
+                                    " client_id_key, rowid limit 576"));
         },
         [&] { return QStringLiteral("first page and the next"); });
 
-    row("number keystroke, exact known number",
+    row(
+        "number keystroke, exact known number",
         keystroke(c.edtNumber, QStringLiteral("500000"), &PatientLookup::edtNumberChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key >= '500000'"
-                                        " and client_id_key < '500001' and client_id_key like '500000%'"));
+            fetchAll(db,
+                     QStringLiteral("select client_id from t_clients where client_id_key >= '500000'"
+                                    " and client_id_key < '500001' and client_id_key like '500000%'"));
             fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key = '500000' limit 2"));
             fetchAll(db, QStringLiteral("select * from t_clients where client_id_key = '500000' limit 2"));
         },
@@ -195,34 +209,41 @@ int main(int argc, char **argv)
 
     c.edtNumber->clear();
     c.edtName->setFocus();
-    row("name keystroke (stmt 4 into the grid)",
+    row(
+        "name keystroke (stmt 4 into the grid)",
         keystroke(c.edtName, QStringLiteral("Anbe"), &PatientLookup::edtNameChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
-                                        " t_clients where client_name_key >= 'anbe' and client_name_key < 'anbf'"
-                                        " and client_name_key like 'anbe%' limit 10"));
+            fetchAll(db,
+                     QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
+                                    " t_clients where client_name_key >= 'anbe' and client_name_key < 'anbf'"
+                                    " and client_name_key like 'anbe%' limit 10"));
         },
         [&] { return QStringLiteral("\"Anbe\", grid rows %1").arg(c.clientGrid->model()->rowCount()); });
-    row("name keystroke, non-ASCII other case",
+    row(
+        "name keystroke, non-ASCII other case",
         keystroke(c.edtName, QStringLiteral("ДМ"), &PatientLookup::edtNameChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
-                                        " t_clients where client_name_key >= 'дм' and client_name_key < 'дн'"
-                                        " and client_name_key like 'дм%' limit 10"));
+            fetchAll(db,
+                     QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
+                                    " t_clients where client_name_key >= 'дм' and client_name_key < 'дн'"
+                                    " and client_name_key like 'дм%' limit 10"));
         },
         [&] { return QStringLiteral("\"ДМ\", grid rows %1").arg(c.clientGrid->model()->rowCount()); });
     c.edtTel->setFocus();
-    row("telephone keystroke (stmt 5 into the grid)",
+    row(
+        "telephone keystroke (stmt 5 into the grid)",
         keystroke(c.edtTel, QStringLiteral("1234"), &PatientLookup::edtTelChange),
         [&] {
-            fetchAll(db, QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
-                                        " t_clients where client_phone_key >= '1234' and client_phone_key < '1235'"
-                                        " and client_phone_key like '1234%' limit 10"));
+            fetchAll(db,
+                     QStringLiteral("select client_id, client_name, sex, age, client_phone, address from"
+                                    " t_clients where client_phone_key >= '1234' and client_phone_key < '1235'"
+                                    " and client_phone_key like '1234%' limit 10"));
         },
         [&] { return QStringLiteral("\"1234\", grid rows %1").arg(c.clientGrid->model()->rowCount()); });
 
     QString drawn;
-    row("NextPatientNumber (stmt 6 + 7)", [&] { drawn = numbering.NextPatientNumber(); },
+    row(
+        "NextPatientNumber (stmt 6 + 7)", [&] { drawn = numbering.NextPatientNumber(); },
         [&] { fetchAll(db, QStringLiteral("select max(client_num) from t_clients")); },
         [&] { return QStringLiteral("draws %1").arg(drawn); });
     return 0;

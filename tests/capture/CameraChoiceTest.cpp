@@ -1,13 +1,11 @@
 #include "CaptureFixture.h"
-
 #include "core/AppError.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 
-class CameraChoiceTest : public CaptureFixture
-{
+class CameraChoiceTest : public CaptureFixture {
 protected:
     QString chosenWith(const QString &camindex)
     {

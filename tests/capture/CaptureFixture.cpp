@@ -2,14 +2,14 @@
 
 #include "core/inifunc.h"
 
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
 
 CaptureFixture::CaptureFixture()
 {
@@ -79,8 +79,9 @@ bool CaptureFixture::waitForFrames(quint64 count, int timeoutMs)
 QImage ReferenceFrame(const char *pattern, const char *format, int width, int height)
 {
     const QString description =
-        QStringLiteral("videotestsrc num-buffers=1 pattern=%1 ! video/x-raw,format=%2,width=%3,height=%4 ! videoconvert ! "
-                       "video/x-raw,format=BGR ! appsink name=sink")
+        QStringLiteral(
+            "videotestsrc num-buffers=1 pattern=%1 ! video/x-raw,format=%2,width=%3,height=%4 ! videoconvert ! "
+            "video/x-raw,format=BGR ! appsink name=sink")
             .arg(QLatin1String(pattern), QLatin1String(format))
             .arg(width)
             .arg(height);

@@ -2,10 +2,9 @@
 
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
-#include "core/IniFile.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePictureView.h"
+#include "core/IniFile.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,8 +19,7 @@
 
 // A program folder, the live picture area's controls wired as the main window wires them, and
 // a capture graph on the synthetic cameras declared by each test.
-class CaptureFixture : public ::testing::Test
-{
+class CaptureFixture : public ::testing::Test {
 protected:
     CaptureFixture();
     ~CaptureFixture() override;

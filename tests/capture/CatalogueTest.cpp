@@ -1,5 +1,4 @@
 #include "CaptureFixture.h"
-
 #include "capture/untmmStringlist.h"
 
 TEST(TmmStringlistTest, KeepsEntriesSortedByAreaAndRefusesEqualAreas)
@@ -11,13 +10,12 @@ TEST(TmmStringlistTest, KeepsEntriesSortedByAreaAndRefusesEqualAreas)
     // 100000 sorts after 921600 as a number although it sorts before it as text.
     EXPECT_TRUE(list.add(QStringLiteral("10000000_4000x2500_7")));
     EXPECT_FALSE(list.add(QStringLiteral("921600_1280x720_3")));
-    EXPECT_EQ(list.entries(), QStringList({QStringLiteral("307200_640x480_0"), QStringLiteral("921600_1280x720_2"),
-                                           QStringLiteral("1920000_1600x1200_5"), QStringLiteral("10000000_4000x2500_7")}));
+    EXPECT_EQ(list.entries(),
+              QStringList({QStringLiteral("307200_640x480_0"), QStringLiteral("921600_1280x720_2"),
+                           QStringLiteral("1920000_1600x1200_5"), QStringLiteral("10000000_4000x2500_7")}));
 }
 
-class CatalogueTest : public CaptureFixture
-{
-};
+class CatalogueTest : public CaptureFixture { };
 
 TEST_F(CatalogueTest, TwoEncodingsPerSizeGiveOneEntryPerSize)
 {
@@ -57,7 +55,8 @@ TEST_F(CatalogueTest, FirstStartWithoutSystemIniStoresTheDefaultChoice)
     EXPECT_EQ(graph->captureSize(), QSize(640, 480));
     IniFile reread;
     reread.setPath(home.file(QStringLiteral("system.ini")));
-    EXPECT_EQ(reread.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QString()), QStringLiteral("640x480"));
+    EXPECT_EQ(reread.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QString()),
+              QStringLiteral("640x480"));
 }
 
 TEST_F(CatalogueTest, StoredChoiceSelectsItsEntryAndMediaType)
@@ -97,7 +96,8 @@ TEST_F(CatalogueTest, MovingTheTrackBarStoresTheSizeAndRestartsAtIt)
 
     TrackBar1->setValue(2);
     EXPECT_EQ(lbResolution->text(), QStringLiteral("1280x720"));
-    EXPECT_EQ(settings.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QString()), QStringLiteral("1280x720"));
+    EXPECT_EQ(settings.readString(QStringLiteral("camera"), QStringLiteral("resolution"), QString()),
+              QStringLiteral("1280x720"));
     EXPECT_EQ(graph->captureSize(), QSize(1280, 720));
     EXPECT_EQ(graph->graphState(), GraphState::Running);
     EXPECT_TRUE(waitForFrames(2));

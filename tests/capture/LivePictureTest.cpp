@@ -1,11 +1,10 @@
 #include "CaptureFixture.h"
-
 #include "capture/FrameCopy.h"
-
-#include <gst/gst.h>
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <gst/gst.h>
 
 #include <atomic>
 #include <thread>
@@ -38,8 +37,7 @@ QImage StartPicture()
 
 } // namespace
 
-class FrameCopyTest : public ::testing::Test
-{
+class FrameCopyTest : public ::testing::Test {
 protected:
     QImage copied(const QImage &frame)
     {
@@ -98,8 +96,7 @@ TEST_F(FrameCopyTest, WideButLowFrameKeepsGreyAboveAndBelow)
     EXPECT_EQ(live.pixelColor(10, 440), QColor(128, 128, 128));
 }
 
-class LivePictureTest : public CaptureFixture
-{
+class LivePictureTest : public CaptureFixture {
 protected:
     void expectLiveCrop(const char *format, int width, int height)
     {

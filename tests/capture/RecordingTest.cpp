@@ -1,18 +1,17 @@
 #include "CaptureFixture.h"
 
-#include <gst/gst.h>
-
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <gst/gst.h>
+
 namespace {
 
 // What GStreamer itself makes of a recording: the demuxed stream's caps, and the decoded
 // frames' size, count and time stamps.
-struct DecodedRecording
-{
+struct DecodedRecording {
     QString streamCaps;
     int wmvVersion = 0;
     QSize size;
@@ -28,9 +27,10 @@ struct DecodedRecording
 DecodedRecording Decode(const QString &file)
 {
     DecodedRecording result;
-    const QString description = QStringLiteral("filesrc location=\"%1\" ! asfdemux ! video/x-wmv ! avdec_wmv1 name=decoder ! "
-                                               "video/x-raw ! fakesink name=sink sync=false")
-                                    .arg(file);
+    const QString description =
+        QStringLiteral("filesrc location=\"%1\" ! asfdemux ! video/x-wmv ! avdec_wmv1 name=decoder ! "
+                       "video/x-raw ! fakesink name=sink sync=false")
+            .arg(file);
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(description.toUtf8().constData(), &error);
     if (!pipeline) {
@@ -42,40 +42,42 @@ DecodedRecording Decode(const QString &file)
     GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     GstPad *encodedPad = gst_element_get_static_pad(decoder, "sink");
     GstPad *decodedPad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(encodedPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-                      [](GstPad *, GstPadProbeInfo *info, gpointer data) {
-                          GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-                          if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
-                              GstCaps *caps = nullptr;
-                              gst_event_parse_caps(event, &caps);
-                              auto *r = static_cast<DecodedRecording *>(data);
-                              gchar *text = gst_caps_to_string(caps);
-                              r->streamCaps = QString::fromUtf8(text);
-                              g_free(text);
-                              gst_structure_get_int(gst_caps_get_structure(caps, 0), "wmvversion", &r->wmvVersion);
-                          }
-                          return GST_PAD_PROBE_OK;
-                      },
-                      &result, nullptr);
-    gst_pad_add_probe(decodedPad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                      [](GstPad *, GstPadProbeInfo *info, gpointer data) {
-                          auto *r = static_cast<DecodedRecording *>(data);
-                          if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-                              const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
-                              if (r->frames++ == 0)
-                                  r->firstPts = pts;
-                              r->lastPts = pts;
-                          } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_CAPS) {
-                              GstCaps *caps = nullptr;
-                              gst_event_parse_caps(GST_PAD_PROBE_INFO_EVENT(info), &caps);
-                              int w = 0, h = 0;
-                              gst_structure_get_int(gst_caps_get_structure(caps, 0), "width", &w);
-                              gst_structure_get_int(gst_caps_get_structure(caps, 0), "height", &h);
-                              r->size = QSize(w, h);
-                          }
-                          return GST_PAD_PROBE_OK;
-                      },
-                      &result, nullptr);
+    gst_pad_add_probe(
+        encodedPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad *, GstPadProbeInfo *info, gpointer data) {
+            GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+                GstCaps *caps = nullptr;
+                gst_event_parse_caps(event, &caps);
+                auto *r = static_cast<DecodedRecording *>(data);
+                gchar *text = gst_caps_to_string(caps);
+                r->streamCaps = QString::fromUtf8(text);
+                g_free(text);
+                gst_structure_get_int(gst_caps_get_structure(caps, 0), "wmvversion", &r->wmvVersion);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        &result, nullptr);
+    gst_pad_add_probe(
+        decodedPad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        [](GstPad *, GstPadProbeInfo *info, gpointer data) {
+            auto *r = static_cast<DecodedRecording *>(data);
+            if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+                const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+                if (r->frames++ == 0)
+                    r->firstPts = pts;
+                r->lastPts = pts;
+            } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_CAPS) {
+                GstCaps *caps = nullptr;
+                gst_event_parse_caps(GST_PAD_PROBE_INFO_EVENT(info), &caps);
+                int w = 0, h = 0;
+                gst_structure_get_int(gst_caps_get_structure(caps, 0), "width", &w);
+                gst_structure_get_int(gst_caps_get_structure(caps, 0), "height", &h);
+                r->size = QSize(w, h);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        &result, nullptr);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus *bus = gst_element_get_bus(pipeline);
     GstMessage *message =
@@ -91,16 +93,15 @@ DecodedRecording Decode(const QString &file)
     if (message)
         gst_message_unref(message);
     gst_element_set_state(pipeline, GST_STATE_NULL);
-    for (gpointer object : {gpointer(bus), gpointer(encodedPad), gpointer(decodedPad), gpointer(decoder), gpointer(sink),
-                            gpointer(pipeline)})
+    for (gpointer object : {gpointer(bus), gpointer(encodedPad), gpointer(decodedPad), gpointer(decoder),
+                            gpointer(sink), gpointer(pipeline)})
         gst_object_unref(object);
     return result;
 }
 
 } // namespace
 
-class RecordingTest : public CaptureFixture
-{
+class RecordingTest : public CaptureFixture {
 protected:
     RecordingTest()
     {
@@ -222,7 +223,8 @@ TEST_F(RecordingTest, MissingEncoderShowsTheStepAndThePreviewGoesOnWithoutRecord
     gst_object_unref(encoder);
 
     ASSERT_EQ(dialogs.boxes().size(), 1);
-    EXPECT_EQ(dialogs.boxes()[0].text, QStringLiteral("Error   on   Call   gst_element_factory_make(avenc_wmv1)   (C) "));
+    EXPECT_EQ(dialogs.boxes()[0].text,
+              QStringLiteral("Error   on   Call   gst_element_factory_make(avenc_wmv1)   (C) "));
     EXPECT_EQ(dialogs.boxes()[0].kind, Dialogs::Kind::Plain) << "the box has no icon";
     EXPECT_TRUE(graph->recordingFile().isEmpty());
     EXPECT_EQ(graph->graphState(), GraphState::Running);

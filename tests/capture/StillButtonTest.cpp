@@ -1,6 +1,6 @@
-#include "CaptureFixture.h"
-
 #include "capture/StillButton.h"
+
+#include "CaptureFixture.h"
 #include "capture/SyntheticCamera.h"
 
 #include <QSignalSpy>
@@ -11,9 +11,7 @@
 #include <linux/input.h>
 #include <unistd.h>
 
-class StillButtonTest : public CaptureFixture
-{
-};
+class StillButtonTest : public CaptureFixture { };
 
 TEST_F(StillButtonTest, EachPressReachesTheWindowThreadExactlyOnce)
 {
@@ -21,8 +19,9 @@ TEST_F(StillButtonTest, EachPressReachesTheWindowThreadExactlyOnce)
     graph->actPreviewExecute();
     ASSERT_TRUE(graph->hasStillOutput());
     QList<bool> onWindowThread;
-    QObject::connect(graph.get(), &CaptureGraph::snapshotRequested, graph.get(),
-                     [&] { onWindowThread.append(QThread::currentThread() == qApp->thread()); }, Qt::DirectConnection);
+    QObject::connect(
+        graph.get(), &CaptureGraph::snapshotRequested, graph.get(),
+        [&] { onWindowThread.append(QThread::currentThread() == qApp->thread()); }, Qt::DirectConnection);
 
     ASSERT_TRUE(SyntheticCamera::pressStillButton(QStringLiteral("Cam")));
     ASSERT_TRUE(waitUntil([&] { return onWindowThread.size() >= 1; }));
@@ -95,7 +94,8 @@ TEST(StillButtonReaderTest, FindsTheEventDeviceOfTheSameUsbDeviceInSysfs)
 
 TEST(SyntheticCameraTest, DeclarationsListCamerasTypesAndOptions)
 {
-    const auto cameras = SyntheticCamera::parse(QStringLiteral("Left:YUY2 640x480, MJPG 1280x720/still/fps=15;800x600"));
+    const auto cameras =
+        SyntheticCamera::parse(QStringLiteral("Left:YUY2 640x480, MJPG 1280x720/still/fps=15;800x600"));
     ASSERT_EQ(cameras.size(), 2);
     EXPECT_EQ(cameras[0].name, QStringLiteral("Left"));
     ASSERT_EQ(cameras[0].types.size(), 2);

@@ -1,5 +1,4 @@
 #include "SheetFixture.h"
-
 #include "core/AppError.h"
 #include "imaging/JpegFile.h"
 
@@ -32,9 +31,7 @@ QList<int> frameMarkers(const QByteArray &data)
 
 // ---- the checks ------------------------------------------------------------------------------
 
-class SaveChecks : public SheetFixture
-{
-};
+class SaveChecks : public SheetFixture { };
 
 TEST_F(SaveChecks, EmptySheetDrawsANumberThenAsksForThePatientAndTheNextSaveUsesIt)
 {
@@ -136,9 +133,7 @@ TEST_F(SaveChecks, CheckedTreatmentWithBlankLinesAsksForATreatment)
 
 // ---- what a save stores --------------------------------------------------------------------
 
-class SaveStores : public SheetFixture
-{
-};
+class SaveStores : public SheetFixture { };
 
 TEST_F(SaveStores, NewPatientAndRecordColumnByColumn)
 {
@@ -295,8 +290,7 @@ TEST_F(SaveStores, SlotPicturesBecomeBaselineJpegFilesOfTheirSize)
     snapshotInto(4, "a4.jpg", {1280, 1024}, {320, 240});
     ASSERT_TRUE(examSheet->btnGenReportClick());
 
-    const struct
-    {
+    const struct {
         const char *name;
         QSize size;
     } expected[] = {{"a1.jpg", {640, 480}}, {"a4.jpg", {320, 240}}};
@@ -364,9 +358,7 @@ TEST_F(SaveStores, NewPhrasesAreRememberedAndOfferedWhileTheLinesKeepTheirText)
 
 // ---- a failing write -----------------------------------------------------------------------
 
-class SaveFailure : public SheetFixture
-{
-};
+class SaveFailure : public SheetFixture { };
 
 TEST_F(SaveFailure, RecordRejectedRollsBackThePatientToo)
 {
@@ -443,8 +435,7 @@ TEST_F(SaveFailure, ReloadFailingAfterTheCommitStillReportsTheSaveThenTheFailure
 
 // ---- reloading -----------------------------------------------------------------------------
 
-class Reload : public SheetFixture
-{
+class Reload : public SheetFixture {
 protected:
     qint64 storeRecord(const QString &number, const std::array<QString, 4> &pics, const QString &findings,
                        bool hasTreat = true)
@@ -580,8 +571,7 @@ TEST_F(Reload, OpenExaminationRecordsStandsOnTheLatest)
 
 // ---- report header -------------------------------------------------------------------------
 
-class ReportHeader : public SheetFixture
-{
+class ReportHeader : public SheetFixture {
 protected:
     static QStringList choices(QComboBox *box)
     {
@@ -650,9 +640,7 @@ TEST_F(ReportHeader, HandEditedKeysAreNeverOverwritten)
 
 // ---- the settings store's section rewrite --------------------------------------------------
 
-class SectionRewrite : public SheetFixture
-{
-};
+class SectionRewrite : public SheetFixture { };
 
 TEST_F(SectionRewrite, ReplacesInPlaceDropsDuplicatesAndRemovesWhenEmpty)
 {

@@ -1,13 +1,13 @@
+#include "exam/PhraseLibrary.h"
+
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "core/IniFile.h"
-#include "exam/PhraseLibrary.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,7 @@ namespace {
 
 using Group = PhraseLibrary::Group;
 
-class PhraseLibraryTest : public ::testing::Test
-{
+class PhraseLibraryTest : public ::testing::Test {
 protected:
     PhraseLibraryTest()
     {

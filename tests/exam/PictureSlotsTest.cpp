@@ -1,5 +1,4 @@
 #include "SlotFixture.h"
-
 #include "core/AppError.h"
 #include "core/ErrorDisplay.h"
 #include "imaging/JpegFile.h"
@@ -166,8 +165,7 @@ TEST_F(PictureSlotsTest, DoubleClickHandsOverACopyOnlyForAFilledSlot)
     EXPECT_EQ(handed.first().at(2).toSize(), QSize(1280, 1024));
 }
 
-class SlotFilesTest : public SlotFixture
-{
+class SlotFilesTest : public SlotFixture {
 protected:
     QString images() const { return home.file("images/"); }
 };
@@ -218,8 +216,8 @@ TEST_F(SlotFilesTest, NamesThatLeaveTheFolderAreRefused)
     QDir().mkpath(home.file("images/sub"));
     JpegFile::write(filled(Qt::red), home.file("outside.jpg"));
     JpegFile::write(filled(Qt::red), home.file("images/sub/inner.jpg"));
-    const QStringList hostile = {"../outside.jpg", "sub/inner.jpg", "sub\\inner.jpg",
-                                 home.file("outside.jpg"), "..", "."};
+    const QStringList hostile = {
+        "../outside.jpg", "sub/inner.jpg", "sub\\inner.jpg", home.file("outside.jpg"), "..", "."};
     for (const QString &name : hostile) {
         snap(1);
         pictureSlots->LoadSlotPicture(images(), name, 1);
@@ -241,8 +239,7 @@ TEST_F(SlotFilesTest, SavingIntoAFolderWithoutParentFails)
     EXPECT_THROW(pictureSlots->SaveSlotPicture(home.file("no/images/"), 1), AppError);
 }
 
-class ScratchFolderTest : public SlotFixture
-{
+class ScratchFolderTest : public SlotFixture {
 protected:
     QString scratch() const { return home.file("temp/"); }
     QStringList scratchFiles() const
@@ -288,8 +285,7 @@ TEST_F(ScratchFolderTest, LinksAreRemovedNotFollowed)
     pictureSlots->btnGetPhotoClick();
 
     EXPECT_TRUE(QFile::exists(outside.filePath("keep.txt")));
-    EXPECT_EQ(QDir(scratch()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
-              QStringList());
+    EXPECT_EQ(QDir(scratch()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), QStringList());
 }
 
 TEST_F(ScratchFolderTest, ScratchFolderThatIsALinkIsReplaced)

@@ -1,9 +1,9 @@
 // Report filling, preview and printing over a temporary program folder and database. It lives
 // with the examination tests because it needs the whole examination library.
-#include "TestHome.h"
-
-#include "core/AppError.h"
 #include "exam/ReportFilling.h"
+
+#include "TestHome.h"
+#include "core/AppError.h"
 #include "imaging/JpegFile.h"
 #include "records/Database.h"
 #include "records/RecordSet.h"
@@ -36,8 +36,7 @@ QString shippedTemplate()
 // A patient "P1" with three records (oldest "first" .. newest "third"), the shipped template
 // in the program folder, the sheet's shown texts and the language texts as plain tables, and
 // a printer that only counts jobs.
-class ReportFillingTest : public ::testing::Test
-{
+class ReportFillingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -45,8 +44,9 @@ protected:
         QDir().mkpath(home.file(QStringLiteral("images")));
         ASSERT_TRUE(QFile::copy(shippedTemplate(), home.file(QStringLiteral("data/1.fr3"))));
         db.open(home.file(QStringLiteral("data/data.db")));
-        Statements::insertPatient(db, {QStringLiteral("P1"), QStringLiteral("Li Lei"), QStringLiteral("M"),
-                                       QStringLiteral("40"), QStringLiteral("555"), QStringLiteral("Road 1")});
+        Statements::insertPatient(db,
+                                  {QStringLiteral("P1"), QStringLiteral("Li Lei"), QStringLiteral("M"),
+                                   QStringLiteral("40"), QStringLiteral("555"), QStringLiteral("Road 1")});
         addRecord(QStringLiteral("first"), QStringLiteral("Dr. Zhao"), true);
         addRecord(QStringLiteral("second"), QString(), false);
         addRecord(QStringLiteral("third"), QStringLiteral("Dr. Zhao"), true, QStringLiteral("20240101120000000.jpg"));
@@ -55,10 +55,14 @@ protected:
         red.fill(Qt::red);
         JpegFile::write(red, home.file(QStringLiteral("images/20240101120000000.jpg")));
 
-        controls = {{QStringLiteral("edtNumber"), QStringLiteral(" P1 ")}, {QStringLiteral("edtName"), QStringLiteral("Li Lei")},
-                    {QStringLiteral("cbSex"), QStringLiteral("M")},       {QStringLiteral("edtAge"), QStringLiteral("40")},
-                    {QStringLiteral("edtTel"), QStringLiteral("555")},    {QStringLiteral("edtAddr"), QStringLiteral("Road 1")},
-                    {QStringLiteral("lbName"), QStringLiteral("Name")},   {QStringLiteral("lbPic"), QStringLiteral("Findings")},
+        controls = {{QStringLiteral("edtNumber"), QStringLiteral(" P1 ")},
+                    {QStringLiteral("edtName"), QStringLiteral("Li Lei")},
+                    {QStringLiteral("cbSex"), QStringLiteral("M")},
+                    {QStringLiteral("edtAge"), QStringLiteral("40")},
+                    {QStringLiteral("edtTel"), QStringLiteral("555")},
+                    {QStringLiteral("edtAddr"), QStringLiteral("Road 1")},
+                    {QStringLiteral("lbName"), QStringLiteral("Name")},
+                    {QStringLiteral("lbPic"), QStringLiteral("Findings")},
                     {QStringLiteral("lbDoctor"), QStringLiteral("Diagnosed by")},
                     {QStringLiteral("lbProposer"), QStringLiteral("Requested by")},
                     {QStringLiteral("lbTreat"), QStringLiteral("Treatment")}};
@@ -89,15 +93,22 @@ protected:
         };
         hooks.controlText = [this](const QString &name) { return controls.value(name); };
         hooks.graphRunning = [this] { return graphRunning; };
-        hooks.pauseGraph = [this] { graphRunning = false; graphLog << QStringLiteral("pause"); };
-        hooks.runGraph = [this] { graphRunning = true; graphLog << QStringLiteral("run"); };
+        hooks.pauseGraph = [this] {
+            graphRunning = false;
+            graphLog << QStringLiteral("pause");
+        };
+        hooks.runGraph = [this] {
+            graphRunning = true;
+            graphLog << QStringLiteral("run");
+        };
         hooks.print = [this](const ReportTemplate &report, const QString &jobName) {
             jobs << jobName + u'/' + report.find(QStringLiteral("mm_title"))->text;
             graphLog << (graphRunning ? QStringLiteral("print while running") : QStringLiteral("print"));
             if (onPrint)
                 onPrint();
         };
-        filling = std::make_unique<ReportFilling>(ADOQuery1, db, hooks, home.file(QStringLiteral("images/")), templateFile);
+        filling =
+            std::make_unique<ReportFilling>(ADOQuery1, db, hooks, home.file(QStringLiteral("images/")), templateFile);
     }
 
     void addRecord(const QString &title, const QString &proposer, bool hasTreat, const QString &pic1 = QString())
@@ -361,9 +372,10 @@ TEST_F(ReportFillingTest, MissingTemplateIsReportedAndLaterRequestsStillRun)
 
 TEST_F(ReportFillingTest, TemplateLackingAnObjectNamesIt)
 {
-    home.write(QStringLiteral("data/1.fr3"), "<report><page width=\"210\" height=\"297\">"
-                                             "<text name=\"lbName\" left=\"1\" top=\"1\" width=\"10\" height=\"5\"/>"
-                                             "</page></report>");
+    home.write(QStringLiteral("data/1.fr3"),
+               "<report><page width=\"210\" height=\"297\">"
+               "<text name=\"lbName\" left=\"1\" top=\"1\" width=\"10\" height=\"5\"/>"
+               "</page></report>");
     try {
         filling->btnPrevReportClick();
         FAIL() << "an incomplete template must be reported";

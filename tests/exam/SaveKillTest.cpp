@@ -1,5 +1,4 @@
 #include "SheetFixture.h"
-
 #include "imaging/JpegFile.h"
 
 #include <QCoreApplication>
@@ -21,9 +20,7 @@ const char *const kHomeVariable = "EXAMSTATION_SHEET_HOME";
 const char *const kFirstVariable = "EXAMSTATION_SHEET_FIRST";
 } // namespace
 
-class SaveKillChild : public SheetFixture
-{
-};
+class SaveKillChild : public SheetFixture { };
 
 TEST_F(SaveKillChild, SavesUntilKilled)
 {
@@ -42,9 +39,7 @@ TEST_F(SaveKillChild, SavesUntilKilled)
     }
 }
 
-class SaveKill : public SheetFixture
-{
-};
+class SaveKill : public SheetFixture { };
 
 TEST_F(SaveKill, KilledAnywhereLeavesWholeExaminationsAndAWholeSettingsFile)
 {

@@ -2,7 +2,6 @@
 
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "exam/ExaminationSheet.h"
@@ -37,8 +36,7 @@
 // The examination sheet as the window builds it: patient fields with their look-up, the four
 // picture slots, the phrase lines, the report header, a fresh program folder with its
 // database and system.ini, and the English message texts answered by scripted boxes.
-class SheetFixture : public ::testing::Test
-{
+class SheetFixture : public ::testing::Test {
 protected:
     SheetFixture()
     {

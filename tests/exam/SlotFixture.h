@@ -2,7 +2,6 @@
 
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "exam/PictureSlots.h"
 #include "exam/Snapshot.h"
 #include "imaging/ImageControl.h"
@@ -16,8 +15,7 @@
 #include <memory>
 
 // The four slots as the window builds them, with a fake live picture and a fixed clock.
-class SlotFixture : public ::testing::Test
-{
+class SlotFixture : public ::testing::Test {
 protected:
     SlotFixture()
     {
@@ -67,9 +65,9 @@ protected:
     std::unique_ptr<PictureSlots> pictureSlots;
     std::unique_ptr<Snapshot> snapshot;
     QImage live;
-    QSize captureSize {1280, 1024};
+    QSize captureSize{1280, 1024};
     bool running = true;
     int runs = 0;
-    QDateTime now {QDate(2016, 5, 1), QTime(14, 25, 30, 123)};
+    QDateTime now{QDate(2016, 5, 1), QTime(14, 25, 30, 123)};
     QList<QUrl> opened;
 };

@@ -1,10 +1,10 @@
-#include "MouseDrag.h"
+#include "imaging/Calibration.h"
 
+#include "MouseDrag.h"
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 #include "core/AppError.h"
 #include "core/IniFile.h"
-#include "imaging/Calibration.h"
 #include "imaging/ImageControl.h"
 #include "imaging/ProcessPanel.h"
 #include "imaging/untMeasure.h"
@@ -18,8 +18,7 @@
 
 namespace {
 
-class CalibrationTest : public ::testing::Test
-{
+class CalibrationTest : public ::testing::Test {
 protected:
     CalibrationTest()
     {
@@ -31,12 +30,17 @@ protected:
 
         CalibrationHooks hooks;
         hooks.graphRunning = [this] { return running; };
-        hooks.pauseGraph = [this] { ++pauses; running = false; };
+        hooks.pauseGraph = [this] {
+            ++pauses;
+            running = false;
+        };
         hooks.captureHeight = [this] { return captureHeight; };
-        hooks.text = [](const QString &key) { return key == QStringLiteral("OK.Caption") ? QStringLiteral("OK") : QString(); };
+        hooks.text = [](const QString &key) {
+            return key == QStringLiteral("OK.Caption") ? QStringLiteral("OK") : QString();
+        };
         hooks.calibrationFinished = [this] { ++finished; };
         calibration = std::make_unique<Calibration>(
-            CalibrationControls {imageFront, Imagemovie, btnCalibration, TrackBar1}, settings, hooks);
+            CalibrationControls{imageFront, Imagemovie, btnCalibration, TrackBar1}, settings, hooks);
     }
 
     void OverlayDragClear()
@@ -76,7 +80,10 @@ protected:
         return fresh.readString(QStringLiteral("measure"), key, QStringLiteral("<none>"));
     }
 
-    bool overlayInFront() const { return plMovie.children().indexOf(imageFront) > plMovie.children().indexOf(Imagemovie); }
+    bool overlayInFront() const
+    {
+        return plMovie.children().indexOf(imageFront) > plMovie.children().indexOf(Imagemovie);
+    }
 
     TestHome home;
     IniFile settings;

@@ -7,8 +7,7 @@
 
 namespace {
 
-class ImageControlTest : public ::testing::Test
-{
+class ImageControlTest : public ::testing::Test {
 protected:
     ImageControlTest()
     {

@@ -41,17 +41,17 @@ TEST(TurnBitmap, QuarterTurnsMoveEdgesAsExpected)
 {
     QImage picture(3, 2, QImage::Format_BGR888);
     picture.fill(Qt::black);
-    picture.setPixelColor(0, 0, Qt::red);    // top-left
-    picture.setPixelColor(2, 0, Qt::green);  // top-right
+    picture.setPixelColor(0, 0, Qt::red); // top-left
+    picture.setPixelColor(2, 0, Qt::green); // top-right
     QImage right = picture;
     TurnBitmapRight(right);
     ASSERT_EQ(right.size(), QSize(2, 3));
-    EXPECT_EQ(right.pixelColor(1, 0), QColor(Qt::red));   // top-left -> top-right
+    EXPECT_EQ(right.pixelColor(1, 0), QColor(Qt::red)); // top-left -> top-right
     EXPECT_EQ(right.pixelColor(1, 2), QColor(Qt::green)); // top-right -> bottom-right
     QImage left = picture;
     TurnBitmapLeft(left);
     ASSERT_EQ(left.size(), QSize(2, 3));
-    EXPECT_EQ(left.pixelColor(0, 2), QColor(Qt::red));   // top-left -> bottom-left
+    EXPECT_EQ(left.pixelColor(0, 2), QColor(Qt::red)); // top-left -> bottom-left
     EXPECT_EQ(left.pixelColor(0, 0), QColor(Qt::green)); // top-right -> top-left
 }
 

@@ -1,7 +1,7 @@
-#include "TestHome.h"
-
-#include "core/AppError.h"
 #include "imaging/JpegFile.h"
+
+#include "TestHome.h"
+#include "core/AppError.h"
 
 #include <QColor>
 #include <QFile>
@@ -52,8 +52,7 @@ bool near(QColor a, QColor b, int tolerance)
         && std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
-class JpegFileTest : public ::testing::Test
-{
+class JpegFileTest : public ::testing::Test {
 protected:
     TestHome home;
 };
@@ -82,8 +81,10 @@ TEST_F(JpegFileTest, RoundTripKeepsSizeColoursAndByteOrder)
     const QImage decoded = JpegFile::read(home.file("b.jpg"));
     ASSERT_EQ(decoded.size(), QSize(37, 23));
     EXPECT_EQ(decoded.format(), QImage::Format_BGR888);
-    EXPECT_TRUE(near(decoded.pixelColor(2, 2), QColor(220, 30, 40), 12)) << decoded.pixelColor(2, 2).name().toStdString();
-    EXPECT_TRUE(near(decoded.pixelColor(34, 20), QColor(20, 40, 210), 12)) << decoded.pixelColor(34, 20).name().toStdString();
+    EXPECT_TRUE(near(decoded.pixelColor(2, 2), QColor(220, 30, 40), 12))
+        << decoded.pixelColor(2, 2).name().toStdString();
+    EXPECT_TRUE(near(decoded.pixelColor(34, 20), QColor(20, 40, 210), 12))
+        << decoded.pixelColor(34, 20).name().toStdString();
     // Blue first in memory.
     const uchar *pixel = decoded.constScanLine(20) + 3 * 34;
     EXPECT_GT(pixel[0], 180);

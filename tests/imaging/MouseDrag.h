@@ -10,8 +10,7 @@ namespace MouseDrag {
 inline void send(QWidget *control, QEvent::Type type, QPoint position, Qt::MouseButton button)
 {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-    QMouseEvent event(type, QPointF(position), control->mapToGlobal(QPointF(position)), button, held,
-                      Qt::NoModifier);
+    QMouseEvent event(type, QPointF(position), control->mapToGlobal(QPointF(position)), button, held, Qt::NoModifier);
     QApplication::sendEvent(control, &event);
 }
 

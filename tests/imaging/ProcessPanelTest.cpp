@@ -1,10 +1,10 @@
-#include "MouseDrag.h"
+#include "imaging/ProcessPanel.h"
 
+#include "MouseDrag.h"
 #include "TestHome.h"
 #include "core/IniFile.h"
 #include "imaging/ImageControl.h"
 #include "imaging/OverlayDrag.h"
-#include "imaging/ProcessPanel.h"
 #include "imaging/untProcess.h"
 
 #include <QPushButton>
@@ -20,8 +20,7 @@ QImage filled(int width, int height, QColor colour)
     return image;
 }
 
-class ProcessPanelTest : public ::testing::Test
-{
+class ProcessPanelTest : public ::testing::Test {
 protected:
     ProcessPanelTest()
     {
@@ -155,9 +154,7 @@ TEST_F(ProcessPanelTest, AfterClosingTheNextOpenHasMeasuringOff)
     EXPECT_FALSE(operations->measuring());
 }
 
-class PanelMeasuringTest : public ProcessPanelTest
-{
-};
+class PanelMeasuringTest : public ProcessPanelTest { };
 
 TEST_F(PanelMeasuringTest, WithoutCalibrationA200PixelLineIs20mm)
 {

@@ -40,9 +40,7 @@ TEST(CrashChild, SaveLikeTransaction)
     dieAt(point, 3);
 }
 
-class SaveTransactionSurvivesKill : public ::testing::TestWithParam<int>
-{
-};
+class SaveTransactionSurvivesKill : public ::testing::TestWithParam<int> { };
 
 TEST_P(SaveTransactionSurvivesKill, LeavesNeitherOrBothRows)
 {

@@ -1,7 +1,6 @@
 #include "RecordsFixture.h"
-#include "core/TrimmedText.h"
-
 #include "core/AppError.h"
+#include "core/TrimmedText.h"
 #include "records/PatientText.h"
 
 #include <QFile>

@@ -1,5 +1,4 @@
 #include "RecordsFixture.h"
-
 #include "ScriptedDialogs.h"
 #include "core/AppError.h"
 #include "records/ClientQuery.h"
@@ -8,10 +7,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -19,8 +18,7 @@
 #include <QTest>
 
 // The patient group, the number list and the grid laid out as in the window's left pane.
-class LookupWidgetTest : public RecordsTest
-{
+class LookupWidgetTest : public RecordsTest {
 protected:
     void SetUp() override
     {
@@ -62,7 +60,9 @@ protected:
         hooks.LoadLastExamination = [this](const QString &n) { loaded.append(n); };
         hooks.clearSlotPictures = [this] { ++slotClears; };
         hooks.resetSlotSizes = [this] { ++sizeResets; };
-        hooks.labelCaption = [](const QString &label) { return label == u"lbTel" ? QStringLiteral("Phone") : QString(); };
+        hooks.labelCaption = [](const QString &label) {
+            return label == u"lbTel" ? QStringLiteral("Phone") : QString();
+        };
         lookup = std::make_unique<PatientLookup>(db, c, hooks);
 
         window.show();

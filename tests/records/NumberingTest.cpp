@@ -1,5 +1,4 @@
 #include "RecordsFixture.h"
-
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
 
@@ -9,8 +8,7 @@
 #include <QTableView>
 
 // Numbering and deletion against the fields, without a window around them.
-class NumberingTest : public RecordsTest
-{
+class NumberingTest : public RecordsTest {
 protected:
     void SetUp() override
     {

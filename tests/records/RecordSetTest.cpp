@@ -1,9 +1,7 @@
 #include "RecordsFixture.h"
-
 #include "core/AppError.h"
 
-class RecordSetTest : public RecordsTest
-{
+class RecordSetTest : public RecordsTest {
 protected:
     void SetUp() override
     {

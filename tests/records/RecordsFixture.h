@@ -8,14 +8,12 @@
 #include <gtest/gtest.h>
 
 // A fresh program folder with its database opened, and quick ways to fill it.
-class RecordsTest : public ::testing::Test
-{
+class RecordsTest : public ::testing::Test {
 protected:
     void SetUp() override { db.open(); }
 
     void addPatient(const QString &number, const QString &name = QString(), const QString &phone = QString(),
-                    const QString &sex = QString(), const QString &age = QString(),
-                    const QString &address = QString())
+                    const QString &sex = QString(), const QString &age = QString(), const QString &address = QString())
     {
         Statements::insertPatient(db, {number, name, sex, age, phone, address});
     }

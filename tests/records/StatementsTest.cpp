@@ -91,7 +91,8 @@ using SearchStatements = RecordsTest;
 TEST_F(SearchStatements, EmptyFieldsAreStoredAsEmptyText)
 {
     addPatient(QStringLiteral("10001")); // name and telephone left null
-    EXPECT_EQ(count(QStringLiteral("select count(*) from t_clients where client_name = '' and client_phone_key = ''")), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from t_clients where client_name = '' and client_phone_key = ''")),
+              1);
     EXPECT_EQ(Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("%")).size(), 1);
 }
 
@@ -135,7 +136,8 @@ TEST_F(SearchStatements, AtMostTenRowsInGridColumnOrder)
     for (int i = 0; i < 12; ++i)
         addPatient(QString::number(10001 + i), QStringLiteral("Lee %1").arg(i), QStringLiteral("tel"),
                    QStringLiteral("m"), QStringLiteral("40"), QStringLiteral("addr"));
-    const QList<QStringList> rows = Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("lee"));
+    const QList<QStringList> rows =
+        Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("lee"));
     ASSERT_EQ(rows.size(), 10);
     EXPECT_EQ(rows.first().mid(2), (QStringList{"m", "40", "tel", "addr"}));
 }

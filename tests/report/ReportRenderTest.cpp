@@ -1,5 +1,4 @@
 #include "ReportTestFiles.h"
-
 #include "report/ReportPreview.h"
 #include "report/ReportRenderer.h"
 #include "report/ReportTemplate.h"
@@ -8,8 +7,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QPdfWriter>
-#include <QTemporaryDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +18,7 @@ constexpr double kDpi = 100.0;
 constexpr double kDotsPerMm = kDpi / 25.4;
 
 // The shipped page at 100 dpi, with the band's objects addressed in millimetres.
-class RenderedPage : public ::testing::Test
-{
+class RenderedPage : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(report.load(shippedTemplate())); }
 
@@ -133,8 +131,7 @@ TEST_F(RenderedPage, PrintsOneFullPageOnAPagedDevice)
     EXPECT_EQ(content.count("/Type /Page\n") + content.count("/Type /Page\r"), 1);
 }
 
-class PreviewWindow : public ::testing::Test
-{
+class PreviewWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {

@@ -1,15 +1,14 @@
+#include "report/ReportTemplate.h"
+
 #include "ReportTestFiles.h"
 #include "TestHome.h"
-
 #include "core/AppError.h"
-#include "report/ReportTemplate.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class ShippedTemplate : public ::testing::Test
-{
+class ShippedTemplate : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(report.load(shippedTemplate())) << shippedTemplate().toStdString(); }
 
@@ -25,17 +24,18 @@ TEST_F(ShippedTemplate, IsOneA4PageWithTheDesignedMargins)
 
 TEST_F(ShippedTemplate, HoldsEveryObjectTheReportFills)
 {
-    QStringList names = {QStringLiteral("mm_title"), QStringLiteral("Line1"), QStringLiteral("Line2"),
-                         QStringLiteral("lbImageShown"), QStringLiteral("mm_sym5"), QStringLiteral("lbSymptom"),
-                         QStringLiteral("lb_treat"), QStringLiteral("lb_doctor"), QStringLiteral("mm_doctor"),
-                         QStringLiteral("lbDate"), QStringLiteral("mm_print_date"), QStringLiteral("lb_proposer"),
+    QStringList names = {QStringLiteral("mm_title"),     QStringLiteral("Line1"),         QStringLiteral("Line2"),
+                         QStringLiteral("lbImageShown"), QStringLiteral("mm_sym5"),       QStringLiteral("lbSymptom"),
+                         QStringLiteral("lb_treat"),     QStringLiteral("lb_doctor"),     QStringLiteral("mm_doctor"),
+                         QStringLiteral("lbDate"),       QStringLiteral("mm_print_date"), QStringLiteral("lb_proposer"),
                          QStringLiteral("mm_proposer")};
     for (const char *field : {"name", "sex", "age", "ID", "addr", "tel"})
         names << QStringLiteral("mm_client_") + QLatin1String(field);
     for (const char *label : {"lbName", "lbSex", "lbAge", "lbNumber", "lbAddr", "lbTel"})
         names << QLatin1String(label);
     for (int n = 1; n <= 4; ++n)
-        names << QStringLiteral("pic%1").arg(n) << QStringLiteral("mm_sym%1").arg(n) << QStringLiteral("mm_treat%1").arg(n);
+        names << QStringLiteral("pic%1").arg(n) << QStringLiteral("mm_sym%1").arg(n)
+              << QStringLiteral("mm_treat%1").arg(n);
     for (const QString &name : names)
         EXPECT_NE(report.find(name), nullptr) << name.toStdString();
     EXPECT_EQ(report.objects().size(), names.size());
@@ -66,8 +66,7 @@ TEST_F(ShippedTemplate, PlacesObjectsAsDesigned)
     EXPECT_DOUBLE_EQ(report.find(QStringLiteral("mm_client_addr"))->frame.left(), 12.21);
 }
 
-class BrokenTemplate : public ::testing::Test
-{
+class BrokenTemplate : public ::testing::Test {
 protected:
     // Loads text after a good template, so a failure must also leave the report empty.
     QString failureOf(const QByteArray &content)

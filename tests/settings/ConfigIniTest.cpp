@@ -1,6 +1,5 @@
 // config.ini and the other profile files: every read from disk, one key changed in place.
 #include "TestHome.h"
-
 #include "core/inifunc.h"
 
 #include <QStringEncoder>
@@ -9,8 +8,7 @@
 
 namespace {
 
-class ConfigIniTest : public ::testing::Test
-{
+class ConfigIniTest : public ::testing::Test {
 protected:
     QByteArray config() const { return home.read("config.ini"); }
     void setConfig(const QByteArray &content) const { home.write("config.ini", content); }
@@ -83,8 +81,9 @@ TEST_F(ConfigIniTest, WriteChangesOneKeyAndKeepsEveryOtherLine)
     setConfig("; installed by setup\r\n[system]\r\ncamindex=1\r\n\r\n[Language]\r\n"
               "; picked by the operator\r\n  Name = english.ini  \r\nother=1\r\n\r\n");
     WriteConfigString("language", "name", "chinese.ini");
-    EXPECT_EQ(config(), "; installed by setup\r\n[system]\r\ncamindex=1\r\n\r\n[Language]\r\n"
-                        "; picked by the operator\r\nname=chinese.ini\r\nother=1\r\n\r\n");
+    EXPECT_EQ(config(),
+              "; installed by setup\r\n[system]\r\ncamindex=1\r\n\r\n[Language]\r\n"
+              "; picked by the operator\r\nname=chinese.ini\r\nother=1\r\n\r\n");
     EXPECT_EQ(ReadConfigString("language", "name", ""), "chinese.ini");
 }
 
@@ -110,9 +109,7 @@ TEST_F(ConfigIniTest, LineBreakInValueStaysOnItsLine)
     EXPECT_EQ(ReadConfigString("language", "name", "english.ini"), "english.ini");
 }
 
-class ProfileEncodingTest : public ConfigIniTest
-{
-};
+class ProfileEncodingTest : public ConfigIniTest { };
 
 TEST_F(ProfileEncodingTest, Utf16LeFileIsReadAndStaysUtf16Le)
 {

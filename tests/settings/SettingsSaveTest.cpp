@@ -4,7 +4,6 @@
 // (RLIMIT_FSIZE), which cuts writes short with EFBIG just as a full disk does with ENOSPC, and
 // permission cases run in a child process that has become the user "nobody".
 #include "TestHome.h"
-
 #include "core/AppError.h"
 #include "core/IniFile.h"
 #include "core/inifunc.h"
@@ -12,23 +11,22 @@
 #include <QDir>
 
 #include <gtest/gtest.h>
-
-#include <cerrno>
-#include <csignal>
-#include <functional>
-#include <cstring>
-#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <random>
+
 namespace {
 
 // Lowers the file-size limit of this process while it lives; SIGXFSZ is ignored meanwhile so
 // the refused write returns an error instead of ending the test program.
-class FileSizeLimit
-{
+class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
@@ -49,8 +47,7 @@ private:
     void (*m_savedHandler)(int) = nullptr;
 };
 
-class SettingsSaveTest : public ::testing::Test
-{
+class SettingsSaveTest : public ::testing::Test {
 protected:
     QStringList folderEntries() const
     {

@@ -1,20 +1,18 @@
 // The settings store of system.ini: load rules, typed reads, writes and the file written back.
 #include "TestHome.h"
-
 #include "core/AppError.h"
 #include "core/IniFile.h"
 
 #include <QDir>
 
+#include <gtest/gtest.h>
+
 #include <limits>
 #include <memory>
 
-#include <gtest/gtest.h>
-
 namespace {
 
-class SystemIniTest : public ::testing::Test
-{
+class SystemIniTest : public ::testing::Test {
 protected:
     SystemIniTest() { ini.setPath(home.file(QStringLiteral("system.ini"))); }
 
@@ -59,8 +57,7 @@ TEST_F(SystemIniTest, ValueHoldingEqualsIsEverythingAfterTheFirst)
 TEST_F(SystemIniTest, WholeSectionKeepsLinesWithoutEqualsAndDropsCommentsAndBlanks)
 {
     home.write("system.ini", "orphan=1\n[Symptom]\n1=first\n\n; a comment\n  loose phrase  \n2 = second\n");
-    EXPECT_EQ(ini.readSection("symptom"),
-              QStringList({"1=first", "loose phrase", "2=second"}));
+    EXPECT_EQ(ini.readSection("symptom"), QStringList({"1=first", "loose phrase", "2=second"}));
     EXPECT_EQ(ini.readString("Symptom", "loose phrase", "none"), "none");
 }
 
@@ -138,8 +135,7 @@ TEST_F(SystemIniTest, Gb18030FileIsReadAndKeepsItsEncoding)
 }
 
 // Each case is read by a fresh store, as the program would after a restart.
-class TypedReadTest : public SystemIniTest
-{
+class TypedReadTest : public SystemIniTest {
 protected:
     std::unique_ptr<IniFile> storeHolding(const QString &text)
     {
@@ -153,11 +149,14 @@ protected:
 TEST_F(TypedReadTest, IntegersDecimalAndHexadecimal)
 {
     const std::pair<const char *, int> cases[] = {
-        {"480", 480},        {"-12", -12},         {"+5", 5},           {"0x1E0", 480},
-        {"0X1e0", 480},      {"0x7FFFFFFF", 2147483647},                {"480.5", -7},
-        {"", -7},            {"0x", -7},           {"abc", -7},         {"12abc", -7},
-        {"0x1G", -7},        {"99999999999", -7},  {"0x100000000", -7}, {"- 1", -7},
-        {"-2147483648", std::numeric_limits<int>::min()},
+        {"480", 480},        {"-12", -12},
+        {"+5", 5},           {"0x1E0", 480},
+        {"0X1e0", 480},      {"0x7FFFFFFF", 2147483647},
+        {"480.5", -7},       {"", -7},
+        {"0x", -7},          {"abc", -7},
+        {"12abc", -7},       {"0x1G", -7},
+        {"99999999999", -7}, {"0x100000000", -7},
+        {"- 1", -7},         {"-2147483648", std::numeric_limits<int>::min()},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(storeHolding(text)->readInteger("measure", "v", -7), expected) << text;
@@ -166,9 +165,8 @@ TEST_F(TypedReadTest, IntegersDecimalAndHexadecimal)
 TEST_F(TypedReadTest, DecimalNumbersUseAFullStop)
 {
     const std::pair<const char *, double> cases[] = {
-        {"0.25", 0.25}, {"480", 480}, {"-1.5", -1.5}, {".5", 0.5},    {"1e3", 1000},
-        {"2.5E-2", 0.025}, {"1,5", -7.5}, {"", -7.5},  {"abc", -7.5}, {"nan", -7.5},
-        {"inf", -7.5},  {"1e999", -7.5}, {"1.2.3", -7.5}, {"e5", -7.5},
+        {"0.25", 0.25}, {"480", 480},  {"-1.5", -1.5}, {".5", 0.5},   {"1e3", 1000},   {"2.5E-2", 0.025}, {"1,5", -7.5},
+        {"", -7.5},     {"abc", -7.5}, {"nan", -7.5},  {"inf", -7.5}, {"1e999", -7.5}, {"1.2.3", -7.5},   {"e5", -7.5},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_DOUBLE_EQ(storeHolding(text)->readFloat("measure", "v", -7.5), expected) << text;

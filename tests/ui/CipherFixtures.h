@@ -15,8 +15,7 @@ QByteArray opensslEncrypt(const QByteArray &data, const QByteArray &keyText);
 
 // An encrypted stream: length field plus plain data filled with fill up to whole blocks.
 // lengthField overrides the stored N (for broken streams).
-QByteArray encryptStream(const QByteArray &plain, const QByteArray &keyText, qint64 lengthField = -1,
-                         char fill = '\0');
+QByteArray encryptStream(const QByteArray &plain, const QByteArray &keyText, qint64 lengthField = -1, char fill = '\0');
 
 // The hex-pair cipher text of plain under keyText, starting from seed.
 QByteArray hexPairEncipher(const QByteArray &plain, const QByteArray &keyText, int seed);

@@ -1,5 +1,4 @@
 #include "CipherFixtures.h"
-
 #include "core/AppError.h"
 #include "ui/AES.h"
 #include "ui/ElAES.h"
@@ -53,20 +52,21 @@ TEST(ElAES, DecryptsTheFips197KnownAnswer)
     // Appendix B: the cipher example of the standard.
     QByteArray second = QByteArray::fromHex("3925841d02dc09fbdc118597196a0b32");
     ElAES::BlockDecryptor other(ElAES::ExpandKey(QByteArray::fromHex("2b7e151628aed2a6abf7158809cf4f3c")));
-    other.decryptBlock(reinterpret_cast<std::uint8_t *>(second.data()), reinterpret_cast<std::uint8_t *>(second.data()));
+    other.decryptBlock(reinterpret_cast<std::uint8_t *>(second.data()),
+                       reinterpret_cast<std::uint8_t *>(second.data()));
     EXPECT_EQ(second.toHex(), QByteArray("3243f6a8885a308d313198a2e0370734"));
 }
 
 TEST(ElAES, KeyTextIsZeroFilledOrCut)
 {
     const ElAES::Key shortKey = ElAES::ExpandKey("abc");
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(shortKey.data()), 16), QByteArray("abc") + QByteArray(13, '\0'));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(shortKey.data()), 16),
+              QByteArray("abc") + QByteArray(13, '\0'));
     const ElAES::Key longKey = ElAES::ExpandKey("0123456789abcdefXYZ");
     EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(longKey.data()), 16), QByteArray("0123456789abcdef"));
 }
 
-class DecryptStreamTest : public ::testing::Test
-{
+class DecryptStreamTest : public ::testing::Test {
 protected:
     const QByteArray plain = QByteArrayLiteral("BM the picture data, forty-one bytes long");
 };
@@ -116,8 +116,9 @@ TEST_F(DecryptStreamTest, LengthFieldOutsideTheDataIsBroken)
               QStringLiteral("Decrypt stream error."));
     EXPECT_EQ(errorOf([&] { decryptToBuffer(encryptStream(plain, kLogoKey, -1 - 1), kLogoKey); }),
               QStringLiteral("Decrypt stream error."));
-    EXPECT_EQ(errorOf([&] { decryptToBuffer(encryptStream(plain, kLogoKey, std::numeric_limits<qint64>::max()), kLogoKey); }),
-              QStringLiteral("Decrypt stream error."));
+    EXPECT_EQ(
+        errorOf([&] { decryptToBuffer(encryptStream(plain, kLogoKey, std::numeric_limits<qint64>::max()), kLogoKey); }),
+        QStringLiteral("Decrypt stream error."));
     EXPECT_EQ(decryptToBuffer(encryptStream(plain, kLogoKey, 48), kLogoKey).size(), 48);
 }
 
@@ -158,8 +159,7 @@ TEST(DecryptString, KeepsTheFillAndIgnoresTheLengthField)
     EXPECT_THROW(AES::DecryptString(hex.left(hex.size() - 2), key), AppError);
 }
 
-class HexPairDecipherTest : public ::testing::Test
-{
+class HexPairDecipherTest : public ::testing::Test {
 protected:
     const QByteArray key = ";QRKf57%n,-t291";
 };
@@ -208,9 +208,7 @@ TEST_F(HexPairDecipherTest, MissingOrForeignPairsAreErrors)
     EXPECT_THROW(func::HexPairDecipher("4Axy", key), AppError);
 }
 
-class DecryptLinkTest : public ::testing::Test
-{
-};
+class DecryptLinkTest : public ::testing::Test { };
 
 TEST_F(DecryptLinkTest, LinkMadeWithOpensslComesBack)
 {

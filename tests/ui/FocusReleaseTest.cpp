@@ -13,8 +13,7 @@
 
 namespace {
 
-template<typename Control>
-Control *make(QWidget *parent, const char *name, QRect geometry)
+template<typename Control> Control *make(QWidget *parent, const char *name, QRect geometry)
 {
     auto *control = new Control(parent);
     control->setObjectName(QLatin1String(name));
@@ -25,8 +24,7 @@ Control *make(QWidget *parent, const char *name, QRect geometry)
 } // namespace
 
 // A small window with the containers of the main window and a field in each.
-class FocusReleaseTest : public ::testing::Test
-{
+class FocusReleaseTest : public ::testing::Test {
 protected:
     FocusReleaseTest()
     {

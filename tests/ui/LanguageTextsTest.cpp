@@ -1,8 +1,8 @@
+#include "ui/LanguageTexts.h"
+
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "core/inifunc.h"
-#include "ui/LanguageTexts.h"
 #include "ui/RotatedLabel.h"
 
 #include <QComboBox>
@@ -15,17 +15,16 @@
 
 namespace {
 
-const char *const kLabels[] = {"lbInputInfo", "lbNumber", "lbName", "lbSex", "lbAge", "lbTel", "lbAddr",
-                               "lbPic", "lbSypmtom", "lbTreat", "lbLang", "lbTitle", "lbProposer",
-                               "lbDoctor", "lbResulutionCap"};
-const char *const kButtons[] = {"btnNew", "btnGenReport", "btnPrevReport", "btnGetPhoto", "btnPrint",
+const char *const kLabels[] = {"lbInputInfo", "lbNumber", "lbName",     "lbSex",     "lbAge",
+                               "lbTel",       "lbAddr",   "lbPic",      "lbSypmtom", "lbTreat",
+                               "lbLang",      "lbTitle",  "lbProposer", "lbDoctor",  "lbResulutionCap"};
+const char *const kButtons[] = {"btnNew",        "btnGenReport", "btnPrevReport",  "btnGetPhoto", "btnPrint",
                                 "btnCameraProp", "btnOpenVideo", "btnCalibration", "btnRecord"};
 const char *const kPanelButtons[] = {"btnGray", "btnTurnLeft", "btnTurnRight", "btnMline", "btnSave", "btnBack"};
 
 // The controls of the main window and the processing panel that carry language texts, named
 // as the window names them.
-struct WindowTree
-{
+struct WindowTree {
     WindowTree()
     {
         window.setObjectName(QStringLiteral("frmMain"));
@@ -71,8 +70,7 @@ QByteArray utf16File(const QString &text)
 
 } // namespace
 
-class LanguageTextsTest : public ::testing::Test
-{
+class LanguageTextsTest : public ::testing::Test {
 protected:
     LanguageTextsTest() { home.installLanguageFiles(); }
 
@@ -147,8 +145,7 @@ TEST_F(LanguageTextsTest, SideLabelFormsFollowTheDisplayName)
         QLabel *stacked = tree.label(names[i]);
         EXPECT_TRUE(stacked->isHidden());
         EXPECT_FALSE(tree.rotated[i]->isHidden());
-        EXPECT_EQ(tree.rotated[i]->geometry(),
-                  QRect(stacked->x(), stacked->y(), stacked->width(), heights[i]));
+        EXPECT_EQ(tree.rotated[i]->geometry(), QRect(stacked->x(), stacked->y(), stacked->width(), heights[i]));
         EXPECT_EQ(tree.rotated[i]->text(), stacked->text());
     }
     EXPECT_EQ(tree.rotated[0]->text(), QStringLiteral("Findings"));
@@ -222,8 +219,7 @@ TEST_F(LanguageTextsTest, UnwritableConfigShowsTheErrorAndKeepsTheLanguage)
     EXPECT_EQ(tree.label("lbNumber")->text(), QStringLiteral("Number"));
 }
 
-class LanguageFileRulesTest : public ::testing::Test
-{
+class LanguageFileRulesTest : public ::testing::Test {
 protected:
     TestHome home;
     ScriptedDialogs dialogs;

@@ -1,10 +1,10 @@
+#include "ui/LogoLink.h"
+
 #include "CipherFixtures.h"
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "core/inifunc.h"
 #include "ui/LogoImage.h"
-#include "ui/LogoLink.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -36,8 +36,7 @@ QByteArray logoBitmap()
 
 } // namespace
 
-class LogoLinkTest : public ::testing::Test
-{
+class LogoLinkTest : public ::testing::Test {
 protected:
     LogoLinkTest()
     {
@@ -50,7 +49,7 @@ protected:
     bool showsBuiltInLogo() const
     {
         return imgLogo.pixmap().size() == QSize(145, 28)
-               && imgLogo.pixmap().toImage().pixelColor(3, 3) == QColor(Qt::darkGreen);
+            && imgLogo.pixmap().toImage().pixelColor(3, 3) == QColor(Qt::darkGreen);
     }
 
     TestHome home;
@@ -86,10 +85,10 @@ TEST_F(LogoLinkTest, BrokenLogoFilesKeepTheBuiltInLogoSilently)
 {
     const QByteArray good = encryptStream(logoBitmap(), kLogoKey);
     const QList<QByteArray> broken = {
-        good.left(good.size() - 5),                           // block part not whole blocks
-        encryptStream(logoBitmap(), kLogoKey, 1 << 20),       // length beyond the data
-        encryptStream("not a bitmap at all", kLogoKey),       // no BMP inside
-        encryptStream(logoBitmap(), "another key 1234"),      // wrong key
+        good.left(good.size() - 5), // block part not whole blocks
+        encryptStream(logoBitmap(), kLogoKey, 1 << 20), // length beyond the data
+        encryptStream("not a bitmap at all", kLogoKey), // no BMP inside
+        encryptStream(logoBitmap(), "another key 1234"), // wrong key
         good.left(8),
     };
     for (const QByteArray &file : broken) {

@@ -2,7 +2,6 @@
 // freeze snapshots into the slots, empty one through the context menu, fill the lines, save,
 // and read back what landed in the database, the images folder and system.ini.
 #include "WindowFixture.h"
-
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
@@ -24,8 +23,7 @@
 
 namespace {
 
-class ExaminationWindow : public WindowTest
-{
+class ExaminationWindow : public WindowTest {
 protected:
     void SetUp() override
     {
@@ -123,7 +121,8 @@ TEST_F(ExaminationWindow, aWholeExaminationIsStoredAndComesBackOnTheSheet)
     EXPECT_EQ(column("treat1").toString(), QStringLiteral("Rest"));
     EXPECT_EQ(column("title").toString(), QStringLiteral("Gastroscopy"));
     EXPECT_EQ(column("doctor").toString(), QStringLiteral("Dr. Wu"));
-    const QDateTime printed = QDateTime::fromString(column("printtime").toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime printed =
+        QDateTime::fromString(column("printtime").toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     ASSERT_TRUE(printed.isValid()) << column("printtime").toString().toStdString();
     EXPECT_GE(printed, before);
     EXPECT_LE(printed, after);

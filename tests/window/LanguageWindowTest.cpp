@@ -1,7 +1,6 @@
 // The language box of the main window: the operator's choice changes the window's texts and
 // side labels, is remembered in config.ini for the next start, and reaches the patient grid.
 #include "WindowFixture.h"
-
 #include "core/inifunc.h"
 #include "ui/RotatedLabel.h"
 
@@ -14,8 +13,7 @@
 
 namespace {
 
-class LanguageWindow : public WindowTest
-{
+class LanguageWindow : public WindowTest {
 protected:
     QString rememberedLanguage() const
     {

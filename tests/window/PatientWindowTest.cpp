@@ -2,7 +2,6 @@
 // number, name and telephone fields, the number list and the patient grid, "+" and "-", each
 // checked against the window's own database.
 #include "WindowFixture.h"
-
 #include "exam/PictureSlots.h"
 
 #include <QCheckBox>
@@ -15,8 +14,7 @@
 
 namespace {
 
-class PatientWindow : public WindowTest
-{
+class PatientWindow : public WindowTest {
 protected:
     void SetUp() override
     {
@@ -43,8 +41,8 @@ protected:
     // The five fields that a known number fills, in the order name, sex, age, telephone, address.
     QStringList patientFields() const
     {
-        return {window->edtName->text(), window->cbSex->currentText(), window->edtAge->text(),
-                window->edtTel->text(), window->edtAddr->text()};
+        return {window->edtName->text(), window->cbSex->currentText(), window->edtAge->text(), window->edtTel->text(),
+                window->edtAddr->text()};
     }
 
     void expectFirstPatientShown() const
@@ -91,8 +89,7 @@ TEST_F(PatientWindow, aNumberPrefixShowsTheMatchingNumbersInAListHangingBelowThe
     ASSERT_TRUE(window->lstNumber->isVisible());
     EXPECT_EQ(listedNumbers(), QStringList({"10001", "10002", "10003"}));
     const QPoint fieldBottomLeft = window->edtNumber->mapTo(window->TntPanel1, QPoint(0, window->edtNumber->height()));
-    EXPECT_EQ(window->lstNumber->geometry(),
-              QRect(fieldBottomLeft, QSize(window->edtNumber->width(), 3 * 16 + 4)));
+    EXPECT_EQ(window->lstNumber->geometry(), QRect(fieldBottomLeft, QSize(window->edtNumber->width(), 3 * 16 + 4)));
     // In front of the sheet below it, so the operator can reach every entry.
     const QPoint middle = window->lstNumber->geometry().center();
     QWidget *onTop = window->TntPanel1->childAt(middle);

@@ -1,10 +1,9 @@
 // Start-up and shut-down of the main window: folders, defaults, the error display, SIGTERM.
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
+#include "app/untMain.h"
 #include "core/AppError.h"
 #include "core/ErrorDisplay.h"
-#include "app/untMain.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,8 +11,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -52,8 +51,7 @@ TEST(ErrorDisplayText, failureIsShownAsAnErrorBoxCaptionedWithTheProgramName)
     EXPECT_EQ(dialogs.boxes()[0].caption, QStringLiteral("test_window"));
 }
 
-class Startup : public ::testing::Test
-{
+class Startup : public ::testing::Test {
 protected:
     TestHome home;
     ScriptedDialogs dialogs;

@@ -4,7 +4,6 @@
 // the means to fill its database and to type and click on it as the operator does.
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
-
 #include "app/untMain.h"
 #include "records/Database.h"
 #include "records/Statements.h"
@@ -20,8 +19,7 @@
 
 #include <memory>
 
-class WindowTest : public ::testing::Test
-{
+class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -42,8 +40,7 @@ protected:
     Database &db() { return window->database(); }
 
     void addPatient(const QString &number, const QString &name = QString(), const QString &phone = QString(),
-                    const QString &sex = QString(), const QString &age = QString(),
-                    const QString &address = QString())
+                    const QString &sex = QString(), const QString &age = QString(), const QString &address = QString())
     {
         Statements::insertPatient(db(), {number, name, sex, age, phone, address});
     }
@@ -86,10 +83,7 @@ protected:
         QTest::keyClicks(field, text);
     }
 
-    static void clickOn(QWidget *control)
-    {
-        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
-    }
+    static void clickOn(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center()); }
 
     // Double-clicks a row of a list or grid, as the operator does: the press makes it current.
     static void doubleClickRow(QAbstractItemView *view, int row)
