@@ -130,7 +130,10 @@ void TfrmMain::createSubsystems()
     patientControls.diagnosisLines = symptomLines;
     patientControls.treatmentLines = treatLines;
     PatientHooks patientHooks;
-    patientHooks.LoadLastExamination = [this](const QString &number) { m_sheet->LoadLastExamination(number); };
+    patientHooks.LoadLastExamination = [this](const QString &number) {
+        Q_ASSERT(m_sheet);
+        m_sheet->LoadLastExamination(number);
+    };
     patientHooks.clearSlotPictures = [this] {
         for (int slot = 1; slot <= 4; ++slot)
             m_slots->ClearSlotPicture(slot);
@@ -156,6 +159,7 @@ void TfrmMain::createSubsystems()
     // The report: preview, print, and the preview window's record messages (connected by it).
     ReportFillingHooks reportHooks;
     reportHooks.openExaminationRecords = [this](const QString &number) {
+        Q_ASSERT(m_sheet);
         return m_sheet->OpenExaminationRecords(number);
     };
     reportHooks.text = [this](const QString &key) { return m_language->text(key); };
@@ -193,38 +197,45 @@ void TfrmMain::createSubsystems()
 // The reaction table: each control's event and the operation that answers it.
 void TfrmMain::connectReactions()
 {
+    using ErrorDisplay::connectGuarded;
     // Camera choice, live preview, capture sizes, recording.
-    connect(actPreview, &QAction::triggered, this, reaction(&TfrmMain::actPreviewExecute));
-    connect(actStop, &QAction::triggered, this, reaction(&TfrmMain::actStopExecute));
-    connect(btnCameraProp, &QPushButton::clicked, this, guard([this] { m_capture->btnCameraPropClick(); }));
-    connect(TrackBar1, &QSlider::valueChanged, this, guard([this] { m_capture->TrackBar1Change(); }));
-    connect(Imagemovie, &LivePictureView::clicked, this, guard([this] { m_capture->ImagemovieClick(); }));
-    connect(Imagemovie, &LivePictureView::mouseReleased, this, [this](Qt::MouseButton button) {
-        ErrorDisplay::guarded([this, button] { m_capture->ImagemovieMouseUp(button); });
-    });
-    connect(btnRecord, &QPushButton::clicked, this, guard([this] { m_capture->btnRecordClick(); }));
-    connect(btnOpenVideo, &QPushButton::clicked, this, guard([this] { m_capture->btnOpenVideoClick(); }));
+    connectGuarded(actPreview, &QAction::triggered, this, [this] { actPreviewExecute(); });
+    connectGuarded(actStop, &QAction::triggered, this, [this] { actStopExecute(); });
+    connectGuarded(btnCameraProp, &QPushButton::clicked, this, [this] { m_capture->btnCameraPropClick(); });
+    connectGuarded(TrackBar1, &QSlider::valueChanged, this, [this] { m_capture->TrackBar1Change(); });
+    connectGuarded(Imagemovie, &LivePictureView::clicked, this, [this] { m_capture->ImagemovieClick(); });
+    connectGuarded(Imagemovie, &LivePictureView::mouseReleased, this,
+                   [this](Qt::MouseButton button) { m_capture->ImagemovieMouseUp(button); });
+    connectGuarded(btnRecord, &QPushButton::clicked, this, [this] { m_capture->btnRecordClick(); });
+    connectGuarded(btnOpenVideo, &QPushButton::clicked, this, [this] { m_capture->btnOpenVideoClick(); });
 
     // Snapshots: a double-click on the live picture, or the camera's snapshot button.
-    connect(Imagemovie, &LivePictureView::doubleClicked, this, guard([this] { m_snapshot->ImagemovieDblClick(); }));
-    connect(m_capture.get(), &CaptureGraph::snapshotRequested, this,
-            guard([this] { m_snapshot->ImagemovieDblClick(); }));
+    connectGuarded(Imagemovie, &LivePictureView::doubleClicked, this, [this] { m_snapshot->ImagemovieDblClick(); });
+    connectGuarded(m_capture.get(), &CaptureGraph::snapshotRequested, this,
+                   [this] { m_snapshot->ImagemovieDblClick(); });
 
     // The report.
-    connect(btnPrevReport, &QPushButton::clicked, this, guard([this] { m_report->btnPrevReportClick(); }));
-    connect(btnPrint, &QPushButton::clicked, this, guard([this] { m_report->btnPrintClick(); }));
+    connectGuarded(btnPrevReport, &QPushButton::clicked, this, [this] { m_report->btnPrevReportClick(); });
+    connectGuarded(btnPrint, &QPushButton::clicked, this, [this] { m_report->btnPrintClick(); });
 
     // Language, appearance and branding.
-    connect(cbLang, &QComboBox::activated, this, [this] { m_language->cbLangChange(); });
-    connect(imgLogo, &LogoImage::clicked, this, [this] { m_logo->imgLogoClick(); });
+    connectGuarded(cbLang, &QComboBox::activated, this, [this] { m_language->cbLangChange(); });
+    connectGuarded(imgLogo, &LogoImage::clicked, this, [this] { m_logo->imgLogoClick(); });
 }
 
 // The image processing panel's operations exist once the panel does (start-up step 12); a
 // double-clicked slot picture opens in it.
 void TfrmMain::createProcessingPanel()
 {
-    ProcessPanelHooks hooks{[this](int slot, const QImage &picture) { m_slots->setPicture(slot, picture); },
-                            [this] { return m_sheet->rh(); }, [] { return CrossCursors::cursor(4); }};
+    ProcessPanelHooks hooks{
+        .keepPicture = [this](int slot, const QImage &picture) { m_slots->setPicture(slot, picture); },
+        .reloadedRealHeight =
+            [this] {
+                Q_ASSERT(m_sheet);
+                return m_sheet->rh();
+            },
+        .crossCursor = [] { return CrossCursors::cursor(4); },
+    };
     m_processPanel = std::make_unique<ProcessPanel>(frmProcess, plProcessContainter, m_iniFile, hooks);
     connect(m_slots.get(), &PictureSlots::slotDoubleClicked, m_processPanel.get(), &ProcessPanel::imgPic1DblClick);
 }

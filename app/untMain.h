@@ -183,18 +183,6 @@ private:
 
     void connectReactions();
 
-    // Wraps a reaction so that a failure leaving it reaches the default error display.
-    template<typename... Args> auto reaction(void (TfrmMain::*method)(Args...))
-    {
-        return [this, method](Args... args) { ErrorDisplay::guarded([&] { (this->*method)(args...); }); };
-    }
-
-    // A reaction without arguments whose failure reaches the default error display.
-    template<typename Operation> static auto guard(Operation operation)
-    {
-        return [operation] { ErrorDisplay::guarded(operation); };
-    }
-
     bool m_shownOnce = false;
     bool m_closed = false;
 

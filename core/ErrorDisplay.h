@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 #include <exception>
@@ -29,6 +30,34 @@ template<typename Operation> bool guarded(Operation &&operation)
         show(failure);
     }
     return false;
+}
+
+// An operation that runs under the error display when called. It is callable exactly with the
+// arguments the operation takes, so a signal hands it as many of its arguments as it wants.
+template<typename Operation> class GuardedOperation {
+public:
+    explicit GuardedOperation(Operation operation)
+        : m_operation(std::move(operation))
+    {
+    }
+    template<typename... Args>
+    auto operator()(Args &&...args) const
+        -> decltype(std::declval<const Operation &>()(std::forward<Args>(args)...), void())
+    {
+        guarded([&] { m_operation(std::forward<Args>(args)...); });
+    }
+
+private:
+    Operation m_operation;
+};
+
+// Connects a control's event to the operation that answers it, run under the error display: a
+// failure leaving the operation ends it and is shown, and the program goes on. The operation
+// takes the signal's first arguments, or none. Every reaction of the window is connected so.
+template<typename Sender, typename Signal, typename Operation>
+QMetaObject::Connection connectGuarded(Sender *sender, Signal signal, const QObject *context, Operation operation)
+{
+    return QObject::connect(sender, signal, context, GuardedOperation<Operation>(std::move(operation)));
 }
 
 } // namespace ErrorDisplay

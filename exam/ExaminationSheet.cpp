@@ -78,8 +78,8 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
     , m_imagesFolder(imagesFolder.endsWith(u'/') ? imagesFolder : imagesFolder + u'/')
 {
     if (m_c.btnGenReport) {
-        connect(m_c.btnGenReport, &QAbstractButton::clicked, this,
-                [this] { ErrorDisplay::guarded([this] { btnGenReportClick(); }); });
+        ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
+                                     [this] { btnGenReportClick(); });
     }
 }
 
@@ -92,15 +92,7 @@ void ExaminationSheet::drawNumberWhenEmpty()
         return;
     // Drawn with the number's change reaction detached, so writing it runs no look-up; the
     // reaction comes back also when drawing fails.
-    struct NumberHandlerDetached {
-        PatientLookup &lookup;
-        explicit NumberHandlerDetached(PatientLookup &l)
-            : lookup(l)
-        {
-            lookup.DetachNumberHandler();
-        }
-        ~NumberHandlerDetached() { lookup.AttachNumberHandler(); }
-    } detached(m_lookup);
+    NumberHandlerDetached detached(m_lookup);
     edtNumber->setText(m_numbering.NextPatientNumber());
 }
 

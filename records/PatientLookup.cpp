@@ -48,8 +48,8 @@ PatientLookup::PatientLookup(Database &db, const PatientControls &controls, Pati
         m_c.lstNumber->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_c.lstNumber->setSelectionMode(QAbstractItemView::SingleSelection);
         m_c.lstNumber->hide();
-        connect(m_c.lstNumber, &QAbstractItemView::doubleClicked, this,
-                [this] { ErrorDisplay::guarded([this] { lstNumberDblClick(); }); });
+        ErrorDisplay::connectGuarded(m_c.lstNumber, &QAbstractItemView::doubleClicked, this,
+                                     [this] { lstNumberDblClick(); });
     }
     if (m_c.clientGrid) {
         m_c.clientGrid->setModel(m_clientQuery);
@@ -60,8 +60,8 @@ PatientLookup::PatientLookup(Database &db, const PatientControls &controls, Pati
         m_c.clientGrid->verticalHeader()->setVisible(true);
         m_c.clientGrid->horizontalHeader()->setVisible(true);
         m_c.clientGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-        connect(m_c.clientGrid, &QAbstractItemView::doubleClicked, this,
-                [this] { ErrorDisplay::guarded([this] { clientGridDblClick(); }); });
+        ErrorDisplay::connectGuarded(m_c.clientGrid, &QAbstractItemView::doubleClicked, this,
+                                     [this] { clientGridDblClick(); });
     }
     if (m_c.plGrid)
         m_c.plGrid->hide();
@@ -330,11 +330,11 @@ void PatientLookup::AttachPatientHandlers()
 {
     AttachNumberHandler();
     if (!m_nameChange && m_c.edtName)
-        m_nameChange = connect(m_c.edtName, &QLineEdit::textChanged, this,
-                               [this] { ErrorDisplay::guarded([this] { edtNameChange(); }); });
+        m_nameChange =
+            ErrorDisplay::connectGuarded(m_c.edtName, &QLineEdit::textChanged, this, [this] { edtNameChange(); });
     if (!m_telChange && m_c.edtTel)
-        m_telChange = connect(m_c.edtTel, &QLineEdit::textChanged, this,
-                              [this] { ErrorDisplay::guarded([this] { edtTelChange(); }); });
+        m_telChange =
+            ErrorDisplay::connectGuarded(m_c.edtTel, &QLineEdit::textChanged, this, [this] { edtTelChange(); });
 }
 
 void PatientLookup::DetachNumberHandler()
@@ -345,8 +345,8 @@ void PatientLookup::DetachNumberHandler()
 void PatientLookup::AttachNumberHandler()
 {
     if (!m_numberChange && m_c.edtNumber)
-        m_numberChange = connect(m_c.edtNumber, &QLineEdit::textChanged, this,
-                                 [this] { ErrorDisplay::guarded([this] { edtNumberChange(); }); });
+        m_numberChange =
+            ErrorDisplay::connectGuarded(m_c.edtNumber, &QLineEdit::textChanged, this, [this] { edtNumberChange(); });
 }
 
 void PatientLookup::placeNumberList()

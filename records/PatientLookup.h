@@ -131,3 +131,19 @@ public:
 private:
     PatientLookup &m_lookup;
 };
+
+// Detaches the number's change reaction alone for a scope and attaches it again on every way out.
+class NumberHandlerDetached {
+public:
+    explicit NumberHandlerDetached(PatientLookup &lookup)
+        : m_lookup(lookup)
+    {
+        m_lookup.DetachNumberHandler();
+    }
+    ~NumberHandlerDetached() { m_lookup.AttachNumberHandler(); }
+    NumberHandlerDetached(const NumberHandlerDetached &) = delete;
+    NumberHandlerDetached &operator=(const NumberHandlerDetached &) = delete;
+
+private:
+    PatientLookup &m_lookup;
+};

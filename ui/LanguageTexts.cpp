@@ -267,11 +267,8 @@ void LanguageTexts::cbLangChange()
     if (index < 0 || (m_cbLang->isEditable() && m_cbLang->currentText() != m_cbLang->itemText(index)))
         return;
     const QString fileName = m_cbLang->itemData(index).toString();
-    ErrorDisplay::guarded([&] {
-        WriteConfigString(QStringLiteral("language"), QStringLiteral("name"), fileName);
-        ApplyLanguage(
-            ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
-    });
+    WriteConfigString(QStringLiteral("language"), QStringLiteral("name"), fileName);
+    ApplyLanguage(ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
 }
 
 void LanguageTexts::applyRememberedLanguage()

@@ -35,8 +35,8 @@ public:
     void ApplyLanguage(const QString &fileName);
 
     // The operator picked an entry of the language box (connect QComboBox::activated): the
-    // choice is written to config.ini and applied. A failed write is shown by the default
-    // error display and the language stays as it was. Typed text does nothing.
+    // choice is written to config.ini and applied. A failed write throws AppError("Unable to
+    // write to %s") and the language stays as it was. Typed text does nothing.
     void cbLangChange();
 
     // When the window is first shown: ListLanguageFiles, then the remembered language
