@@ -5,6 +5,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/TrimmedText.h"
+#include "exam/Logging.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "records/Database.h"
@@ -247,8 +248,10 @@ bool ExaminationSheet::btnGenReportClick()
         }
         Statements::insertExamRecord(m_db, recordFromSheet(number));
         transaction.commit();
-    } catch (const std::exception &) {
-        // 6. Rolled back by the scope before the operator is told.
+    } catch (const std::exception &failure) {
+        // 6. Rolled back by the scope before the operator is told. The box has no room for the
+        // database's own words, so they go to the log.
+        qCWarning(lcExam) << "the examination was not saved:" << failure.what();
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
     }

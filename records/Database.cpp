@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/ProgramFolder.h"
+#include "records/Logging.h"
 #include "records/PatientText.h"
 
 #include <QDir>
@@ -237,8 +238,9 @@ ScopedTransaction::~ScopedTransaction()
         return;
     try {
         m_db.RollbackTrans();
-    } catch (...) {
+    } catch (const std::exception &failure) {
         // The engine already ended the transaction (a failed commit, a closed file).
+        qCDebug(lcRecords) << "no transaction left to roll back:" << failure.what();
     }
 }
 

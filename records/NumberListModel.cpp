@@ -1,5 +1,6 @@
 #include "records/NumberListModel.h"
 
+#include "records/Logging.h"
 #include "records/Statements.h"
 
 #include <QSize>
@@ -85,7 +86,7 @@ void NumberListModel::fetchMore(const QModelIndex &parent)
     } catch (const std::exception &failure) {
         // The view asks for more while it lays out or paints, where no box can be shown; the
         // list simply ends here and the next keystroke searches afresh.
-        qWarning("number list: %s", failure.what());
+        qCWarning(lcRecords) << "the number list ends early:" << failure.what();
         m_complete = true;
         return;
     }

@@ -3,6 +3,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/TrimmedText.h"
 #include "records/Database.h"
+#include "records/Logging.h"
 #include "records/PatientLookup.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"
@@ -56,8 +57,9 @@ bool PatientNumbering::btnDelCientClick()
             Statements::deletePatient(m_db, number);
         }
         transaction.commit();
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // Rolled back by the scope: nothing was deleted, and the fields still show the patient.
+        qCWarning(lcRecords) << "the patient was not deleted:" << failure.what();
         return false;
     }
     ClearPatientFields();

@@ -1,0 +1,3 @@
+#include "exam/Logging.h"
+
+Q_LOGGING_CATEGORY(lcExam, "examstation.exam")
