@@ -30,38 +30,6 @@ namespace {
 // How long stopping waits for the end of a recording to travel through the muxer.
 constexpr GstClockTime kFinishTimeout = 10 * GST_SECOND;
 
-// Integer conversion of a settings value as the system has always done it: optional blanks
-// and sign, decimal digits or "$"/"0x" hexadecimal, nothing after them.
-int toInteger(const QString &text)
-{
-    QString value = text;
-    while (!value.isEmpty() && value.front() <= u' ')
-        value.remove(0, 1);
-    bool negative = false;
-    if (value.startsWith(u'-') || value.startsWith(u'+')) {
-        negative = value.front() == u'-';
-        value.remove(0, 1);
-    }
-    int base = 10;
-    if (value.startsWith(u'$')) {
-        base = 16;
-        value.remove(0, 1);
-    } else if (value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        base = 16;
-        value.remove(0, 2);
-    }
-    bool ok = !value.isEmpty();
-    for (QChar c : value)
-        ok = ok
-            && (base == 16 ? std::isxdigit(c.unicode() & 0x7f) && c.unicode() < 0x80
-                           : c.isDigit() && c.unicode() < 0x80);
-    const qint64 magnitude = ok ? value.toLongLong(&ok, base) : 0;
-    const qint64 result = negative ? -magnitude : magnitude;
-    if (!ok || result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())
-        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-    return int(result);
-}
-
 GstElement *make(const char *factory, const char *name = nullptr)
 {
     return gst_element_factory_make(factory, name);

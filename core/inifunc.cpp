@@ -6,6 +6,9 @@
 #include "core/SafeFile.h"
 #include "core/TrimmedText.h"
 
+#include <cctype>
+#include <limits>
+
 namespace {
 
 // The profile functions hand values through a buffer of 2048 characters, config.ini reads are
@@ -195,4 +198,34 @@ bool WriteProfileString(const QString &file, const QString &section, const QStri
     for (const IniText::Line &line : std::as_const(lines))
         text += line.text + line.end;
     return SafeFile::saveWhole(file, IniText::encode(text, decoded.encoding), &reason);
+}
+
+int toInteger(const QString &text)
+{
+    QString value = text;
+    while (!value.isEmpty() && value.front() <= u' ')
+        value.remove(0, 1);
+    bool negative = false;
+    if (value.startsWith(u'-') || value.startsWith(u'+')) {
+        negative = value.front() == u'-';
+        value.remove(0, 1);
+    }
+    int base = 10;
+    if (value.startsWith(u'$')) {
+        base = 16;
+        value.remove(0, 1);
+    } else if (value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        value.remove(0, 2);
+    }
+    bool ok = !value.isEmpty();
+    for (QChar c : value)
+        ok = ok
+            && (base == 16 ? std::isxdigit(c.unicode() & 0x7f) && c.unicode() < 0x80
+                           : c.isDigit() && c.unicode() < 0x80);
+    const qint64 magnitude = ok ? value.toLongLong(&ok, base) : 0;
+    const qint64 result = negative ? -magnitude : magnitude;
+    if (!ok || result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())
+        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return int(result);
 }

@@ -24,3 +24,8 @@ QString ReadProfileString(const QString &file, const QString &section, const QSt
 // Writes one key of any INI file in place, keeping every other line and the file's encoding.
 // Returns false when the file cannot be written.
 bool WriteProfileString(const QString &file, const QString &section, const QString &key, const QString &value);
+
+// Integer conversion of a settings value as the system has always done it: optional leading
+// blanks and sign, decimal digits or "$"/"0x" hexadecimal, nothing after them. Throws
+// AppError("'%s' is not a valid integer value") otherwise, and for values outside int.
+int toInteger(const QString &text);

@@ -1,5 +1,6 @@
 // config.ini and the other profile files: every read from disk, one key changed in place.
 #include "TestHome.h"
+#include "core/AppError.h"
 #include "core/inifunc.h"
 
 #include <QStringEncoder>
@@ -152,3 +153,14 @@ TEST_F(ProfileEncodingTest, ProfileWriteOfAnyFileReportsSuccess)
 }
 
 } // namespace
+
+TEST(SettingsIntegerTest, DecimalHexadecimalAndRefusedValues)
+{
+    const std::pair<const char *, int> accepted[] = {
+        {"0", 0},    {" 7", 7},    {"-12", -12}, {"+3", 3},
+        {"$1E", 30}, {"0x1e", 30}, {"\t42", 42}, {"2147483647", 2147483647}};
+    for (const auto &[text, value] : accepted)
+        EXPECT_EQ(toInteger(QString::fromLatin1(text)), value) << text;
+    for (const char *text : {"", " ", "7 ", "1.5", "$", "0x", "12a", "2147483648", "-2147483649", "１２"})
+        EXPECT_THROW(toInteger(QString::fromUtf8(text)), AppError) << text;
+}
