@@ -182,8 +182,11 @@ void TfrmMain::createSubsystems()
         m_language->showMessage(QStringLiteral("Msg_Cali_Finished"), this);
     };
     calibrationHooks.dialogParent = this;
-    m_calibration = std::make_unique<Calibration>(
-        CalibrationControls{imageFront, Imagemovie, btnCalibration, TrackBar1}, m_iniFile, calibrationHooks);
+    m_calibration = std::make_unique<Calibration>(CalibrationControls{.imageFront = imageFront,
+                                                                      .Imagemovie = Imagemovie,
+                                                                      .btnCalibration = btnCalibration,
+                                                                      .TrackBar1 = TrackBar1},
+                                                  m_iniFile, calibrationHooks);
 
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),

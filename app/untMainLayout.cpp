@@ -1,5 +1,21 @@
 // Construction of the main window's controls: panes, fields, picture slots, lines and buttons,
-// with their names, built-in captions and places.
+// with their names, built-in captions and places. The panes, in client pixels (1296 x 702):
+//
+//  0                      577                                                         1296
+//  +- TntPanel1 -----------+- TntPanel2 ------------------------------------------------+
+//  | TntGroupBox1          | TntPanel3: TntPanel7 (lbLang cbLang ........ TntPanel9 logo)|
+//  |  patient fields       |            lbTitle cbTitle  lbProposer cbProposer  edtDoctor|
+//  |  (lstNumber, plGrid   +-------------------------------------------------------- 75 -+
+//  |   float over it)      | plMovieContainter (plProcessContainter in the same place)  |
+//  +-----------------------+   plMovie 642 x 482: Imagemovie over imageFront             |
+//  | TntGroupBox2          |   lbResulutionCap TrackBar1 lbResolution                    |
+//  |  imgPic1..4 slots     |   btnCameraProp btnRecord btnOpenVideo      btnCalibration  |
+//  |  mmSymp5, diagnosis   |                                                             |
+//  +-----------------------+                                                             |
+//  | TntGroupBox3 treatment|                                                             |
+//  +-----------------------+                                                             |
+//  | btnGenReport btnPrevReport btnPrint btnGetPhoto                                     |
+//  +-----------------------+-------------------------------------------------------------+
 #include "app/untMain.h"
 #include "capture/LivePictureView.h"
 #include "imaging/ImageControl.h"
