@@ -1,22 +1,51 @@
-// Program entry: the application object, the main window and the message loop.
+// Program entry: the command line (parsed before any display is touched), the command-line jobs,
+// and otherwise the main window and its message loop.
+#include "app/BackupJob.h"
+#include "app/CommandLineJob.h"
+#include "app/DeletionJournalJob.h"
+#include "app/WorkstationStart.h"
 #include "app/untMain.h"
+#include "core/AppError.h"
+#include "core/MessageLog.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
+#include "core/inifunc.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("ExamStation"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(EXAMSTATION_VERSION));
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ExamStation"));
+    // Each job adds one line here.
+    const std::vector<CommandLineJob> jobs = {
+        backupJob(),
+        deletedJob(),
+        undeleteJob(),
+    };
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("ExamStation examination workstation"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Use DIR as the program's folder."),
                                   QStringLiteral("DIR"));
     const QCommandLineOption screenshot(
@@ -25,9 +54,60 @@ int main(int argc, char **argv)
         QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(screenshot);
-    parser.process(app);
+    for (const CommandLineJob &job : jobs)
+        parser.addOptions(job.options);
 
-    ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+    // Parsed before any application object exists: --help, --version and the jobs must not need
+    // a display, and only the window gets a QApplication.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool understood = parser.parse(arguments);
+    const CommandLineJob *job = nullptr;
+    for (const CommandLineJob &candidate : jobs) {
+        if (!job && parser.isSet(candidate.options.first()))
+            job = &candidate;
+    }
+    const bool helpOrVersion = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
+
+    if (!understood || helpOrVersion || job) {
+        std::unique_ptr<QCoreApplication> app;
+        if (job && job->paints) {
+            if (!hasDisplay())
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        nameApplication();
+        if (!understood)
+            return jobFailed(parser.errorText());
+        if (helpOrVersion)
+            parser.process(*app); // prints and exits
+        const QString folder = ProgramFolder::locate(parser.value(home), QCoreApplication::applicationDirPath());
+        ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
+        ProgramFolder::set(folder);
+        SetConfigFolder(ProgramFolder::path());
+        try {
+            return job->run(parser);
+        } catch (const AppError &failure) {
+            return jobFailed(failure.message());
+        } catch (const std::exception &failure) {
+            return jobFailed(QString::fromLocal8Bit(failure.what()));
+        }
+    }
+
+    QApplication app(argc, argv);
+    nameApplication();
+    const QString folder = ProgramFolder::locate(parser.value(home), QApplication::applicationDirPath());
+    ProgramFolder::furnish(folder, QApplication::applicationDirPath());
+    ProgramFolder::set(folder);
+
+    // A second workstation on this folder says so and leaves every file as it is.
+    WorkstationLock lock(ProgramFolder::path());
+    if (!claimProgramFolder(lock))
+        return 1;
+    MessageLog::install(ProgramFolder::path());
 
     TfrmMain window;
     TerminationSignal termination;
@@ -45,5 +125,7 @@ int main(int argc, char **argv)
             window.close();
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    MessageLog::uninstall();
+    return status;
 }

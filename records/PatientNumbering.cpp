@@ -1,8 +1,10 @@
 #include "records/PatientNumbering.h"
 
 #include "core/ErrorDisplay.h"
+#include "core/ProgramFolder.h"
 #include "core/TrimmedText.h"
 #include "records/Database.h"
+#include "records/DeletionJournal.h"
 #include "records/PatientLookup.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"
@@ -49,17 +51,19 @@ void PatientNumbering::btnNewClick()
 bool PatientNumbering::btnDelCientClick()
 {
     const QString number = Text::trimmed(m_lookup.controls().edtNumber->text());
+    qint64 journalId = 0;
     try {
         ScopedTransaction transaction(m_db);
-        if (!number.isEmpty() && PatientExists(number)) {
-            Statements::deleteExamRecords(m_db, number);
-            Statements::deletePatient(m_db, number);
-        }
+        // The rows go to the deletion journal first, in the same transaction.
+        if (!number.isEmpty() && PatientExists(number))
+            journalId = DeletionJournal::deletePatient(m_db, number);
         transaction.commit();
     } catch (const std::exception &) {
         // Rolled back by the scope: nothing was deleted, and the fields still show the patient.
         return false;
     }
+    if (journalId)
+        DeletionJournal::movePicturesAway(m_db, journalId, ProgramFolder::file(QStringLiteral("images/")));
     ClearPatientFields();
     ClearSheet();
     m_lookup.controls().edtNumber->setText(QString());
