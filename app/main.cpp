@@ -31,6 +31,26 @@ void nameApplication()
     QCoreApplication::setApplicationName(QStringLiteral("ExamStation"));
     QCoreApplication::setApplicationVersion(QStringLiteral(EXAMSTATION_VERSION));
 }
+
+void useProgramFolder(const QString &home)
+{
+    const QString folder = ProgramFolder::locate(home, QCoreApplication::applicationDirPath());
+    ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
+    ProgramFolder::set(folder);
+}
+
+int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QString &home)
+{
+    useProgramFolder(home);
+    SetConfigFolder(ProgramFolder::path());
+    try {
+        return job.run(parser);
+    } catch (const AppError &failure) {
+        return jobFailed(failure.message());
+    } catch (const std::exception &failure) {
+        return jobFailed(QString::fromLocal8Bit(failure.what()));
+    }
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -44,6 +64,7 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("ExamStation examination workstation"));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Use DIR as the program's folder."),
@@ -68,9 +89,12 @@ int main(int argc, char **argv)
         if (!job && parser.isSet(candidate.options.first()))
             job = &candidate;
     }
-    const bool helpOrVersion = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
+    const bool helpOrVersion = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+        || parser.isSet(QStringLiteral("version"));
 
-    if (!understood || helpOrVersion || job) {
+    // Options not understood here may be Qt's own (-platform, -style), which only QApplication
+    // takes away; without a display they are an error at once.
+    if ((!understood && !hasDisplay()) || (understood && (helpOrVersion || job))) {
         std::unique_ptr<QCoreApplication> app;
         if (job && job->paints) {
             if (!hasDisplay())
@@ -84,24 +108,17 @@ int main(int argc, char **argv)
             return jobFailed(parser.errorText());
         if (helpOrVersion)
             parser.process(*app); // prints and exits
-        const QString folder = ProgramFolder::locate(parser.value(home), QCoreApplication::applicationDirPath());
-        ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
-        ProgramFolder::set(folder);
-        SetConfigFolder(ProgramFolder::path());
-        try {
-            return job->run(parser);
-        } catch (const AppError &failure) {
-            return jobFailed(failure.message());
-        } catch (const std::exception &failure) {
-            return jobFailed(QString::fromLocal8Bit(failure.what()));
-        }
+        return runJob(*job, parser, parser.value(home));
     }
 
     QApplication app(argc, argv);
     nameApplication();
-    const QString folder = ProgramFolder::locate(parser.value(home), QApplication::applicationDirPath());
-    ProgramFolder::furnish(folder, QApplication::applicationDirPath());
-    ProgramFolder::set(folder);
+    parser.process(app);
+    for (const CommandLineJob &candidate : jobs) {
+        if (parser.isSet(candidate.options.first()))
+            return runJob(candidate, parser, parser.value(home));
+    }
+    useProgramFolder(parser.value(home));
 
     // A second workstation on this folder says so and leaves every file as it is.
     WorkstationLock lock(ProgramFolder::path());
