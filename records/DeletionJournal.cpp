@@ -10,10 +10,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QSqlRecord>
 
 namespace DeletionJournal {
 namespace {
+Q_LOGGING_CATEGORY(lcJournal, "examstation.records")
+
 const char *const kTimeFormat = "yyyy-MM-dd HH:mm:ss";
 const char *const kPictureColumns[] = {"pic1", "pic2", "pic3", "pic4"};
 
@@ -161,7 +164,7 @@ void movePicturesAway(const Database &db, qint64 id, const QString &imagesFolder
     QDir().mkpath(target.path());
     for (const QString &name : pictures) {
         if (images.exists(name) && !QFile::rename(images.filePath(name), target.filePath(name)))
-            qWarning("deletion journal: a picture of entry %lld stays in images/", id);
+            qCWarning(lcJournal, "a picture of deleted entry %lld stays in images/", id);
     }
 }
 
@@ -231,7 +234,7 @@ QString restore(Database &db, qint64 id, const QString &imagesFolder)
     QDir source(deletedFolder(imagesFolder, id));
     for (const QString &name : pictures) {
         if (source.exists(name) && !images.exists(name) && !QFile::rename(source.filePath(name), images.filePath(name)))
-            qWarning("deletion journal: a picture of entry %lld stays in images/deleted/", id);
+            qCWarning(lcJournal, "a picture of deleted entry %lld stays in images/deleted/", id);
     }
     source.rmdir(source.path());
     return said;
