@@ -199,3 +199,26 @@ TEST_F(NumberingTest, DeletedPatientComesBackWhole)
         EXPECT_EQ(home.read(QStringLiteral("images/") + pictures[i]), QByteArray(1000 + i, char('a' + i)));
     EXPECT_TRUE(DeletionJournal::list(db).isEmpty());
 }
+
+// Entries older than the kept days go at start, with their pictures; younger ones stay.
+TEST_F(NumberingTest, PurgeRemovesOnlyEntriesPastTheKeptDays)
+{
+    for (const QString patient : {QStringLiteral("10001"), QStringLiteral("10002")}) {
+        addPatient(patient);
+        Statements::ExamRecord record;
+        record.client_id = patient;
+        record.pic = {patient + QStringLiteral(".jpg")};
+        Statements::insertExamRecord(db, record);
+        home.write(QStringLiteral("images/") + record.pic[0], "jpeg");
+        number.setText(patient);
+        ASSERT_TRUE(numbering->btnDelCientClick());
+    }
+    db.run(QStringLiteral("update t_deleted set deleted_at = '2000-01-01 00:00:00' where client_id = '10001'"), {});
+
+    EXPECT_EQ(DeletionJournal::purge(db, 90, home.file(QStringLiteral("images/"))), 1);
+    const QList<DeletionJournal::Entry> kept = DeletionJournal::list(db);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].number, QStringLiteral("10002"));
+    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("images/deleted/1/10001.jpg"))));
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("images/deleted/2/10002.jpg"))));
+}
