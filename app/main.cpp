@@ -1,22 +1,72 @@
-// Program entry: the application object, the main window and the message loop.
+// Program entry: the command line (parsed before any display is touched), the command-line jobs,
+// and otherwise the main window and its message loop.
+#include "app/BackupJob.h"
+#include "app/CommandLineJob.h"
+#include "app/DeletionJournalJob.h"
+#include "app/WorkstationStart.h"
 #include "app/untMain.h"
+#include "core/AppError.h"
+#include "core/MessageLog.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
+#include "core/inifunc.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("ExamStation"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(EXAMSTATION_VERSION));
+}
+
+void useProgramFolder(const QString &home)
+{
+    const QString folder = ProgramFolder::locate(home, QCoreApplication::applicationDirPath());
+    ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
+    ProgramFolder::set(folder);
+}
+
+int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QString &home)
+{
+    useProgramFolder(home);
+    SetConfigFolder(ProgramFolder::path());
+    try {
+        return job.run(parser);
+    } catch (const AppError &failure) {
+        return jobFailed(failure.message());
+    } catch (const std::exception &failure) {
+        return jobFailed(QString::fromLocal8Bit(failure.what()));
+    }
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ExamStation"));
+    // Each job adds one line here.
+    const std::vector<CommandLineJob> jobs = {
+        backupJob(),
+        deletedJob(),
+        undeleteJob(),
+    };
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("ExamStation examination workstation"));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Use DIR as the program's folder."),
                                   QStringLiteral("DIR"));
     const QCommandLineOption screenshot(
@@ -25,9 +75,56 @@ int main(int argc, char **argv)
         QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(screenshot);
-    parser.process(app);
+    for (const CommandLineJob &job : jobs)
+        parser.addOptions(job.options);
 
-    ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+    // Parsed before any application object exists: --help, --version and the jobs must not need
+    // a display, and only the window gets a QApplication.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool understood = parser.parse(arguments);
+    const CommandLineJob *job = nullptr;
+    for (const CommandLineJob &candidate : jobs) {
+        if (!job && parser.isSet(candidate.options.first()))
+            job = &candidate;
+    }
+    const bool helpOrVersion = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+        || parser.isSet(QStringLiteral("version"));
+
+    // Options not understood here may be Qt's own (-platform, -style), which only QApplication
+    // takes away; without a display they are an error at once.
+    if ((!understood && !hasDisplay()) || (understood && (helpOrVersion || job))) {
+        std::unique_ptr<QCoreApplication> app;
+        if (job && job->paints) {
+            if (!hasDisplay())
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        } else {
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        nameApplication();
+        if (!understood)
+            return jobFailed(parser.errorText());
+        if (helpOrVersion)
+            parser.process(*app); // prints and exits
+        return runJob(*job, parser, parser.value(home));
+    }
+
+    QApplication app(argc, argv);
+    nameApplication();
+    parser.process(app);
+    for (const CommandLineJob &candidate : jobs) {
+        if (parser.isSet(candidate.options.first()))
+            return runJob(candidate, parser, parser.value(home));
+    }
+    useProgramFolder(parser.value(home));
+
+    // A second workstation on this folder says so and leaves every file as it is.
+    WorkstationLock lock(ProgramFolder::path());
+    if (!claimProgramFolder(lock))
+        return 1;
+    MessageLog::install(ProgramFolder::path());
 
     TfrmMain window;
     TerminationSignal termination;
@@ -45,5 +142,7 @@ int main(int argc, char **argv)
             window.close();
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    MessageLog::uninstall();
+    return status;
 }

@@ -14,6 +14,7 @@
 #include "imaging/ImageControl.h"
 #include "imaging/ProcessPanel.h"
 #include "imaging/untProcess.h"
+#include "records/DeletionJournal.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
 #include "ui/CrossCursors.h"
@@ -283,6 +284,12 @@ void TfrmMain::TntFormCreate()
 
         // 6. Open the database: created with its tables when missing.
         ADOConn.open();
+        // Deleted patients and records are kept for config.ini [deletion] days (a value that is
+        // no positive number keeps the default), then purged.
+        bool daysValid = false;
+        const int days =
+            ReadConfigString(QStringLiteral("deletion"), QStringLiteral("days"), QString()).toInt(&daysValid);
+        DeletionJournal::purge(ADOConn, daysValid && days > 0 ? days : DeletionJournal::kDefaultDays, m_imagesFolder);
         // 7. Phrase choices of the diagnosis and treatment lines.
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);

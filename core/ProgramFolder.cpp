@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 
 namespace ProgramFolder {
 namespace {
@@ -9,6 +11,16 @@ QString &stored()
 {
     static QString folder;
     return folder;
+}
+
+void copyMissing(const QString &from, const QString &to)
+{
+    if (QFile::exists(to) || !QFile::exists(from))
+        return;
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::copy(from, to);
+    // The shipped files are read-only where installed; the clinic's copy must be editable.
+    QFile(to).setPermissions(QFile::permissions(to) | QFileDevice::WriteOwner);
 }
 } // namespace
 
@@ -30,6 +42,28 @@ QString path()
 QString file(const QString &relative)
 {
     return path() + relative;
+}
+
+QString locate(const QString &home, const QString &executableFolder)
+{
+    if (!home.isEmpty())
+        return home;
+    if (QDir(executableFolder).exists(QStringLiteral("lang")))
+        return executableFolder;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/examstation");
+}
+
+void furnish(const QString &folder, const QString &executableFolder)
+{
+    const QDir share(executableFolder + QStringLiteral("/../share/examstation"));
+    if (!share.exists())
+        return;
+    QDir().mkpath(folder);
+    const QDir target(folder);
+    const QDir lang(share.filePath(QStringLiteral("lang")));
+    for (const QString &name : lang.entryList({QStringLiteral("*.ini")}, QDir::Files))
+        copyMissing(lang.filePath(name), target.filePath(QStringLiteral("lang/") + name));
+    copyMissing(share.filePath(QStringLiteral("data/1.fr3")), target.filePath(QStringLiteral("data/1.fr3")));
 }
 
 } // namespace ProgramFolder

@@ -5,6 +5,7 @@
 #include "exam/PictureSlots.h"
 #include "imaging/JpegFile.h"
 #include "records/Database.h"
+#include "records/DeletionJournal.h"
 #include "records/RecordSet.h"
 #include "records/Statements.h"
 #include "report/ReportPreview.h"
@@ -275,6 +276,13 @@ void ReportFilling::WMMyDelRecordMsg()
         return;
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
         return;
-    m_ADOQuery1.Delete(m_db);
+    qint64 journalId = 0;
+    {
+        ScopedTransaction transaction(m_db);
+        journalId = m_ADOQuery1.Delete(m_db);
+        transaction.commit();
+    }
+    if (journalId)
+        DeletionJournal::movePicturesAway(m_db, journalId, m_imagesFolder);
     PreviewReport();
 }

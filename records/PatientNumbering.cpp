@@ -1,8 +1,10 @@
 #include "records/PatientNumbering.h"
 
 #include "core/ErrorDisplay.h"
+#include "core/ProgramFolder.h"
 #include "core/TrimmedText.h"
 #include "records/Database.h"
+#include "records/DeletionJournal.h"
 #include "records/Logging.h"
 #include "records/PatientLookup.h"
 #include "records/PatientText.h"
@@ -18,10 +20,9 @@ PatientNumbering::PatientNumbering(Database &db, PatientLookup &lookup, QObject 
 {
     const PatientControls &c = m_lookup.controls();
     if (c.btnNew)
-        connect(c.btnNew, &QPushButton::clicked, this, [this] { ErrorDisplay::guarded([this] { btnNewClick(); }); });
+        ErrorDisplay::connectGuarded(c.btnNew, &QPushButton::clicked, this, [this] { btnNewClick(); });
     if (c.btnDelCient)
-        connect(c.btnDelCient, &QPushButton::clicked, this,
-                [this] { ErrorDisplay::guarded([this] { btnDelCientClick(); }); });
+        ErrorDisplay::connectGuarded(c.btnDelCient, &QPushButton::clicked, this, [this] { btnDelCientClick(); });
 }
 
 QString PatientNumbering::NextPatientNumber()
@@ -50,18 +51,20 @@ void PatientNumbering::btnNewClick()
 bool PatientNumbering::btnDelCientClick()
 {
     const QString number = Text::trimmed(m_lookup.controls().edtNumber->text());
+    qint64 journalId = 0;
     try {
         ScopedTransaction transaction(m_db);
-        if (!number.isEmpty() && PatientExists(number)) {
-            Statements::deleteExamRecords(m_db, number);
-            Statements::deletePatient(m_db, number);
-        }
+        // The rows go to the deletion journal first, in the same transaction.
+        if (!number.isEmpty() && PatientExists(number))
+            journalId = DeletionJournal::deletePatient(m_db, number);
         transaction.commit();
     } catch (const std::exception &failure) {
         // Rolled back by the scope: nothing was deleted, and the fields still show the patient.
         qCWarning(lcRecords) << "the patient was not deleted:" << failure.what();
         return false;
     }
+    if (journalId)
+        DeletionJournal::movePicturesAway(m_db, journalId, ProgramFolder::file(QStringLiteral("images/")));
     ClearPatientFields();
     ClearSheet();
     m_lookup.controls().edtNumber->setText(QString());

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "records/Database.h"
+#include "records/DeletionJournal.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"
 
@@ -102,13 +103,14 @@ QDateTime RecordSet::asDateTime(const QString &column) const
     return moment;
 }
 
-void RecordSet::Delete(const Database &db)
+qint64 RecordSet::Delete(const Database &db)
 {
     const qint64 id = current().value(QStringLiteral("ID")).toLongLong();
-    Statements::deleteExamRecord(db, id);
+    const qint64 journalId = DeletionJournal::deleteRecord(db, id);
     m_rows.removeAt(m_position);
     if (m_rows.isEmpty())
         m_position = -1;
     else if (m_position >= m_rows.size())
         m_position = int(m_rows.size()) - 1;
+    return journalId;
 }

@@ -41,9 +41,10 @@ public:
     bool asBoolean(const QString &column) const;
     QDateTime asDateTime(const QString &column) const;
 
-    // Statement 13: deletes the current row from t_contents by its ID. The set then stands on
-    // the following row, or on the new last row when the last one was deleted.
-    void Delete(const Database &db);
+    // Statement 13: deletes the current row from t_contents by its ID, after copying it to the
+    // deletion journal (run it inside a transaction). The set then stands on the following row,
+    // or on the new last row when the last one was deleted. Returns the journal ID.
+    qint64 Delete(const Database &db);
 
 private:
     const QSqlRecord &current() const;

@@ -1,0 +1,27 @@
+#include "app/BackupJob.h"
+
+#include "core/ProgramFolder.h"
+#include "records/Backup.h"
+
+CommandLineJob backupJob()
+{
+    const QCommandLineOption backup(
+        QStringLiteral("backup"),
+        QStringLiteral("Write a checked copy of the database, pictures and settings into a dated folder under TARGET."),
+        QStringLiteral("TARGET"));
+    const QCommandLineOption withVideo(QStringLiteral("with-video"),
+                                       QStringLiteral("With --backup: copy the recordings (video/) too."));
+    return CommandLineJob{
+        .options = {backup, withVideo},
+        .run =
+            [backup, withVideo](const QCommandLineParser &parser) {
+                const Backup::Result result =
+                    Backup::take(ProgramFolder::path(), parser.value(backup), parser.isSet(withVideo));
+                jobSays(result.folder);
+                for (const QString &line : result.written)
+                    jobSays(QStringLiteral("  ") + line);
+                jobSays(QStringLiteral("checked: the copy is whole"));
+                return 0;
+            },
+    };
+}

@@ -1,0 +1,49 @@
+#include "app/DeletionJournalJob.h"
+
+#include "core/ProgramFolder.h"
+#include "records/Database.h"
+#include "records/DeletionJournal.h"
+
+CommandLineJob deletedJob()
+{
+    const QCommandLineOption deleted(QStringLiteral("deleted"),
+                                     QStringLiteral("List the deleted patients and examination records kept."));
+    return CommandLineJob{
+        .options = {deleted},
+        .run =
+            [](const QCommandLineParser &) {
+                Database db;
+                db.open();
+                for (const DeletionJournal::Entry &entry : DeletionJournal::list(db)) {
+                    jobSays(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6 record(s)")
+                                .arg(entry.id)
+                                .arg(entry.deletedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")), entry.kind,
+                                     entry.number, entry.name)
+                                .arg(entry.records));
+                }
+                return 0;
+            },
+    };
+}
+
+CommandLineJob undeleteJob()
+{
+    const QCommandLineOption undelete(QStringLiteral("undelete"),
+                                      QStringLiteral("Put the deleted patient or record ID (see --deleted) back."),
+                                      QStringLiteral("ID"));
+    return CommandLineJob{
+        .options = {undelete},
+        .run =
+            [undelete](const QCommandLineParser &parser) {
+                bool valid = false;
+                const qint64 id = parser.value(undelete).toLongLong(&valid);
+                if (!valid)
+                    return jobFailed(QStringLiteral("--undelete needs the ID --deleted lists, not \"%1\".")
+                                         .arg(parser.value(undelete)));
+                Database db;
+                db.open();
+                jobSays(DeletionJournal::restore(db, id, ProgramFolder::file(QStringLiteral("images/"))));
+                return 0;
+            },
+    };
+}
