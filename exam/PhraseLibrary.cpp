@@ -39,10 +39,10 @@ PhraseLibrary::PhraseLibrary(IniFile &settings, const PhraseControls &controls, 
 {
     for (int index = 0; index < 4; ++index) {
         const int tag = index + 1;
-        connect(m_controls.diagnosisButtons[index], &QAbstractButton::clicked, this,
-                [this, tag] { ErrorDisplay::guarded([&] { TntSpeedButton1Click(tag); }); });
-        connect(m_controls.treatmentButtons[index], &QAbstractButton::clicked, this,
-                [this, tag] { ErrorDisplay::guarded([&] { TntSpeedButton21Click(tag); }); });
+        ErrorDisplay::connectGuarded(m_controls.diagnosisButtons[index], &QAbstractButton::clicked, this,
+                                     [this, tag] { TntSpeedButton1Click(tag); });
+        ErrorDisplay::connectGuarded(m_controls.treatmentButtons[index], &QAbstractButton::clicked, this,
+                                     [this, tag] { TntSpeedButton21Click(tag); });
         for (QComboBox *line : {m_controls.diagnosisLines[index], m_controls.treatmentLines[index]}) {
             // Typing alone stores nothing: a text becomes a phrase only through a save.
             line->setEditable(true);

@@ -39,7 +39,7 @@ PictureSlots::PictureSlots(const PictureSlotControls &controls, QObject *parent)
     m_actDelPic = new QAction(QStringLiteral("删除"), m_popImgMenu);
     m_actDelPic->setObjectName(QStringLiteral("actDelPic"));
     m_popImgMenu->addAction(m_actDelPic);
-    connect(m_actDelPic, &QAction::triggered, this, [this] { ErrorDisplay::guarded([this] { actDelPicExecute(); }); });
+    ErrorDisplay::connectGuarded(m_actDelPic, &QAction::triggered, this, [this] { actDelPicExecute(); });
 
     for (int index = 0; index < kSlotCount; ++index) {
         ImageControl *image = m_controls.images[index];
@@ -60,8 +60,8 @@ PictureSlots::PictureSlots(const PictureSlotControls &controls, QObject *parent)
         showSlot(index + 1);
     }
     if (m_controls.btnGetPhoto) {
-        connect(m_controls.btnGetPhoto, &QAbstractButton::clicked, this,
-                [this] { ErrorDisplay::guarded([this] { btnGetPhotoClick(); }); });
+        ErrorDisplay::connectGuarded(m_controls.btnGetPhoto, &QAbstractButton::clicked, this,
+                                     [this] { btnGetPhotoClick(); });
     }
 }
 

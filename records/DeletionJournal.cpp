@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "records/Database.h"
+#include "records/Logging.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"
 
@@ -10,12 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QSqlRecord>
 
 namespace DeletionJournal {
 namespace {
-Q_LOGGING_CATEGORY(lcJournal, "examstation.records")
 
 const char *const kTimeFormat = "yyyy-MM-dd HH:mm:ss";
 const char *const kPictureColumns[] = {"pic1", "pic2", "pic3", "pic4"};
@@ -164,7 +163,7 @@ void movePicturesAway(const Database &db, qint64 id, const QString &imagesFolder
     QDir().mkpath(target.path());
     for (const QString &name : pictures) {
         if (images.exists(name) && !QFile::rename(images.filePath(name), target.filePath(name)))
-            qCWarning(lcJournal, "a picture of deleted entry %lld stays in images/", id);
+            qCWarning(lcRecords, "a picture of deleted entry %lld stays in images/", id);
     }
 }
 
@@ -234,7 +233,7 @@ QString restore(Database &db, qint64 id, const QString &imagesFolder)
     QDir source(deletedFolder(imagesFolder, id));
     for (const QString &name : pictures) {
         if (source.exists(name) && !images.exists(name) && !QFile::rename(source.filePath(name), images.filePath(name)))
-            qCWarning(lcJournal, "a picture of deleted entry %lld stays in images/deleted/", id);
+            qCWarning(lcRecords, "a picture of deleted entry %lld stays in images/deleted/", id);
     }
     source.rmdir(source.path());
     return said;
