@@ -62,11 +62,6 @@ int toInteger(const QString &text)
     return int(result);
 }
 
-GstElement *make(const char *factory, const char *name = nullptr)
-{
-    return gst_element_factory_make(factory, name);
-}
-
 GraphState stateOf(GstState state)
 {
     switch (state) {
@@ -83,7 +78,7 @@ GraphState stateOf(GstState state)
 
 } // namespace
 
-GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner)
+GstFlowReturn CaptureGraph::onPreviewSample(GstAppSink *sink, gpointer owner)
 {
     auto *graph = static_cast<CaptureGraph *>(owner);
     GstSampleHandle sample(gst_app_sink_pull_sample(sink));
@@ -170,14 +165,11 @@ void CaptureGraph::makeActive()
     if (m_pipeline)
         return;
     GstElementHandle pipeline = gstSink(gst_pipeline_new("FilterGraph"));
-    GstElement *grabber = makeSampleGrabber();
-    if (!pipeline || !grabber) {
-        if (grabber)
-            gst_object_unref(gst_object_ref_sink(grabber));
+    GstElementHandle grabber = makeSampleGrabber();
+    GstElement *added = pipeline && grabber ? gstAdd(GST_BIN(pipeline.get()), std::move(grabber)) : nullptr;
+    if (!added)
         throw AppError(QStringLiteral("The capture graph for \"%1\" cannot be created").arg(deviceName()));
-    }
-    gst_bin_add(GST_BIN(pipeline.get()), grabber);
-    m_sampleGrabber = grabber;
+    m_sampleGrabber = added;
     m_pipeline = std::move(pipeline);
     ++m_generation;
     watchBus();
@@ -185,18 +177,19 @@ void CaptureGraph::makeActive()
 
 // The preview's end: a one-frame leaky queue (the live picture wants the newest frame, never
 // a backlog), conversion to 24-bit BGR and the appsink whose callback is SampleGrabberBuffer.
-GstElement *CaptureGraph::makeSampleGrabber()
+GstElementHandle CaptureGraph::makeSampleGrabber()
 {
-    GstElement *bin = gst_bin_new("SampleGrabber");
-    GstElement *queue = make("queue");
-    GstElement *convert = make("videoconvert");
-    GstElement *sink = make("appsink");
-    if (!queue || !convert || !sink) {
-        for (GstElement *e : {bin, queue, convert, sink})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
-        return nullptr;
-    }
+    GstElementHandle bin = gstSink(gst_bin_new("SampleGrabber"));
+    GstElementHandle queueHandle = gstMake("queue");
+    GstElementHandle convertHandle = gstMake("videoconvert");
+    GstElementHandle sinkHandle = gstMake("appsink");
+    if (!bin || !queueHandle || !convertHandle || !sinkHandle)
+        return {};
+    GstElement *queue = gstAdd(GST_BIN(bin.get()), std::move(queueHandle));
+    GstElement *convert = gstAdd(GST_BIN(bin.get()), std::move(convertHandle));
+    GstElement *sink = gstAdd(GST_BIN(bin.get()), std::move(sinkHandle));
+    if (!queue || !convert || !sink)
+        return {};
     g_object_set(queue, "leaky", 2 /* downstream: drop the older frame */, "max-size-buffers", 1u, "max-size-bytes", 0u,
                  "max-size-time", guint64(0), nullptr);
     GstCapsHandle bgr(gst_caps_from_string("video/x-raw, format=(string)BGR"));
@@ -205,10 +198,9 @@ GstElement *CaptureGraph::makeSampleGrabber()
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onPreviewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_bin_add_many(GST_BIN(bin), queue, convert, sink, nullptr);
     gst_element_link_many(queue, convert, sink, nullptr);
     GstPadHandle pad(gst_element_get_static_pad(queue, "sink"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", pad.get()));
     return bin;
 }
 
@@ -437,19 +429,16 @@ void CaptureGraph::applyMediaType(quint16 index)
     const MediaType &type = m_mediaTypes[index];
     m_captureSize = MediaTypeFrameSize(type);
 
-    GstElement *source = m_device->createSource(type);
-    GstElement *format = make("capsfilter", "MediaType");
-    if (!source || !format) {
-        for (GstElement *e : {source, format})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
+    GstElementHandle sourceHandle = m_device->createSource(type);
+    GstElementHandle formatHandle = gstMake("capsfilter", "MediaType");
+    if (!sourceHandle || !formatHandle)
         throw BuildStopped{};
-    }
-    gst_object_set_name(GST_OBJECT(source), "VideoSourceFilter");
-    g_object_set(format, "caps", type.caps(), nullptr);
-    gst_bin_add_many(GST_BIN(m_pipeline.get()), source, format, nullptr);
+    gst_object_set_name(GST_OBJECT(sourceHandle.get()), "VideoSourceFilter");
+    g_object_set(formatHandle.get(), "caps", type.caps(), nullptr);
+    GstElement *source = gstAdd(GST_BIN(m_pipeline.get()), std::move(sourceHandle));
+    GstElement *format = gstAdd(GST_BIN(m_pipeline.get()), std::move(formatHandle));
     m_source = source;
-    if (!gst_element_link(source, format))
+    if (!source || !format || !gst_element_link(source, format))
         throw BuildStopped{};
 }
 
@@ -463,18 +452,14 @@ void CaptureGraph::renderStreams()
     // whose output appears only once it knows the stream (the tee follows then).
     const bool decodedLater = !type.isJpeg() && !type.isFrameFormat();
     if (type.isJpeg() || decodedLater) {
-        GstElement *decoder = make(type.isJpeg() ? "jpegdec" : "decodebin");
-        if (!decoder)
-            throw BuildStopped{};
-        gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
-        if (!gst_element_link(last, decoder))
+        GstElement *decoder = gstAdd(GST_BIN(m_pipeline.get()), gstMake(type.isJpeg() ? "jpegdec" : "decodebin"));
+        if (!decoder || !gst_element_link(last, decoder))
             throw BuildStopped{};
         last = decoder;
     }
-    GstElement *tee = make("tee", "Tee");
+    GstElement *tee = gstAdd(GST_BIN(m_pipeline.get()), gstMake("tee", "Tee"));
     if (!tee)
         throw BuildStopped{};
-    gst_bin_add(GST_BIN(m_pipeline.get()), tee);
     m_tee = tee;
     if (decodedLater) {
         g_signal_connect(last, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer teeElement) {

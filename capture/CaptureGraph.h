@@ -117,8 +117,11 @@ signals:
     void snapshotRequested();
 
 private:
-    friend GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner);
     struct BuildStopped { };
+
+    // The appsink's new-sample callback (preview streaming thread): SampleGrabberBuffer, then
+    // the frame observer.
+    static GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner);
 
     void makeActive();
     void makeInactive();
@@ -131,7 +134,7 @@ private:
     void applyMediaType(quint16 index);
     void renderStreams();
     void recordingBranch();
-    GstElement *makeSampleGrabber();
+    GstElementHandle makeSampleGrabber();
 
     CaptureControls m_controls;
     IniFile &m_iniFile;

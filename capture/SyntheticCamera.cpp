@@ -186,22 +186,22 @@ bool SyntheticCamera::pressStillButton(const QString &cameraName)
     return ::write(found->second, events, sizeof events) == ssize_t(sizeof events);
 }
 
-GstElement *SyntheticCamera::createSource(const MediaType &type) const
+GstElementHandle SyntheticCamera::createSource(const MediaType &type) const
 {
     const GstStructure *wanted = type.structure();
     if (!wanted)
-        return nullptr;
-    GstElement *bin = gst_bin_new(nullptr);
-    GstElement *source = gst_element_factory_make("videotestsrc", "camera");
-    GstElement *rawCaps = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *encoder = type.isJpeg() ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
-    if (!source || !rawCaps || (type.isJpeg() && !encoder)) {
-        for (GstElement *element : {source, rawCaps, encoder})
-            if (element)
-                gst_object_unref(gst_object_ref_sink(element));
-        gst_object_unref(gst_object_ref_sink(bin));
-        return nullptr;
-    }
+        return {};
+    GstElementHandle bin = gstSink(gst_bin_new(nullptr));
+    GstElementHandle sourceHandle = gstMake("videotestsrc", "camera");
+    GstElementHandle rawCapsHandle = gstMake("capsfilter");
+    GstElementHandle encoderHandle = type.isJpeg() ? gstMake("jpegenc") : nullptr;
+    if (!bin || !sourceHandle || !rawCapsHandle || (type.isJpeg() && !encoderHandle))
+        return {};
+    GstElement *source = gstAdd(GST_BIN(bin.get()), std::move(sourceHandle));
+    GstElement *rawCaps = gstAdd(GST_BIN(bin.get()), std::move(rawCapsHandle));
+    GstElement *encoder = encoderHandle ? gstAdd(GST_BIN(bin.get()), std::move(encoderHandle)) : nullptr;
+    if (!source || !rawCaps || (type.isJpeg() && !encoder))
+        return {};
     g_object_set(source, "is-live", TRUE, "horizontal-speed", m_declaration.speed, nullptr);
     gst_util_set_object_arg(G_OBJECT(source), "pattern", m_declaration.pattern.toUtf8().constData());
 
@@ -213,16 +213,14 @@ GstElement *SyntheticCamera::createSource(const MediaType &type) const
     }
     g_object_set(rawCaps, "caps", caps.get(), nullptr);
 
-    gst_bin_add_many(GST_BIN(bin), source, rawCaps, nullptr);
     GstElement *last = rawCaps;
     gst_element_link(source, rawCaps);
     if (encoder) {
-        gst_bin_add(GST_BIN(bin), encoder);
         gst_element_link(rawCaps, encoder);
         last = encoder;
     }
     GstPadHandle pad(gst_element_get_static_pad(last, "src"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("src", pad.get()));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", pad.get()));
     return bin;
 }
 

@@ -48,7 +48,7 @@ public:
     QString name() const override { return m_declaration.name; }
     QString path() const override { return QStringLiteral("synthetic:") + m_declaration.name; }
     MediaTypeList mediaTypes() const override { return m_declaration.types; }
-    GstElement *createSource(const MediaType &type) const override;
+    GstElementHandle createSource(const MediaType &type) const override;
     std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const override;
     CameraControlList controls(GstElement *source) const override;
 

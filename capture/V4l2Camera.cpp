@@ -91,10 +91,10 @@ MediaTypeList V4l2Camera::mediaTypes() const
     return mediaTypesOf(caps.get());
 }
 
-GstElement *V4l2Camera::createSource(const MediaType &) const
+GstElementHandle V4l2Camera::createSource(const MediaType &) const
 {
     // The graph puts the chosen type in a caps filter behind the source; v4l2src negotiates it.
-    return gst_device_create_element(m_device.get(), nullptr);
+    return gstSink(gst_device_create_element(m_device.get(), nullptr));
 }
 
 std::unique_ptr<StillButton> V4l2Camera::openStillButton(std::function<void()> onPress) const

@@ -11,7 +11,7 @@ public:
     QString name() const override;
     QString path() const override { return m_path; }
     MediaTypeList mediaTypes() const override;
-    GstElement *createSource(const MediaType &type) const override;
+    GstElementHandle createSource(const MediaType &type) const override;
     std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const override;
     // The driver's integer, boolean and menu controls, read and written through the device node.
     CameraControlList controls(GstElement *source) const override;
