@@ -3,6 +3,7 @@
 #include "capture/CameraPropDialog.h"
 #include "capture/FrameCopy.h"
 #include "capture/LivePictureView.h"
+#include "capture/Logging.h"
 #include "capture/StillButton.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
@@ -245,7 +246,7 @@ void CaptureGraph::drainBus(quint64 generation)
         // failure to run.
         m_lastBusError = QString::fromUtf8(error ? error->message : "");
         m_lastBusErrorCode = error ? error->code : 0;
-        qWarning("capture graph: %s", qPrintable(m_lastBusError));
+        qCWarning(lcCapture) << "graph:" << m_lastBusError;
     }
 }
 
@@ -312,7 +313,7 @@ void CaptureGraph::finishRecording()
     GstMessageHandle done(
         gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     if (!done)
-        qWarning("capture graph: the recording %s did not finish in time", qPrintable(m_recordingFile));
+        qCWarning(lcCapture) << "the recording" << m_recordingFile << "did not finish in time";
 }
 
 GraphState CaptureGraph::graphState() const
@@ -349,7 +350,7 @@ void CaptureGraph::BuildCaptureGraph()
             recordingBranch();
     } catch (const BuildStopped &) {
     } catch (const std::exception &failure) {
-        qWarning("capture graph: build ended: %s", failure.what());
+        qCWarning(lcCapture) << "build ended:" << failure.what();
     }
 }
 

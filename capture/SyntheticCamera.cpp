@@ -1,6 +1,7 @@
 #include "capture/SyntheticCamera.h"
 
 #include "capture/GstHandles.h"
+#include "capture/Logging.h"
 #include "capture/StillButton.h"
 
 #include <QDebug>
@@ -156,14 +157,15 @@ QList<SyntheticCamera::Declaration> SyntheticCamera::parse(const QString &value)
             else if (key == QLatin1String("fps") && argument.toInt() > 0)
                 camera.fps = qMin(argument.toInt(), 240);
             else
-                qWarning("%s: unknown option \"%s\"", kVariable, qPrintable(option));
+                qCWarning(lcCapture).nospace() << kVariable << ": unknown option " << option;
         }
         for (const QString &typeText : typeList.split(u',', Qt::SkipEmptyParts)) {
             const MediaType type = typeFrom(typeText, camera.fps);
             if (type.isValid())
                 camera.types.append(type);
             else
-                qWarning("%s: \"%s\" is not a media type (e.g. \"MJPG 1280x720\")", kVariable, qPrintable(typeText));
+                qCWarning(lcCapture).nospace()
+                    << kVariable << ": " << typeText << " is not a media type (e.g. \"MJPG 1280x720\")";
         }
         cameras.append(camera);
     }
