@@ -1,6 +1,7 @@
 #include "capture/CaptureGraph.h"
 
 #include "capture/CameraPropDialog.h"
+#include "capture/DeviceMonitor.h"
 #include "capture/FrameCopy.h"
 #include "capture/LivePictureView.h"
 #include "capture/Logging.h"
@@ -14,13 +15,16 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QUrl>
 
 #include <gst/app/gstappsink.h>
@@ -30,6 +34,11 @@ namespace {
 
 // How long stopping waits for the end of a recording to travel through the muxer.
 constexpr GstClockTime kFinishTimeout = 10 * GST_SECOND;
+// While the camera is lost, how often the device list is looked at again (besides the device
+// monitor's news), and how long after the monitor's news the restart waits for the device node.
+constexpr int kReplugPollMs = 1000;
+constexpr int kReplugSettleMs = 150;
+const QString kNoCameraKey = QStringLiteral("Msg_no_camera");
 
 // Integer conversion of a settings value as the system has always done it: optional blanks
 // and sign, decimal digits or "$"/"0x" hexadecimal, nothing after them.
@@ -104,6 +113,17 @@ CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QO
 {
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
+    m_deviceMonitor = std::make_unique<DeviceMonitor>();
+    connect(m_deviceMonitor.get(), &DeviceMonitor::deviceRemoved, this, [this](const QString &path) {
+        if (!m_cameraLost && m_pipeline && m_device && path == m_device->path())
+            loseCamera();
+    });
+    connect(m_deviceMonitor.get(), &DeviceMonitor::deviceAdded, this, [this] {
+        if (m_cameraLost)
+            QTimer::singleShot(kReplugSettleMs, this, &CaptureGraph::tryRestart);
+    });
+    m_replugTimer.setInterval(kReplugPollMs);
+    connect(&m_replugTimer, &QTimer::timeout, this, &CaptureGraph::tryRestart);
 }
 
 CaptureGraph::~CaptureGraph()
@@ -133,6 +153,11 @@ void CaptureGraph::actPreviewExecute()
 {
     actStopExecute();
     SelectCaptureDevice();
+    // A lost camera that is not back yet: the "no camera" picture stays.
+    if (m_cameraLost && m_devices.isEmpty())
+        return;
+    m_cameraLost = false;
+    m_replugTimer.stop();
     if (m_deviceReady) {
         BuildCaptureGraph();
         run();
@@ -174,6 +199,7 @@ void CaptureGraph::makeActive()
     m_pipeline = std::move(pipeline);
     ++m_generation;
     watchBus();
+    m_deviceMonitor->start();
 }
 
 // The preview's end: a one-frame leaky queue (the live picture wants the newest frame, never
@@ -242,11 +268,18 @@ void CaptureGraph::drainBus(quint64 generation)
         GError *raw = nullptr;
         gst_message_parse_error(message.get(), &raw, nullptr);
         GErrorHandle error(raw);
-        // The graph's events get no reaction of their own; the last error explains a later
-        // failure to run.
+        // The last error explains a later failure to run.
         m_lastBusError = QString::fromUtf8(error ? error->message : "");
         m_lastBusErrorCode = error ? error->code : 0;
-        qCWarning(lcCapture) << "graph:" << m_lastBusError;
+        qCWarning(lcCapture) << "pipeline error:" << m_lastBusError;
+        // An error of the camera's own source is a camera that went away (a pulled cable gives
+        // a read error before the device monitor has noticed).
+        GstObject *from = GST_MESSAGE_SRC(message.get());
+        if (m_source && from
+            && (from == GST_OBJECT(m_source) || gst_object_has_as_ancestor(from, GST_OBJECT(m_source)))) {
+            loseCamera();
+            return;
+        }
     }
 }
 
@@ -314,6 +347,74 @@ void CaptureGraph::finishRecording()
         gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     if (!done)
         qCWarning(lcCapture) << "the recording" << m_recordingFile << "did not finish in time";
+}
+
+// ---- a camera that goes away and comes back ----------------------------------------------
+
+void CaptureGraph::loseCamera()
+{
+    if (m_cameraLost)
+        return;
+    qCWarning(lcCapture) << "the camera" << deviceName() << "went away; waiting for a camera";
+    endRecordingWithoutSource();
+    makeInactive();
+    m_cameraLost = true;
+    showNoCameraPicture();
+    m_replugTimer.start();
+}
+
+void CaptureGraph::tryRestart()
+{
+    if (!m_cameraLost || ListVideoInputDevices().isEmpty())
+        return;
+    try {
+        actPreviewExecute();
+    } catch (const std::exception &failure) {
+        // Not a box: the camera is still on its way; the next look tries again.
+        qCWarning(lcCapture) << "the camera did not start again:" << failure.what();
+        loseCamera();
+    }
+}
+
+void CaptureGraph::endRecordingWithoutSource()
+{
+    if (!m_pipeline || !m_writer)
+        return;
+    // The camera sends nothing more. The end of stream goes straight into the writer, behind
+    // the frames it still holds, so the muxer writes the file's index and final header. (The
+    // source's own end of stream may have got there first; the second is then refused.)
+    GstPadHandle input(gst_element_get_static_pad(m_writer, "sink"));
+    if (input)
+        gst_pad_send_event(input.get(), gst_event_new_eos());
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_recordingEnded.load() && waited.elapsed() < qint64(kFinishTimeout / GST_MSECOND))
+        QThread::msleep(5);
+    if (!m_recordingEnded.load())
+        qCWarning(lcCapture) << "the recording" << m_recordingFile << "did not finish in time";
+}
+
+void CaptureGraph::showNoCameraPicture()
+{
+    const QString builtIn = QStringLiteral("无摄像头");
+    const QString text = m_captionLookup ? m_captionLookup(kNoCameraKey, builtIn) : builtIn;
+    QImage picture(LivePicture::kWidth, LivePicture::kHeight, QImage::Format_RGB32);
+    const int grey = LivePicture::kNoCameraGrey;
+    picture.fill(QColor(grey, grey, grey));
+    {
+        QPainter painter(&picture);
+        QFont font = painter.font();
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(QColor(220, 220, 220));
+        painter.drawText(picture.rect(), Qt::AlignCenter, text);
+    }
+    LivePicture &live = livePicture();
+    {
+        std::lock_guard guard(live.mutex());
+        live.bitsLocked() = picture.convertToFormat(QImage::Format_BGR888);
+    }
+    live.requestRepaint();
 }
 
 GraphState CaptureGraph::graphState() const

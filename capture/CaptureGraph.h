@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -44,6 +45,8 @@ struct CaptureControls {
 // and turns camera frames into the live picture. Operations run on the window thread; the
 // frame and still-button reactions run on streaming threads and touch only the two locked
 // bitmaps and atomics.
+class DeviceMonitor;
+
 class CaptureGraph : public QObject {
     Q_OBJECT
 
@@ -63,6 +66,11 @@ public:
     bool deviceReady() const { return m_deviceReady; }
     QString deviceName() const;
     void btnCameraPropClick();
+
+    // The camera went away (unplugged, or its stream failed) and has not come back yet: the
+    // live picture shows the "no camera" picture and snapshots are refused. The preview
+    // restarts by itself when a camera appears.
+    bool cameraLost() const { return m_cameraLost; }
 
     // Capture sizes.
     const MediaTypeList &mediaTypes() const { return m_mediaTypes; }
@@ -130,6 +138,11 @@ private:
     void finishRecording();
     void setState(GstState target, bool waitForChange);
 
+    void loseCamera();
+    void tryRestart();
+    void endRecordingWithoutSource();
+    void showNoCameraPicture();
+
     void buildAndChoose();
     void applyMediaType(quint16 index);
     void renderStreams();
@@ -163,6 +176,12 @@ private:
     QString m_recordingFile;
     QString m_lastBusError;
     int m_lastBusErrorCode = 0;
+    std::unique_ptr<DeviceMonitor> m_deviceMonitor;
+    bool m_cameraLost = false;
+    QTimer m_replugTimer; // while the camera is lost: looks for it again
+
+    // set by the recording's file sink (streaming thread) when the end of stream reached it
+    std::atomic<bool> m_recordingEnded{false};
 
     std::function<void(qint64)> m_frameObserver; // read by the streaming thread, set while stopped
 

@@ -156,6 +156,18 @@ void CaptureGraph::recordingBranch()
     GstElement *fileSink = gstAdd(GST_BIN(writer), std::move(fileSinkHandle));
     if (!fileSink)
         throw BuildStopped{};
+    // The file is complete once the end of stream reached its sink (a camera that went away
+    // ends the recording this way).
+    m_recordingEnded = false;
+    GstPadHandle fileInput(gst_element_get_static_pad(fileSink, "sink"));
+    gst_pad_add_probe(
+        fileInput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad *, GstPadProbeInfo *info, gpointer graph) {
+            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+                static_cast<CaptureGraph *>(graph)->m_recordingEnded = true;
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
     GstElementHandle muxer(gst_bin_get_by_name(GST_BIN(writer), "RecordMuxer"));
     if (!gst_element_link(muxer.get(), fileSink) || !gst_element_link(m_tee, writer))
         throw BuildStopped{};

@@ -11,6 +11,7 @@
 #include <linux/input.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -27,6 +28,51 @@ std::map<QString, int> &openButtons()
 {
     static std::map<QString, int> buttons;
     return buttons;
+}
+
+// Whether a camera's cable is in, shared with the probe on its running sources.
+struct Presence {
+    std::atomic<bool> present{true};
+};
+
+// Camera name -> its presence (made on first use), and the presence watchers.
+std::map<QString, std::shared_ptr<Presence>> &presences()
+{
+    static std::map<QString, std::shared_ptr<Presence>> map;
+    return map;
+}
+std::map<int, std::function<void(const QString &, bool)>> &presenceWatchers()
+{
+    static std::map<int, std::function<void(const QString &, bool)>> map;
+    return map;
+}
+
+std::shared_ptr<Presence> presenceOf(const QString &cameraName)
+{
+    std::lock_guard guard(registryMutex());
+    auto &entry = presences()[cameraName];
+    if (!entry)
+        entry = std::make_shared<Presence>();
+    return entry;
+}
+
+// On the source's streaming thread: a pulled camera delivers no more frames. Like v4l2src on a
+// vanished device it posts a read error and ends its stream with a flow error (the base source
+// then sends the end of stream downstream).
+GstPadProbeReturn cutWhenPulledOut(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    if ((*static_cast<std::shared_ptr<Presence> *>(data))->present.load())
+        return GST_PAD_PROBE_OK;
+    GstObjectHandle<GstElement> camera(gst_pad_get_parent_element(pad));
+    if (camera) {
+        GErrorHandle error(
+            g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Could not read from resource."));
+        gst_element_post_message(
+            camera.get(),
+            gst_message_new_error(GST_OBJECT(camera.get()), error.get(), "the synthetic camera was pulled out"));
+    }
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+    return GST_PAD_PROBE_DROP;
 }
 
 // Keeps the press registry in step with the button's life: unregisters and closes the write
@@ -172,6 +218,52 @@ QList<SyntheticCamera::Declaration> SyntheticCamera::parse(const QString &value)
     return cameras;
 }
 
+void SyntheticCamera::setPresent(const QString &cameraName, bool present)
+{
+    const std::shared_ptr<Presence> presence = presenceOf(cameraName);
+    if (presence->present.exchange(present) == present)
+        return;
+    std::map<int, std::function<void(const QString &, bool)>> watchers;
+    {
+        std::lock_guard guard(registryMutex());
+        watchers = presenceWatchers();
+    }
+    for (const auto &[id, watcher] : watchers)
+        watcher(QStringLiteral("synthetic:") + cameraName, present);
+}
+
+bool SyntheticCamera::isPresent(const QString &cameraName)
+{
+    return presenceOf(cameraName)->present.load();
+}
+
+void SyntheticCamera::resetPresence()
+{
+    QStringList pulled;
+    {
+        std::lock_guard guard(registryMutex());
+        for (const auto &[name, presence] : presences())
+            if (!presence->present.load())
+                pulled.append(name);
+    }
+    for (const QString &name : pulled)
+        setPresent(name, true);
+}
+
+int SyntheticCamera::watchPresence(std::function<void(const QString &, bool)> watcher)
+{
+    static int lastId = 0;
+    std::lock_guard guard(registryMutex());
+    presenceWatchers()[++lastId] = std::move(watcher);
+    return lastId;
+}
+
+void SyntheticCamera::unwatchPresence(int id)
+{
+    std::lock_guard guard(registryMutex());
+    presenceWatchers().erase(id);
+}
+
 bool SyntheticCamera::pressStillButton(const QString &cameraName)
 {
     std::lock_guard guard(registryMutex());
@@ -204,6 +296,10 @@ GstElementHandle SyntheticCamera::createSource(const MediaType &type) const
     GstElement *encoder = encoderHandle ? gstAdd(GST_BIN(bin.get()), std::move(encoderHandle)) : nullptr;
     if (!source || !rawCaps || (type.isJpeg() && !encoder))
         return {};
+    GstPadHandle output(gst_element_get_static_pad(source, "src"));
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, cutWhenPulledOut,
+                      new std::shared_ptr<Presence>(presenceOf(m_declaration.name)),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<Presence> *>(data); });
     g_object_set(source, "is-live", TRUE, "horizontal-speed", m_declaration.speed, nullptr);
     gst_util_set_object_arg(G_OBJECT(source), "pattern", m_declaration.pattern.toUtf8().constData());
 

@@ -43,7 +43,8 @@ CaptureDeviceList ListVideoInputDevices()
     CaptureDeviceList devices;
     if (const auto synthetic = SyntheticCamera::declared()) {
         for (const SyntheticCamera::Declaration &declaration : *synthetic)
-            devices.append(std::make_shared<SyntheticCamera>(declaration));
+            if (SyntheticCamera::isPresent(declaration.name))
+                devices.append(std::make_shared<SyntheticCamera>(declaration));
         return devices;
     }
     return V4l2Camera::list();
