@@ -24,6 +24,9 @@ public:
     virtual QString name() const = 0;
     // Stable enumeration key: the device node for V4L2 cameras.
     virtual QString path() const = 0;
+    // Who the camera is, whichever port or node it has today: the key of its stored picture
+    // settings (CameraSettings).
+    virtual QString identity() const { return path(); }
     // The capture output's media types in the order the device lists them.
     virtual MediaTypeList mediaTypes() const = 0;
     // A new source element delivering `type`; null when it cannot be made.

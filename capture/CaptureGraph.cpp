@@ -1,6 +1,7 @@
 #include "capture/CaptureGraph.h"
 
 #include "capture/CameraPropDialog.h"
+#include "capture/CameraSettings.h"
 #include "capture/DeviceMonitor.h"
 #include "capture/FrameCopy.h"
 #include "capture/LivePictureView.h"
@@ -113,6 +114,7 @@ CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QO
 {
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
+    m_cameraSettings = std::make_unique<CameraSettings>(ProgramFolder::file(QStringLiteral("cameras.ini")));
     m_deviceMonitor = std::make_unique<DeviceMonitor>();
     connect(m_deviceMonitor.get(), &DeviceMonitor::deviceRemoved, this, [this](const QString &path) {
         if (!m_cameraLost && m_pipeline && m_device && path == m_device->path())
@@ -161,6 +163,7 @@ void CaptureGraph::actPreviewExecute()
     if (m_deviceReady) {
         BuildCaptureGraph();
         run();
+        applyStoredSettings();
     }
 }
 
@@ -655,6 +658,27 @@ void CaptureGraph::btnCameraPropClick()
 {
     if (!m_pipeline || !m_device)
         return;
-    CameraPropDialog dialog(m_device->controls(m_source), m_controls.owner);
+    // Every change the operator makes is kept for this camera, and "defaults" forgets them.
+    const QString camera = m_device->identity();
+    CameraControlList controls = m_device->controls(m_source);
+    for (CameraControl &control : controls) {
+        control.apply = [this, camera, name = control.name, apply = control.apply](int value) {
+            const bool accepted = apply && apply(value);
+            if (accepted)
+                m_cameraSettings->remember(camera, name, value);
+            return accepted;
+        };
+    }
+    const QString builtIn = QStringLiteral("默认值");
+    const QString defaults =
+        m_captionLookup ? m_captionLookup(QStringLiteral("btnCameraDefaults.Caption"), builtIn) : builtIn;
+    CameraPropDialog dialog(controls, m_controls.owner, defaults, [this, camera] { m_cameraSettings->forget(camera); });
     Dialogs::exec(dialog);
+}
+
+void CaptureGraph::applyStoredSettings()
+{
+    // At every start, so after a capture-size change and a replug too.
+    if (m_pipeline && m_device && m_source)
+        m_cameraSettings->applyTo(m_device->identity(), m_device->controls(m_source));
 }

@@ -45,6 +45,7 @@ struct CaptureControls {
 // and turns camera frames into the live picture. Operations run on the window thread; the
 // frame and still-button reactions run on streaming threads and touch only the two locked
 // bitmaps and atomics.
+class CameraSettings;
 class DeviceMonitor;
 
 class CaptureGraph : public QObject {
@@ -142,6 +143,7 @@ private:
     void tryRestart();
     void endRecordingWithoutSource();
     void showNoCameraPicture();
+    void applyStoredSettings();
 
     void buildAndChoose();
     void applyMediaType(quint16 index);
@@ -177,6 +179,7 @@ private:
     QString m_lastBusError;
     int m_lastBusErrorCode = 0;
     std::unique_ptr<DeviceMonitor> m_deviceMonitor;
+    std::unique_ptr<CameraSettings> m_cameraSettings;
     bool m_cameraLost = false;
     QTimer m_replugTimer; // while the camera is lost: looks for it again
 

@@ -357,7 +357,11 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
         gint current = 0;
         g_object_get(element.get(), "pattern", &current, nullptr);
         pattern.value = current;
-        pattern.apply = [element](int value) { g_object_set(element.get(), "pattern", value, nullptr); };
+        pattern.defaultValue = G_PARAM_SPEC_ENUM(spec)->default_value;
+        pattern.apply = [element](int value) {
+            g_object_set(element.get(), "pattern", value, nullptr);
+            return true;
+        };
         controls.append(pattern);
     }
 
@@ -367,7 +371,12 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
     speed.minimum = -20;
     speed.maximum = 20;
     g_object_get(element.get(), "horizontal-speed", &speed.value, nullptr);
-    speed.apply = [element](int value) { g_object_set(element.get(), "horizontal-speed", value, nullptr); };
+    speed.apply = [element, minimum = speed.minimum, maximum = speed.maximum](int value) {
+        if (value < minimum || value > maximum)
+            return false;
+        g_object_set(element.get(), "horizontal-speed", value, nullptr);
+        return true;
+    };
     controls.append(speed);
 
     CameraControl flip;
@@ -377,7 +386,10 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
     gboolean flipped = FALSE;
     g_object_get(element.get(), "flip", &flipped, nullptr);
     flip.value = flipped ? 1 : 0;
-    flip.apply = [element](int value) { g_object_set(element.get(), "flip", value ? TRUE : FALSE, nullptr); };
+    flip.apply = [element](int value) {
+        g_object_set(element.get(), "flip", value ? TRUE : FALSE, nullptr);
+        return true;
+    };
     controls.append(flip);
     return controls;
 }
