@@ -3,6 +3,7 @@
 #include "capture/CameraPropDialog.h"
 #include "capture/CameraSettings.h"
 #include "capture/DeviceMonitor.h"
+#include "capture/FootSwitch.h"
 #include "capture/FrameCopy.h"
 #include "capture/LivePictureView.h"
 #include "capture/Logging.h"
@@ -126,12 +127,20 @@ CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QO
     });
     m_replugTimer.setInterval(kReplugPollMs);
     connect(&m_replugTimer, &QTimer::timeout, this, &CaptureGraph::tryRestart);
+    openFootSwitch();
+}
+
+void CaptureGraph::openFootSwitch()
+{
+    m_footSwitch.reset();
+    m_footSwitch = FootSwitch::open([this] { SampleGrabber1Buffer(); });
 }
 
 CaptureGraph::~CaptureGraph()
 {
     // The window stops the graph at close; this only covers an early end. Nothing may be
     // thrown out of a destructor, and a recording still gets its end.
+    m_footSwitch.reset();
     try {
         actStopExecute();
     } catch (const std::exception &) {

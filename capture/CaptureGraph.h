@@ -91,6 +91,9 @@ public:
     GraphState rememberedGraphState() const { return m_rememberedGraphState; }
     LivePicture &livePicture();
     bool hasStillOutput() const { return m_stillButton != nullptr; }
+    // (Re)opens the snapshot trigger of config.ini's [trigger] section (a foot switch); its
+    // presses come out as snapshotRequested like the camera's button. Done at construction.
+    void openFootSwitch();
     // Measurement seam (benchmarks): called on the streaming thread after each frame reached
     // the live picture, with the time from the frame's capture to now. Set before a start.
     void setFrameObserver(std::function<void(qint64 latencyNs)> observer) { m_frameObserver = std::move(observer); }
@@ -166,6 +169,7 @@ private:
     GstElement *m_sampleGrabber = nullptr; // owned by m_pipeline
     GstElement *m_writer = nullptr; // owned by m_pipeline; recording branch
     std::unique_ptr<StillButton> m_stillButton;
+    std::unique_ptr<StillButton> m_footSwitch; // lives as long as the graph, through restarts
     std::unique_ptr<QSocketNotifier> m_busNotifier;
     quint64 m_generation = 0;
     MediaTypeList m_mediaTypes;
