@@ -215,19 +215,25 @@ void CaptureGraph::makeActive()
 }
 
 // The preview's end: a one-frame leaky queue (the live picture wants the newest frame, never
-// a backlog), conversion to 24-bit BGR and the appsink whose callback is SampleGrabberBuffer.
+// a backlog), the crop to the centre 640 x 480 (set per build), conversion to 24-bit BGR and
+// the appsink whose callback is SampleGrabberBuffer. Cropping before the conversion converts
+// only the pixels the live picture shows: at 1920 x 1080 a seventh of the frame.
 GstElementHandle CaptureGraph::makeSampleGrabber()
 {
     GstElementHandle bin = gstSink(gst_bin_new("SampleGrabber"));
     GstElementHandle queueHandle = gstMake("queue");
+    GstElementHandle cropHandle = gstMake("videocrop", "PreviewCrop");
+    GstElementHandle colorimetryHandle = gstMake("capsfilter", "PreviewColorimetry");
     GstElementHandle convertHandle = gstMake("videoconvert");
     GstElementHandle sinkHandle = gstMake("appsink");
-    if (!bin || !queueHandle || !convertHandle || !sinkHandle)
+    if (!bin || !queueHandle || !cropHandle || !colorimetryHandle || !convertHandle || !sinkHandle)
         return {};
     GstElement *queue = gstAdd(GST_BIN(bin.get()), std::move(queueHandle));
+    GstElement *crop = gstAdd(GST_BIN(bin.get()), std::move(cropHandle));
+    GstElement *colorimetry = gstAdd(GST_BIN(bin.get()), std::move(colorimetryHandle));
     GstElement *convert = gstAdd(GST_BIN(bin.get()), std::move(convertHandle));
     GstElement *sink = gstAdd(GST_BIN(bin.get()), std::move(sinkHandle));
-    if (!queue || !convert || !sink)
+    if (!queue || !crop || !colorimetry || !convert || !sink)
         return {};
     g_object_set(queue, "leaky", 2 /* downstream: drop the older frame */, "max-size-buffers", 1u, "max-size-bytes", 0u,
                  "max-size-time", guint64(0), nullptr);
@@ -237,7 +243,7 @@ GstElementHandle CaptureGraph::makeSampleGrabber()
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onPreviewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_element_link_many(queue, convert, sink, nullptr);
+    gst_element_link_many(queue, crop, colorimetry, convert, sink, nullptr);
     GstPadHandle pad(gst_element_get_static_pad(queue, "sink"));
     gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", pad.get()));
     return bin;
@@ -587,6 +593,39 @@ void CaptureGraph::renderStreams()
     }
     if (!gst_element_link(tee, m_sampleGrabber))
         throw BuildStopped{};
+    // The live picture shows the centre 640 x 480 of the frame: crop close to it before the
+    // colour conversion. A margin of 16 pixels, and crops that are multiples of 16, keep every
+    // shown pixel's neighbours and its place in the converter's chroma and dither patterns, so
+    // the picture is the same as from the whole frame; the crop stays symmetric, so
+    // CopyFrameCentre finds the same centre. A stream whose size is known only after decoding
+    // is not cropped.
+    if (!decodedLater) {
+        auto cropOf = [](int size, int shown) {
+            const int spare = std::max(0, size - shown);
+            const int near = std::max(0, spare / 2 - 16) / 16 * 16;
+            return std::pair{near, near + spare % 2};
+        };
+        const auto [left, right] = cropOf(m_captureSize.width(), LivePicture::kWidth);
+        const auto [top, bottom] = cropOf(m_captureSize.height(), LivePicture::kHeight);
+        GstElementHandle crop(gst_bin_get_by_name(GST_BIN(m_sampleGrabber), "PreviewCrop"));
+        if (crop)
+            g_object_set(crop.get(), "left", left, "right", right, "top", top, "bottom", bottom, nullptr);
+        // A camera that names no colorimetry and chroma siting gets the defaults of its frame
+        // size (BT.709 and co-sited chroma from HD up); the cropped frame must keep them, not
+        // take the defaults of its smaller size.
+        GstVideoInfo info;
+        GstElementHandle colorimetry(gst_bin_get_by_name(GST_BIN(m_sampleGrabber), "PreviewColorimetry"));
+        if (colorimetry && type.isFrameFormat() && gst_video_info_from_caps(&info, type.caps())) {
+            GstCapsHandle caps(gst_caps_new_empty_simple("video/x-raw"));
+            GCharHandle matrix(gst_video_colorimetry_to_string(&GST_VIDEO_INFO_COLORIMETRY(&info)));
+            if (matrix)
+                gst_caps_set_simple(caps.get(), "colorimetry", G_TYPE_STRING, matrix.get(), nullptr);
+            GCharHandle siting(gst_video_chroma_site_to_string(GST_VIDEO_INFO_CHROMA_SITE(&info)));
+            if (siting && GST_VIDEO_INFO_IS_YUV(&info))
+                gst_caps_set_simple(caps.get(), "chroma-site", G_TYPE_STRING, siting.get(), nullptr);
+            g_object_set(colorimetry.get(), "caps", caps.get(), nullptr);
+        }
+    }
 
     // The still output: a camera with a snapshot button has one. Each press reaches
     // SampleGrabber1Buffer on the button's own thread.
