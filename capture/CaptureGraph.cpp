@@ -295,7 +295,15 @@ void CaptureGraph::drainBus(quint64 generation)
         GstObject *from = GST_MESSAGE_SRC(message.get());
         if (m_source && from
             && (from == GST_OBJECT(m_source) || gst_object_has_as_ancestor(from, GST_OBJECT(m_source)))) {
-            loseCamera();
+            // Queued: tearing the graph down here would delete the bus notifier inside its own
+            // signal. A graph rebuilt in between has another generation and stays.
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation] {
+                    if (generation == m_generation)
+                        loseCamera();
+                },
+                Qt::QueuedConnection);
             return;
         }
     }
