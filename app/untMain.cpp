@@ -111,6 +111,7 @@ void TfrmMain::createSubsystems()
     live.captureSize = [this] { return m_capture->captureSize(); };
     live.rememberedRunning = [this] { return m_capture->rememberedGraphState() == GraphState::Running; };
     live.runGraph = [this] { m_capture->run(); };
+    live.cameraLost = [this] { return m_capture->cameraLost(); };
     m_snapshot = std::make_unique<Snapshot>(*m_slots, live);
     m_phrases = std::make_unique<PhraseLibrary>(m_iniFile, phraseControls);
 

@@ -7,7 +7,8 @@
 #include <functional>
 
 // One setting a camera offers (brightness, exposure, test pattern, ...), as the camera settings
-// dialog shows it. `apply` changes the camera at once; it runs on the window thread.
+// dialog shows it. `apply` changes the camera at once and tells whether the camera took the
+// value; it runs on the window thread.
 struct CameraControl {
     enum class Kind { Integer, Boolean, Menu };
 
@@ -17,9 +18,10 @@ struct CameraControl {
     int maximum = 0;
     int step = 1;
     int value = 0;
+    int defaultValue = 0; // the camera's own default
     QStringList menuItems; // Menu: the texts shown
     QList<int> menuValues; // Menu: the value of each text
-    std::function<void(int value)> apply;
+    std::function<bool(int value)> apply;
 };
 
 using CameraControlList = QList<CameraControl>;

@@ -6,10 +6,12 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
 
-CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *parent)
+CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *parent, const QString &defaultsCaption,
+                                   std::function<void()> onDefaults)
     : QDialog(parent)
     , m_controls(controls)
 {
@@ -32,6 +34,7 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
             slider->setSingleStep(control.step);
             slider->setPageStep(std::max(control.step, (control.maximum - control.minimum) / 10));
             slider->setValue(control.value);
+            m_resetters.append([slider, initial = control.defaultValue] { slider->setValue(initial); });
             auto *value = new QLabel(QString::number(control.value), this);
             value->setMinimumWidth(48);
             row->addWidget(slider, 1);
@@ -55,6 +58,7 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
             auto *box = new QCheckBox(this);
             box->setObjectName(control.name);
             box->setChecked(control.value != 0);
+            m_resetters.append([box, initial = control.defaultValue] { box->setChecked(initial != 0); });
             connect(box, &QCheckBox::toggled, this, [apply](bool on) {
                 if (apply)
                     apply(on ? 1 : 0);
@@ -68,6 +72,8 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
             for (qsizetype i = 0; i < control.menuItems.size(); ++i)
                 box->addItem(control.menuItems[i], control.menuValues.value(i));
             box->setCurrentIndex(std::max(0, int(control.menuValues.indexOf(control.value))));
+            m_resetters.append(
+                [box, initial = control.defaultValue] { box->setCurrentIndex(std::max(0, box->findData(initial))); });
             connect(box, &QComboBox::currentIndexChanged, this, [apply, box](int index) {
                 if (apply && index >= 0)
                     apply(box->itemData(index).toInt());
@@ -80,5 +86,15 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    if (!m_controls.isEmpty()) {
+        QPushButton *defaults = buttons->addButton(defaultsCaption, QDialogButtonBox::ResetRole);
+        defaults->setObjectName(QStringLiteral("btnCameraDefaults"));
+        connect(defaults, &QPushButton::clicked, this, [this, onDefaults] {
+            for (const auto &reset : m_resetters)
+                reset();
+            if (onDefaults)
+                onDefaults();
+        });
+    }
     layout->addWidget(buttons);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/CameraControl.h"
+#include "capture/GstHandles.h"
 #include "capture/MediaType.h"
 
 #include <QList>
@@ -23,10 +24,13 @@ public:
     virtual QString name() const = 0;
     // Stable enumeration key: the device node for V4L2 cameras.
     virtual QString path() const = 0;
+    // Who the camera is, whichever port or node it has today: the key of its stored picture
+    // settings (CameraSettings).
+    virtual QString identity() const { return path(); }
     // The capture output's media types in the order the device lists them.
     virtual MediaTypeList mediaTypes() const = 0;
-    // A new source element delivering `type` (floating reference); null when it cannot be made.
-    virtual GstElement *createSource(const MediaType &type) const = 0;
+    // A new source element delivering `type`; null when it cannot be made.
+    virtual GstElementHandle createSource(const MediaType &type) const = 0;
     // The still output: the snapshot button, read on a thread of its own that calls onPress
     // per press. Null when the camera has no button (or it cannot be opened).
     virtual std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const = 0;

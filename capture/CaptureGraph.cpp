@@ -1,8 +1,12 @@
 #include "capture/CaptureGraph.h"
 
 #include "capture/CameraPropDialog.h"
+#include "capture/CameraSettings.h"
+#include "capture/DeviceMonitor.h"
+#include "capture/FootSwitch.h"
 #include "capture/FrameCopy.h"
 #include "capture/LivePictureView.h"
+#include "capture/Logging.h"
 #include "capture/StillButton.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
@@ -13,13 +17,16 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QUrl>
 
 #include <gst/app/gstappsink.h>
@@ -29,10 +36,12 @@ namespace {
 
 // How long stopping waits for the end of a recording to travel through the muxer.
 constexpr GstClockTime kFinishTimeout = 10 * GST_SECOND;
+// While the camera is lost, how often the device list is looked at again (besides the device
+// monitor's news), and how long after the monitor's news the restart waits for the device node.
+constexpr int kReplugPollMs = 1000;
+constexpr int kReplugSettleMs = 150;
+const QString kNoCameraKey = QStringLiteral("Msg_no_camera");
 
-GstElement *make(const char *factory, const char *name = nullptr)
-{
-    return gst_element_factory_make(factory, name);
 }
 
 GraphState stateOf(GstState state)
@@ -51,7 +60,7 @@ GraphState stateOf(GstState state)
 
 } // namespace
 
-GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner)
+GstFlowReturn CaptureGraph::onPreviewSample(GstAppSink *sink, gpointer owner)
 {
     auto *graph = static_cast<CaptureGraph *>(owner);
     GstSampleHandle sample(gst_app_sink_pull_sample(sink));
@@ -76,12 +85,32 @@ CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QO
 {
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
+    m_cameraSettings = std::make_unique<CameraSettings>(ProgramFolder::file(QStringLiteral("cameras.ini")));
+    m_deviceMonitor = std::make_unique<DeviceMonitor>();
+    connect(m_deviceMonitor.get(), &DeviceMonitor::deviceRemoved, this, [this](const QString &path) {
+        if (!m_cameraLost && m_pipeline && m_device && path == m_device->path())
+            loseCamera();
+    });
+    connect(m_deviceMonitor.get(), &DeviceMonitor::deviceAdded, this, [this] {
+        if (m_cameraLost)
+            QTimer::singleShot(kReplugSettleMs, this, &CaptureGraph::tryRestart);
+    });
+    m_replugTimer.setInterval(kReplugPollMs);
+    connect(&m_replugTimer, &QTimer::timeout, this, &CaptureGraph::tryRestart);
+    openFootSwitch();
+}
+
+void CaptureGraph::openFootSwitch()
+{
+    m_footSwitch.reset();
+    m_footSwitch = FootSwitch::open([this] { SampleGrabber1Buffer(); });
 }
 
 CaptureGraph::~CaptureGraph()
 {
     // The window stops the graph at close; this only covers an early end. Nothing may be
     // thrown out of a destructor, and a recording still gets its end.
+    m_footSwitch.reset();
     try {
         actStopExecute();
     } catch (const std::exception &) {
@@ -105,9 +134,15 @@ void CaptureGraph::actPreviewExecute()
 {
     actStopExecute();
     SelectCaptureDevice();
+    // A lost camera that is not back yet: the "no camera" picture stays.
+    if (m_cameraLost && m_devices.isEmpty())
+        return;
+    m_cameraLost = false;
+    m_replugTimer.stop();
     if (m_deviceReady) {
         BuildCaptureGraph();
         run();
+        applyStoredSettings();
     }
 }
 
@@ -138,33 +173,38 @@ void CaptureGraph::makeActive()
     if (m_pipeline)
         return;
     GstElementHandle pipeline = gstSink(gst_pipeline_new("FilterGraph"));
-    GstElement *grabber = makeSampleGrabber();
-    if (!pipeline || !grabber) {
-        if (grabber)
-            gst_object_unref(gst_object_ref_sink(grabber));
+    GstElementHandle grabber = makeSampleGrabber();
+    GstElement *added = pipeline && grabber ? gstAdd(GST_BIN(pipeline.get()), std::move(grabber)) : nullptr;
+    if (!added)
         throw AppError(QStringLiteral("The capture graph for \"%1\" cannot be created").arg(deviceName()));
-    }
-    gst_bin_add(GST_BIN(pipeline.get()), grabber);
-    m_sampleGrabber = grabber;
+    m_sampleGrabber = added;
     m_pipeline = std::move(pipeline);
     ++m_generation;
     watchBus();
+    m_deviceMonitor->start();
 }
 
 // The preview's end: a one-frame leaky queue (the live picture wants the newest frame, never
-// a backlog), conversion to 24-bit BGR and the appsink whose callback is SampleGrabberBuffer.
-GstElement *CaptureGraph::makeSampleGrabber()
+// a backlog), the crop to the centre 640 x 480 (set per build), conversion to 24-bit BGR and
+// the appsink whose callback is SampleGrabberBuffer. Cropping before the conversion converts
+// only the pixels the live picture shows: at 1920 x 1080 a seventh of the frame.
+GstElementHandle CaptureGraph::makeSampleGrabber()
 {
-    GstElement *bin = gst_bin_new("SampleGrabber");
-    GstElement *queue = make("queue");
-    GstElement *convert = make("videoconvert");
-    GstElement *sink = make("appsink");
-    if (!queue || !convert || !sink) {
-        for (GstElement *e : {bin, queue, convert, sink})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
-        return nullptr;
-    }
+    GstElementHandle bin = gstSink(gst_bin_new("SampleGrabber"));
+    GstElementHandle queueHandle = gstMake("queue");
+    GstElementHandle cropHandle = gstMake("videocrop", "PreviewCrop");
+    GstElementHandle colorimetryHandle = gstMake("capsfilter", "PreviewColorimetry");
+    GstElementHandle convertHandle = gstMake("videoconvert");
+    GstElementHandle sinkHandle = gstMake("appsink");
+    if (!bin || !queueHandle || !cropHandle || !colorimetryHandle || !convertHandle || !sinkHandle)
+        return {};
+    GstElement *queue = gstAdd(GST_BIN(bin.get()), std::move(queueHandle));
+    GstElement *crop = gstAdd(GST_BIN(bin.get()), std::move(cropHandle));
+    GstElement *colorimetry = gstAdd(GST_BIN(bin.get()), std::move(colorimetryHandle));
+    GstElement *convert = gstAdd(GST_BIN(bin.get()), std::move(convertHandle));
+    GstElement *sink = gstAdd(GST_BIN(bin.get()), std::move(sinkHandle));
+    if (!queue || !crop || !colorimetry || !convert || !sink)
+        return {};
     g_object_set(queue, "leaky", 2 /* downstream: drop the older frame */, "max-size-buffers", 1u, "max-size-bytes", 0u,
                  "max-size-time", guint64(0), nullptr);
     GstCapsHandle bgr(gst_caps_from_string("video/x-raw, format=(string)BGR"));
@@ -173,10 +213,9 @@ GstElement *CaptureGraph::makeSampleGrabber()
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onPreviewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_bin_add_many(GST_BIN(bin), queue, convert, sink, nullptr);
-    gst_element_link_many(queue, convert, sink, nullptr);
+    gst_element_link_many(queue, crop, colorimetry, convert, sink, nullptr);
     GstPadHandle pad(gst_element_get_static_pad(queue, "sink"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", pad.get()));
     return bin;
 }
 
@@ -217,11 +256,26 @@ void CaptureGraph::drainBus(quint64 generation)
         GError *raw = nullptr;
         gst_message_parse_error(message.get(), &raw, nullptr);
         GErrorHandle error(raw);
-        // The graph's events get no reaction of their own; the last error explains a later
-        // failure to run.
+        // The last error explains a later failure to run.
         m_lastBusError = QString::fromUtf8(error ? error->message : "");
         m_lastBusErrorCode = error ? error->code : 0;
-        qWarning("capture graph: %s", qPrintable(m_lastBusError));
+        qCWarning(lcCapture) << "pipeline error:" << m_lastBusError;
+        // An error of the camera's own source is a camera that went away (a pulled cable gives
+        // a read error before the device monitor has noticed).
+        GstObject *from = GST_MESSAGE_SRC(message.get());
+        if (m_source && from
+            && (from == GST_OBJECT(m_source) || gst_object_has_as_ancestor(from, GST_OBJECT(m_source)))) {
+            // Queued: tearing the graph down here would delete the bus notifier inside its own
+            // signal. A graph rebuilt in between has another generation and stays.
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation] {
+                    if (generation == m_generation)
+                        loseCamera();
+                },
+                Qt::QueuedConnection);
+            return;
+        }
     }
 }
 
@@ -288,7 +342,75 @@ void CaptureGraph::finishRecording()
     GstMessageHandle done(
         gst_bus_timed_pop_filtered(bus.get(), kFinishTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     if (!done)
-        qWarning("capture graph: the recording %s did not finish in time", qPrintable(m_recordingFile));
+        qCWarning(lcCapture) << "the recording" << m_recordingFile << "did not finish in time";
+}
+
+// ---- a camera that goes away and comes back ----------------------------------------------
+
+void CaptureGraph::loseCamera()
+{
+    if (m_cameraLost)
+        return;
+    qCWarning(lcCapture) << "the camera" << deviceName() << "went away; waiting for a camera";
+    endRecordingWithoutSource();
+    makeInactive();
+    m_cameraLost = true;
+    showNoCameraPicture();
+    m_replugTimer.start();
+}
+
+void CaptureGraph::tryRestart()
+{
+    if (!m_cameraLost || ListVideoInputDevices().isEmpty())
+        return;
+    try {
+        actPreviewExecute();
+    } catch (const std::exception &failure) {
+        // Not a box: the camera is still on its way; the next look tries again.
+        qCWarning(lcCapture) << "the camera did not start again:" << failure.what();
+        loseCamera();
+    }
+}
+
+void CaptureGraph::endRecordingWithoutSource()
+{
+    if (!m_pipeline || !m_writer)
+        return;
+    // The camera sends nothing more. The end of stream goes straight into the writer, behind
+    // the frames it still holds, so the muxer writes the file's index and final header. (The
+    // source's own end of stream may have got there first; the second is then refused.)
+    GstPadHandle input(gst_element_get_static_pad(m_writer, "sink"));
+    if (input)
+        gst_pad_send_event(input.get(), gst_event_new_eos());
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_recordingEnded.load() && waited.elapsed() < qint64(kFinishTimeout / GST_MSECOND))
+        QThread::msleep(5);
+    if (!m_recordingEnded.load())
+        qCWarning(lcCapture) << "the recording" << m_recordingFile << "did not finish in time";
+}
+
+void CaptureGraph::showNoCameraPicture()
+{
+    const QString builtIn = QStringLiteral("无摄像头");
+    const QString text = m_captionLookup ? m_captionLookup(kNoCameraKey, builtIn) : builtIn;
+    QImage picture(LivePicture::kWidth, LivePicture::kHeight, QImage::Format_RGB32);
+    const int grey = LivePicture::kNoCameraGrey;
+    picture.fill(QColor(grey, grey, grey));
+    {
+        QPainter painter(&picture);
+        QFont font = painter.font();
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(QColor(220, 220, 220));
+        painter.drawText(picture.rect(), Qt::AlignCenter, text);
+    }
+    LivePicture &live = livePicture();
+    {
+        std::lock_guard guard(live.mutex());
+        live.bitsLocked() = picture.convertToFormat(QImage::Format_BGR888);
+    }
+    live.requestRepaint();
 }
 
 GraphState CaptureGraph::graphState() const
@@ -325,7 +447,7 @@ void CaptureGraph::BuildCaptureGraph()
             recordingBranch();
     } catch (const BuildStopped &) {
     } catch (const std::exception &failure) {
-        qWarning("capture graph: build ended: %s", failure.what());
+        qCWarning(lcCapture) << "build ended:" << failure.what();
     }
 }
 
@@ -405,19 +527,16 @@ void CaptureGraph::applyMediaType(quint16 index)
     const MediaType &type = m_mediaTypes[index];
     m_captureSize = MediaTypeFrameSize(type);
 
-    GstElement *source = m_device->createSource(type);
-    GstElement *format = make("capsfilter", "MediaType");
-    if (!source || !format) {
-        for (GstElement *e : {source, format})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
+    GstElementHandle sourceHandle = m_device->createSource(type);
+    GstElementHandle formatHandle = gstMake("capsfilter", "MediaType");
+    if (!sourceHandle || !formatHandle)
         throw BuildStopped{};
-    }
-    gst_object_set_name(GST_OBJECT(source), "VideoSourceFilter");
-    g_object_set(format, "caps", type.caps(), nullptr);
-    gst_bin_add_many(GST_BIN(m_pipeline.get()), source, format, nullptr);
+    gst_object_set_name(GST_OBJECT(sourceHandle.get()), "VideoSourceFilter");
+    g_object_set(formatHandle.get(), "caps", type.caps(), nullptr);
+    GstElement *source = gstAdd(GST_BIN(m_pipeline.get()), std::move(sourceHandle));
+    GstElement *format = gstAdd(GST_BIN(m_pipeline.get()), std::move(formatHandle));
     m_source = source;
-    if (!gst_element_link(source, format))
+    if (!source || !format || !gst_element_link(source, format))
         throw BuildStopped{};
 }
 
@@ -431,18 +550,14 @@ void CaptureGraph::renderStreams()
     // whose output appears only once it knows the stream (the tee follows then).
     const bool decodedLater = !type.isJpeg() && !type.isFrameFormat();
     if (type.isJpeg() || decodedLater) {
-        GstElement *decoder = make(type.isJpeg() ? "jpegdec" : "decodebin");
-        if (!decoder)
-            throw BuildStopped{};
-        gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
-        if (!gst_element_link(last, decoder))
+        GstElement *decoder = gstAdd(GST_BIN(m_pipeline.get()), gstMake(type.isJpeg() ? "jpegdec" : "decodebin"));
+        if (!decoder || !gst_element_link(last, decoder))
             throw BuildStopped{};
         last = decoder;
     }
-    GstElement *tee = make("tee", "Tee");
+    GstElement *tee = gstAdd(GST_BIN(m_pipeline.get()), gstMake("tee", "Tee"));
     if (!tee)
         throw BuildStopped{};
-    gst_bin_add(GST_BIN(m_pipeline.get()), tee);
     m_tee = tee;
     if (decodedLater) {
         g_signal_connect(last, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer teeElement) {
@@ -456,6 +571,39 @@ void CaptureGraph::renderStreams()
     }
     if (!gst_element_link(tee, m_sampleGrabber))
         throw BuildStopped{};
+    // The live picture shows the centre 640 x 480 of the frame: crop close to it before the
+    // colour conversion. A margin of 16 pixels, and crops that are multiples of 16, keep every
+    // shown pixel's neighbours and its place in the converter's chroma and dither patterns, so
+    // the picture is the same as from the whole frame; the crop stays symmetric, so
+    // CopyFrameCentre finds the same centre. A stream whose size is known only after decoding
+    // is not cropped.
+    if (!decodedLater) {
+        auto cropOf = [](int size, int shown) {
+            const int spare = std::max(0, size - shown);
+            const int near = std::max(0, spare / 2 - 16) / 16 * 16;
+            return std::pair{near, near + spare % 2};
+        };
+        const auto [left, right] = cropOf(m_captureSize.width(), LivePicture::kWidth);
+        const auto [top, bottom] = cropOf(m_captureSize.height(), LivePicture::kHeight);
+        GstElementHandle crop(gst_bin_get_by_name(GST_BIN(m_sampleGrabber), "PreviewCrop"));
+        if (crop)
+            g_object_set(crop.get(), "left", left, "right", right, "top", top, "bottom", bottom, nullptr);
+        // A camera that names no colorimetry and chroma siting gets the defaults of its frame
+        // size (BT.709 and co-sited chroma from HD up); the cropped frame must keep them, not
+        // take the defaults of its smaller size.
+        GstVideoInfo info;
+        GstElementHandle colorimetry(gst_bin_get_by_name(GST_BIN(m_sampleGrabber), "PreviewColorimetry"));
+        if (colorimetry && type.isFrameFormat() && gst_video_info_from_caps(&info, type.caps())) {
+            GstCapsHandle caps(gst_caps_new_empty_simple("video/x-raw"));
+            GCharHandle matrix(gst_video_colorimetry_to_string(&GST_VIDEO_INFO_COLORIMETRY(&info)));
+            if (matrix)
+                gst_caps_set_simple(caps.get(), "colorimetry", G_TYPE_STRING, matrix.get(), nullptr);
+            GCharHandle siting(gst_video_chroma_site_to_string(GST_VIDEO_INFO_CHROMA_SITE(&info)));
+            if (siting && GST_VIDEO_INFO_IS_YUV(&info))
+                gst_caps_set_simple(caps.get(), "chroma-site", G_TYPE_STRING, siting.get(), nullptr);
+            g_object_set(colorimetry.get(), "caps", caps.get(), nullptr);
+        }
+    }
 
     // The still output: a camera with a snapshot button has one. Each press reaches
     // SampleGrabber1Buffer on the button's own thread.
@@ -536,6 +684,27 @@ void CaptureGraph::btnCameraPropClick()
 {
     if (!m_pipeline || !m_device)
         return;
-    CameraPropDialog dialog(m_device->controls(m_source), m_controls.owner);
+    // Every change the operator makes is kept for this camera, and "defaults" forgets them.
+    const QString camera = m_device->identity();
+    CameraControlList controls = m_device->controls(m_source);
+    for (CameraControl &control : controls) {
+        control.apply = [this, camera, name = control.name, apply = control.apply](int value) {
+            const bool accepted = apply && apply(value);
+            if (accepted)
+                m_cameraSettings->remember(camera, name, value);
+            return accepted;
+        };
+    }
+    const QString builtIn = QStringLiteral("默认值");
+    const QString defaults =
+        m_captionLookup ? m_captionLookup(QStringLiteral("btnCameraDefaults.Caption"), builtIn) : builtIn;
+    CameraPropDialog dialog(controls, m_controls.owner, defaults, [this, camera] { m_cameraSettings->forget(camera); });
     Dialogs::exec(dialog);
+}
+
+void CaptureGraph::applyStoredSettings()
+{
+    // At every start, so after a capture-size change and a replug too.
+    if (m_pipeline && m_device && m_source)
+        m_cameraSettings->applyTo(m_device->identity(), m_device->controls(m_source));
 }

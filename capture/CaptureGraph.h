@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -44,6 +45,9 @@ struct CaptureControls {
 // and turns camera frames into the live picture. Operations run on the window thread; the
 // frame and still-button reactions run on streaming threads and touch only the two locked
 // bitmaps and atomics.
+class CameraSettings;
+class DeviceMonitor;
+
 class CaptureGraph : public QObject {
     Q_OBJECT
 
@@ -64,6 +68,11 @@ public:
     QString deviceName() const;
     void btnCameraPropClick();
 
+    // The camera went away (unplugged, or its stream failed) and has not come back yet: the
+    // live picture shows the "no camera" picture and snapshots are refused. The preview
+    // restarts by itself when a camera appears.
+    bool cameraLost() const { return m_cameraLost; }
+
     // Capture sizes.
     const MediaTypeList &mediaTypes() const { return m_mediaTypes; }
     const TmmStringlist &catalogue() const { return m_catalogue; }
@@ -82,6 +91,9 @@ public:
     GraphState rememberedGraphState() const { return m_rememberedGraphState; }
     LivePicture &livePicture();
     bool hasStillOutput() const { return m_stillButton != nullptr; }
+    // (Re)opens the snapshot trigger of config.ini's [trigger] section (a foot switch); its
+    // presses come out as snapshotRequested like the camera's button. Done at construction.
+    void openFootSwitch();
     // Measurement seam (benchmarks): called on the streaming thread after each frame reached
     // the live picture, with the time from the frame's capture to now. Set before a start.
     void setFrameObserver(std::function<void(qint64 latencyNs)> observer) { m_frameObserver = std::move(observer); }
@@ -117,8 +129,11 @@ signals:
     void snapshotRequested();
 
 private:
-    friend GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner);
     struct BuildStopped { };
+
+    // The appsink's new-sample callback (preview streaming thread): SampleGrabberBuffer, then
+    // the frame observer.
+    static GstFlowReturn onPreviewSample(GstAppSink *sink, gpointer owner);
 
     void makeActive();
     void makeInactive();
@@ -127,11 +142,17 @@ private:
     void finishRecording();
     void setState(GstState target, bool waitForChange);
 
+    void loseCamera();
+    void tryRestart();
+    void endRecordingWithoutSource();
+    void showNoCameraPicture();
+    void applyStoredSettings();
+
     void buildAndChoose();
     void applyMediaType(quint16 index);
     void renderStreams();
     void recordingBranch();
-    GstElement *makeSampleGrabber();
+    GstElementHandle makeSampleGrabber();
 
     CaptureControls m_controls;
     IniFile &m_iniFile;
@@ -148,6 +169,7 @@ private:
     GstElement *m_sampleGrabber = nullptr; // owned by m_pipeline
     GstElement *m_writer = nullptr; // owned by m_pipeline; recording branch
     std::unique_ptr<StillButton> m_stillButton;
+    std::unique_ptr<StillButton> m_footSwitch; // lives as long as the graph, through restarts
     std::unique_ptr<QSocketNotifier> m_busNotifier;
     quint64 m_generation = 0;
     MediaTypeList m_mediaTypes;
@@ -160,6 +182,13 @@ private:
     QString m_recordingFile;
     QString m_lastBusError;
     int m_lastBusErrorCode = 0;
+    std::unique_ptr<DeviceMonitor> m_deviceMonitor;
+    std::unique_ptr<CameraSettings> m_cameraSettings;
+    bool m_cameraLost = false;
+    QTimer m_replugTimer; // while the camera is lost: looks for it again
+
+    // set by the recording's file sink (streaming thread) when the end of stream reached it
+    std::atomic<bool> m_recordingEnded{false};
 
     std::function<void(qint64)> m_frameObserver; // read by the streaming thread, set while stopped
 

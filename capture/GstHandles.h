@@ -69,8 +69,24 @@ template<typename T> GstObjectHandle<T> gstRef(T *object)
     return GstObjectHandle<T>(object ? static_cast<T *>(gst_object_ref(object)) : nullptr);
 }
 
-// Takes ownership of a floating reference (a freshly made element) by sinking it.
+// Takes ownership of a floating reference (a freshly made element) by sinking it. Every element
+// the capture code makes goes through here, so it has exactly one owner from its first line on.
 inline GstElementHandle gstSink(GstElement *element)
 {
     return GstElementHandle(element ? static_cast<GstElement *>(gst_object_ref_sink(element)) : nullptr);
+}
+
+// A new element of `factory` in a handle; null when the factory is missing.
+inline GstElementHandle gstMake(const char *factory, const char *name = nullptr)
+{
+    return gstSink(gst_element_factory_make(factory, name));
+}
+
+// Hands an element over to a bin: the bin takes its own reference and the handle's is let go, so
+// from here the bin alone owns it. Gives back the element (borrowed from the bin), or null when
+// the bin refused it, in which case the element is released with the handle.
+inline GstElement *gstAdd(GstBin *bin, GstElementHandle element)
+{
+    GstElement *raw = element.get();
+    return raw && gst_bin_add(bin, raw) ? raw : nullptr;
 }

@@ -13,6 +13,8 @@ public:
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;
     static constexpr uchar kStartGrey = 128;
+    // Background of the "no camera" picture shown while the camera is away.
+    static constexpr uchar kNoCameraGrey = 40;
 
     LivePicture();
     LivePicture(const LivePicture &) = delete;

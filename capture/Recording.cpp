@@ -105,19 +105,19 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
         return code;
     };
 
-    GstElement *made[std::size(steps)] = {};
+    GstElementHandle made[std::size(steps)];
     for (size_t i = 0; i < std::size(steps); ++i) {
-        made[i] = gst_element_factory_make(steps[i].factory, steps[i].name);
-        if (!made[i]) {
-            for (GstElement *element : made)
-                if (element)
-                    gst_object_unref(gst_object_ref_sink(element));
+        made[i] = gstMake(steps[i].factory, steps[i].name);
+        if (!made[i])
             return fail(QStringLiteral("gst_element_factory_make(%1)").arg(QLatin1String(steps[i].factory)),
                         GST_CORE_ERROR_MISSING_PLUGIN);
-        }
     }
+    GstElement *added[std::size(steps)] = {};
+    for (size_t i = 0; i < std::size(steps); ++i)
+        if (!(added[i] = gstAdd(GST_BIN(writer), std::move(made[i]))))
+            return fail(QStringLiteral("gst_bin_add(%1)").arg(QLatin1String(steps[i].factory)), GST_CORE_ERROR_FAILED);
     auto [queue, rate, scale, convert, profile, encoder, muxer] =
-        std::tuple{made[0], made[1], made[2], made[3], made[4], made[5], made[6]};
+        std::tuple{added[0], added[1], added[2], added[3], added[4], added[5], added[6]};
 
     // Recording must not lose frames to a busy encoder for a moment: up to two seconds queue.
     g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND),
@@ -128,7 +128,6 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
     g_object_set(profile, "caps", caps.get(), nullptr);
     g_object_set(encoder, "bitrate", kRecordBitrate, "gop-size", fps * kKeyFrameSeconds, nullptr);
 
-    gst_bin_add_many(GST_BIN(writer), queue, rate, scale, convert, profile, encoder, muxer, nullptr);
     if (!gst_element_link_many(queue, rate, scale, convert, profile, encoder, muxer, nullptr))
         return fail(QStringLiteral("gst_element_link_many(avenc_wmv1)"), GST_CORE_ERROR_NEGOTIATION);
     GstPadHandle sink(gst_element_get_static_pad(queue, "sink"));
@@ -138,8 +137,9 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
 
 void CaptureGraph::recordingBranch()
 {
-    GstElement *writer = gst_bin_new("ASFWriter");
-    gst_bin_add(GST_BIN(m_pipeline.get()), writer);
+    GstElement *writer = gstAdd(GST_BIN(m_pipeline.get()), gstSink(gst_bin_new("ASFWriter")));
+    if (!writer)
+        throw BuildStopped{};
     const QString file = RecordingFileName(
         videoFolder(), m_controls.edtNumber ? m_controls.edtNumber->text() : QString(), QDateTime::currentDateTime());
     if (ConfigureRecordingProfile(writer, kRecordWidth, kRecordHeight, kRecordFps) != 0) {
@@ -148,11 +148,26 @@ void CaptureGraph::recordingBranch()
         gst_bin_remove(GST_BIN(m_pipeline.get()), writer);
         throw BuildStopped{};
     }
-    GstElement *fileSink = gst_element_factory_make("filesink", "RecordFile");
+    GstElementHandle fileSinkHandle = gstMake("filesink", "RecordFile");
+    if (!fileSinkHandle)
+        throw BuildStopped{};
+    g_object_set(fileSinkHandle.get(), "location", QFile::encodeName(file).constData(), "sync", FALSE, "async", FALSE,
+                 nullptr);
+    GstElement *fileSink = gstAdd(GST_BIN(writer), std::move(fileSinkHandle));
     if (!fileSink)
         throw BuildStopped{};
-    g_object_set(fileSink, "location", QFile::encodeName(file).constData(), "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(writer), fileSink);
+    // The file is complete once the end of stream reached its sink (a camera that went away
+    // ends the recording this way).
+    m_recordingEnded = false;
+    GstPadHandle fileInput(gst_element_get_static_pad(fileSink, "sink"));
+    gst_pad_add_probe(
+        fileInput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad *, GstPadProbeInfo *info, gpointer graph) {
+            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+                static_cast<CaptureGraph *>(graph)->m_recordingEnded = true;
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
     GstElementHandle muxer(gst_bin_get_by_name(GST_BIN(writer), "RecordMuxer"));
     if (!gst_element_link(muxer.get(), fileSink) || !gst_element_link(m_tee, writer))
         throw BuildStopped{};

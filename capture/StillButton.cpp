@@ -10,9 +10,10 @@
 
 #include <cerrno>
 
-StillButton::StillButton(int fd, std::function<void()> onPress)
+StillButton::StillButton(int fd, std::function<void()> onPress, QList<int> keys)
     : m_fd(fd)
     , m_onPress(std::move(onPress))
+    , m_keys(keys.isEmpty() ? QList<int>{KEY_CAMERA, BTN_0} : std::move(keys))
 {
     if (::pipe2(m_wake, O_CLOEXEC) != 0)
         m_wake[0] = m_wake[1] = -1;
@@ -60,7 +61,7 @@ void StillButton::run()
             continue;
         filled = 0;
         // A press only; the release and the auto-repeat of a held button take no snapshot.
-        if (event.type == EV_KEY && event.value == 1 && (event.code == KEY_CAMERA || event.code == BTN_0))
+        if (event.type == EV_KEY && event.value == 1 && m_keys.contains(event.code))
             m_onPress();
     }
 }

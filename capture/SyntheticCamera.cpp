@@ -1,6 +1,7 @@
 #include "capture/SyntheticCamera.h"
 
 #include "capture/GstHandles.h"
+#include "capture/Logging.h"
 #include "capture/StillButton.h"
 
 #include <QDebug>
@@ -10,6 +11,7 @@
 #include <linux/input.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -26,6 +28,51 @@ std::map<QString, int> &openButtons()
 {
     static std::map<QString, int> buttons;
     return buttons;
+}
+
+// Whether a camera's cable is in, shared with the probe on its running sources.
+struct Presence {
+    std::atomic<bool> present{true};
+};
+
+// Camera name -> its presence (made on first use), and the presence watchers.
+std::map<QString, std::shared_ptr<Presence>> &presences()
+{
+    static std::map<QString, std::shared_ptr<Presence>> map;
+    return map;
+}
+std::map<int, std::function<void(const QString &, bool)>> &presenceWatchers()
+{
+    static std::map<int, std::function<void(const QString &, bool)>> map;
+    return map;
+}
+
+std::shared_ptr<Presence> presenceOf(const QString &cameraName)
+{
+    std::lock_guard guard(registryMutex());
+    auto &entry = presences()[cameraName];
+    if (!entry)
+        entry = std::make_shared<Presence>();
+    return entry;
+}
+
+// On the source's streaming thread: a pulled camera delivers no more frames. Like v4l2src on a
+// vanished device it posts a read error and ends its stream with a flow error (the base source
+// then sends the end of stream downstream).
+GstPadProbeReturn cutWhenPulledOut(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    if ((*static_cast<std::shared_ptr<Presence> *>(data))->present.load())
+        return GST_PAD_PROBE_OK;
+    GstObjectHandle<GstElement> camera(gst_pad_get_parent_element(pad));
+    if (camera) {
+        GErrorHandle error(
+            g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Could not read from resource."));
+        gst_element_post_message(
+            camera.get(),
+            gst_message_new_error(GST_OBJECT(camera.get()), error.get(), "the synthetic camera was pulled out"));
+    }
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+    return GST_PAD_PROBE_DROP;
 }
 
 // Keeps the press registry in step with the button's life: unregisters and closes the write
@@ -156,18 +203,65 @@ QList<SyntheticCamera::Declaration> SyntheticCamera::parse(const QString &value)
             else if (key == QLatin1String("fps") && argument.toInt() > 0)
                 camera.fps = qMin(argument.toInt(), 240);
             else
-                qWarning("%s: unknown option \"%s\"", kVariable, qPrintable(option));
+                qCWarning(lcCapture).nospace() << kVariable << ": unknown option " << option;
         }
         for (const QString &typeText : typeList.split(u',', Qt::SkipEmptyParts)) {
             const MediaType type = typeFrom(typeText, camera.fps);
             if (type.isValid())
                 camera.types.append(type);
             else
-                qWarning("%s: \"%s\" is not a media type (e.g. \"MJPG 1280x720\")", kVariable, qPrintable(typeText));
+                qCWarning(lcCapture).nospace()
+                    << kVariable << ": " << typeText << " is not a media type (e.g. \"MJPG 1280x720\")";
         }
         cameras.append(camera);
     }
     return cameras;
+}
+
+void SyntheticCamera::setPresent(const QString &cameraName, bool present)
+{
+    const std::shared_ptr<Presence> presence = presenceOf(cameraName);
+    if (presence->present.exchange(present) == present)
+        return;
+    std::map<int, std::function<void(const QString &, bool)>> watchers;
+    {
+        std::lock_guard guard(registryMutex());
+        watchers = presenceWatchers();
+    }
+    for (const auto &[id, watcher] : watchers)
+        watcher(QStringLiteral("synthetic:") + cameraName, present);
+}
+
+bool SyntheticCamera::isPresent(const QString &cameraName)
+{
+    return presenceOf(cameraName)->present.load();
+}
+
+void SyntheticCamera::resetPresence()
+{
+    QStringList pulled;
+    {
+        std::lock_guard guard(registryMutex());
+        for (const auto &[name, presence] : presences())
+            if (!presence->present.load())
+                pulled.append(name);
+    }
+    for (const QString &name : pulled)
+        setPresent(name, true);
+}
+
+int SyntheticCamera::watchPresence(std::function<void(const QString &, bool)> watcher)
+{
+    static int lastId = 0;
+    std::lock_guard guard(registryMutex());
+    presenceWatchers()[++lastId] = std::move(watcher);
+    return lastId;
+}
+
+void SyntheticCamera::unwatchPresence(int id)
+{
+    std::lock_guard guard(registryMutex());
+    presenceWatchers().erase(id);
 }
 
 bool SyntheticCamera::pressStillButton(const QString &cameraName)
@@ -186,22 +280,26 @@ bool SyntheticCamera::pressStillButton(const QString &cameraName)
     return ::write(found->second, events, sizeof events) == ssize_t(sizeof events);
 }
 
-GstElement *SyntheticCamera::createSource(const MediaType &type) const
+GstElementHandle SyntheticCamera::createSource(const MediaType &type) const
 {
     const GstStructure *wanted = type.structure();
     if (!wanted)
-        return nullptr;
-    GstElement *bin = gst_bin_new(nullptr);
-    GstElement *source = gst_element_factory_make("videotestsrc", "camera");
-    GstElement *rawCaps = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *encoder = type.isJpeg() ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
-    if (!source || !rawCaps || (type.isJpeg() && !encoder)) {
-        for (GstElement *element : {source, rawCaps, encoder})
-            if (element)
-                gst_object_unref(gst_object_ref_sink(element));
-        gst_object_unref(gst_object_ref_sink(bin));
-        return nullptr;
-    }
+        return {};
+    GstElementHandle bin = gstSink(gst_bin_new(nullptr));
+    GstElementHandle sourceHandle = gstMake("videotestsrc", "camera");
+    GstElementHandle rawCapsHandle = gstMake("capsfilter");
+    GstElementHandle encoderHandle = type.isJpeg() ? gstMake("jpegenc") : nullptr;
+    if (!bin || !sourceHandle || !rawCapsHandle || (type.isJpeg() && !encoderHandle))
+        return {};
+    GstElement *source = gstAdd(GST_BIN(bin.get()), std::move(sourceHandle));
+    GstElement *rawCaps = gstAdd(GST_BIN(bin.get()), std::move(rawCapsHandle));
+    GstElement *encoder = encoderHandle ? gstAdd(GST_BIN(bin.get()), std::move(encoderHandle)) : nullptr;
+    if (!source || !rawCaps || (type.isJpeg() && !encoder))
+        return {};
+    GstPadHandle output(gst_element_get_static_pad(source, "src"));
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, cutWhenPulledOut,
+                      new std::shared_ptr<Presence>(presenceOf(m_declaration.name)),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<Presence> *>(data); });
     g_object_set(source, "is-live", TRUE, "horizontal-speed", m_declaration.speed, nullptr);
     gst_util_set_object_arg(G_OBJECT(source), "pattern", m_declaration.pattern.toUtf8().constData());
 
@@ -213,16 +311,14 @@ GstElement *SyntheticCamera::createSource(const MediaType &type) const
     }
     g_object_set(rawCaps, "caps", caps.get(), nullptr);
 
-    gst_bin_add_many(GST_BIN(bin), source, rawCaps, nullptr);
     GstElement *last = rawCaps;
     gst_element_link(source, rawCaps);
     if (encoder) {
-        gst_bin_add(GST_BIN(bin), encoder);
         gst_element_link(rawCaps, encoder);
         last = encoder;
     }
     GstPadHandle pad(gst_element_get_static_pad(last, "src"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("src", pad.get()));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", pad.get()));
     return bin;
 }
 
@@ -261,7 +357,11 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
         gint current = 0;
         g_object_get(element.get(), "pattern", &current, nullptr);
         pattern.value = current;
-        pattern.apply = [element](int value) { g_object_set(element.get(), "pattern", value, nullptr); };
+        pattern.defaultValue = G_PARAM_SPEC_ENUM(spec)->default_value;
+        pattern.apply = [element](int value) {
+            g_object_set(element.get(), "pattern", value, nullptr);
+            return true;
+        };
         controls.append(pattern);
     }
 
@@ -271,7 +371,12 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
     speed.minimum = -20;
     speed.maximum = 20;
     g_object_get(element.get(), "horizontal-speed", &speed.value, nullptr);
-    speed.apply = [element](int value) { g_object_set(element.get(), "horizontal-speed", value, nullptr); };
+    speed.apply = [element, minimum = speed.minimum, maximum = speed.maximum](int value) {
+        if (value < minimum || value > maximum)
+            return false;
+        g_object_set(element.get(), "horizontal-speed", value, nullptr);
+        return true;
+    };
     controls.append(speed);
 
     CameraControl flip;
@@ -281,7 +386,10 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
     gboolean flipped = FALSE;
     g_object_get(element.get(), "flip", &flipped, nullptr);
     flip.value = flipped ? 1 : 0;
-    flip.apply = [element](int value) { g_object_set(element.get(), "flip", value ? TRUE : FALSE, nullptr); };
+    flip.apply = [element](int value) {
+        g_object_set(element.get(), "flip", value ? TRUE : FALSE, nullptr);
+        return true;
+    };
     controls.append(flip);
     return controls;
 }

@@ -19,6 +19,11 @@
 //          | "fps=" n            frames per second (default 30)
 //
 // e.g. "Left:YUY2 640x480,MJPG 640x480,YUY2 1280x720/still;Right:800x600/pattern=colors/speed=0".
+// Unplugging: setPresent(name, false) pulls a synthetic camera's cable. Its running source then
+// fails with the read error a V4L2 camera gives when it is pulled out, it leaves the device list
+// and the device monitor (DeviceMonitor) reports it removed; setPresent(name, true) plugs it
+// back in: it is listed again and the monitor reports it added. Tests and benchmarks use it.
+//
 // A default camera offers YUY2 640x480, MJPG 640x480, YUY2 1280x720, MJPG 1280x720, YUY2 320x240
 // and YUY2 1600x1200, and has a snapshot button. Unnamed cameras are "Synthetic Camera N" (N from 1).
 class SyntheticCamera : public CaptureDevice {
@@ -41,6 +46,16 @@ public:
     static std::optional<QList<Declaration>> declared();
     static QList<Declaration> parse(const QString &value);
 
+    // Pulls out (false) or plugs back in (true) the named camera; any thread. Cameras are
+    // present until pulled out; resetPresence() plugs every camera back in.
+    static void setPresent(const QString &cameraName, bool present);
+    static bool isPresent(const QString &cameraName);
+    static void resetPresence();
+    // Called with the camera's path() and its new presence on the thread of setPresent. The
+    // returned id ends the watch through unwatchPresence.
+    static int watchPresence(std::function<void(const QString &path, bool present)> watcher);
+    static void unwatchPresence(int id);
+
     // Presses the snapshot button of the named camera while the graph holds it open.
     // Returns false when no graph has that camera's button open. Any thread.
     static bool pressStillButton(const QString &cameraName);
@@ -48,7 +63,7 @@ public:
     QString name() const override { return m_declaration.name; }
     QString path() const override { return QStringLiteral("synthetic:") + m_declaration.name; }
     MediaTypeList mediaTypes() const override { return m_declaration.types; }
-    GstElement *createSource(const MediaType &type) const override;
+    GstElementHandle createSource(const MediaType &type) const override;
     std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const override;
     CameraControlList controls(GstElement *source) const override;
 

@@ -4,6 +4,7 @@
 #include "capture/SyntheticCamera.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -43,7 +44,8 @@ CaptureDeviceList ListVideoInputDevices()
     CaptureDeviceList devices;
     if (const auto synthetic = SyntheticCamera::declared()) {
         for (const SyntheticCamera::Declaration &declaration : *synthetic)
-            devices.append(std::make_shared<SyntheticCamera>(declaration));
+            if (SyntheticCamera::isPresent(declaration.name))
+                devices.append(std::make_shared<SyntheticCamera>(declaration));
         return devices;
     }
     return V4l2Camera::list();
@@ -79,6 +81,26 @@ CaptureDeviceList V4l2Camera::list()
     return devices;
 }
 
+QString V4l2Camera::identityOf(const QString &videoDevicePath, const QString &model, const QString &sysfsRoot)
+{
+    // .../usb1/1-1/1-1:1.0 is the video interface; its parent the USB device.
+    const QString interfacePath = QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/")
+                                            + QFileInfo(videoDevicePath).fileName() + QStringLiteral("/device"))
+                                      .canonicalFilePath();
+    const QString usbDevice = interfacePath.isEmpty() ? QString() : QFileInfo(interfacePath).path();
+    auto attribute = [&](const char *name) {
+        QFile file(usbDevice + u'/' + QLatin1String(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+    };
+    const QString vendor = usbDevice.isEmpty() ? QString() : attribute("idVendor");
+    if (vendor.isEmpty())
+        return QStringLiteral("v4l2:") + model;
+    const QString serial = attribute("serial");
+    if (!serial.isEmpty())
+        return QStringLiteral("usb:%1:%2:%3").arg(vendor, attribute("idProduct"), serial);
+    return QStringLiteral("usb-port:%1:%2").arg(QFileInfo(usbDevice).fileName(), model);
+}
+
 QString V4l2Camera::name() const
 {
     GCharHandle name(gst_device_get_display_name(m_device.get()));
@@ -91,10 +113,10 @@ MediaTypeList V4l2Camera::mediaTypes() const
     return mediaTypesOf(caps.get());
 }
 
-GstElement *V4l2Camera::createSource(const MediaType &) const
+GstElementHandle V4l2Camera::createSource(const MediaType &) const
 {
     // The graph puts the chosen type in a caps filter behind the source; v4l2src negotiates it.
-    return gst_device_create_element(m_device.get(), nullptr);
+    return gstSink(gst_device_create_element(m_device.get(), nullptr));
 }
 
 std::unique_ptr<StillButton> V4l2Camera::openStillButton(std::function<void()> onPress) const
@@ -133,6 +155,7 @@ CameraControlList V4l2Camera::controls(GstElement *) const
         control.minimum = query.minimum;
         control.maximum = query.maximum;
         control.step = std::max(1, query.step);
+        control.defaultValue = query.default_value;
         switch (query.type) {
         case V4L2_CTRL_TYPE_INTEGER:
             control.kind = CameraControl::Kind::Integer;
@@ -167,7 +190,7 @@ CameraControlList V4l2Camera::controls(GstElement *) const
             v4l2_control change{};
             change.id = id;
             change.value = value;
-            xioctl(*fd, VIDIOC_S_CTRL, &change); // as with the camera's own dialog, a refusal is not reported
+            return xioctl(*fd, VIDIOC_S_CTRL, &change) == 0;
         };
         controls.append(control);
     }

@@ -10,8 +10,9 @@ public:
 
     QString name() const override;
     QString path() const override { return m_path; }
+    QString identity() const override { return identityOf(m_path, name()); }
     MediaTypeList mediaTypes() const override;
-    GstElement *createSource(const MediaType &type) const override;
+    GstElementHandle createSource(const MediaType &type) const override;
     std::unique_ptr<StillButton> openStillButton(std::function<void()> onPress) const override;
     // The driver's integer, boolean and menu controls, read and written through the device node.
     CameraControlList controls(GstElement *source) const override;
@@ -19,6 +20,12 @@ public:
     // The monitor's video capture devices ("Video/Source", V4L2 only, so a camera also seen
     // through another device provider is listed once), ordered by device node.
     static CaptureDeviceList list();
+
+    // The identity of the camera behind a /dev/videoN node, from sysfs: "usb:VID:PID:serial"
+    // for a USB camera with a serial number, else "usb-port:PORT:model" (PORT as "1-1.2"),
+    // else "v4l2:model".
+    static QString identityOf(const QString &videoDevicePath, const QString &model,
+                              const QString &sysfsRoot = QStringLiteral("/sys"));
 
 private:
     GstDeviceHandle m_device;

@@ -54,6 +54,9 @@ QString Snapshot::nextFileName()
 
 void Snapshot::ImagemovieDblClick()
 {
+    // The "no camera" picture is no examination finding.
+    if (m_source.cameraLost && m_source.cameraLost())
+        return;
     const QString name = nextFileName();
     const int slot = m_slots.SnapshotTargetSlot();
     QImage live = m_source.copyLivePicture ? m_source.copyLivePicture() : QImage();

@@ -23,6 +23,8 @@ struct LiveSource {
     std::function<bool()> rememberedRunning;
     // Sets the (paused) capture graph running again.
     std::function<void()> runGraph;
+    // True while the camera is away (unplugged): snapshots are then refused without a word.
+    std::function<bool()> cameraLost;
 };
 
 // Freezes the live picture into the next picture slot with a file name made from the time.

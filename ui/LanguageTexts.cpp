@@ -48,8 +48,10 @@ const QStringList kPanelTexts = {
 };
 
 const QStringList kKeptTexts = {
-    QStringLiteral("frmMeasure.Caption"),   QStringLiteral("OK.Caption"),     QStringLiteral("Cancel.Caption"),
-    QStringLiteral("lbRealLength.Caption"), QStringLiteral("lbDate.Caption"), kOneDoctor,
+    QStringLiteral("frmMeasure.Caption"), QStringLiteral("OK.Caption"),
+    QStringLiteral("Cancel.Caption"),     QStringLiteral("lbRealLength.Caption"),
+    QStringLiteral("lbDate.Caption"),     kOneDoctor,
+    QStringLiteral("Msg_no_camera"),      QStringLiteral("btnCameraDefaults.Caption"),
 };
 
 struct MessageKey {

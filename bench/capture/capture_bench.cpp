@@ -4,8 +4,13 @@
 //  2. The live pipeline on the synthetic camera (YUY2 1280x720 and 1920x1080, 30 fps): share
 //     of frames that reach the live picture, capture-to-picture latency, CPU use.
 //  3. The same while recording: frames in the recording per second, share reaching the picture.
+//  4. The live path (camera to painted picture, window shown) beside a bare GStreamer pipeline
+//     from the same source to fakesink (same caps, same decoder), one after the other in one
+//     run, at 720p and 1080p, YUY2 and MJPG: CPU of the process, the extra share, and the
+//     latency from a frame's capture stamp to the paint that shows it.
 #include "capture/CaptureGraph.h"
 #include "capture/LivePictureView.h"
+#include "capture/SyntheticCamera.h"
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
@@ -23,9 +28,11 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -68,10 +75,37 @@ void runEvents(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+qint64 monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The live picture control, noting for each paint how old the newest frame in it is.
+class TimedView : public LivePictureView {
+public:
+    using LivePictureView::LivePictureView;
+    std::atomic<qint64> newestCapture{0}; // CLOCK_MONOTONIC ns of the newest frame's capture
+    std::mutex mutex;
+    std::vector<qint64> paintLatencies;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        const qint64 captured = newestCapture.load();
+        LivePictureView::paintEvent(event);
+        if (captured == 0)
+            return;
+        std::lock_guard guard(mutex);
+        paintLatencies.push_back(monotonicNs() - captured);
+    }
+};
+
 struct Rig {
     IniFile settings;
     QWidget window;
-    LivePictureView *view = new LivePictureView(&window);
+    TimedView *view = new TimedView(&window);
     QSlider *bar = new QSlider(Qt::Horizontal, &window);
     QLabel *label = new QLabel(&window);
     QPushButton *record = new QPushButton(&window);
@@ -82,6 +116,8 @@ struct Rig {
     {
         settings.setPath(home + QStringLiteral("system.ini"));
         bar->setRange(1, 1);
+        window.resize(800, 600);
+        view->setGeometry(0, 0, 640, 480);
         CaptureControls controls{view, bar, label, record, number, &window};
         graph = std::make_unique<CaptureGraph>(controls, settings);
     }
@@ -218,6 +254,92 @@ void live_pipeline(Rig &rig, const QString &home, int seconds, bool recording)
     Q_UNUSED(home);
 }
 
+double percentile(std::vector<qint64> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(q * double(values.size() - 1))] / 1e6;
+}
+
+// The bare pipeline: the same synthetic source and caps, the same decoder, into fakesink.
+// Returns the process's CPU share of one core over `seconds`.
+double bare_pipeline(const MediaType &type, int seconds)
+{
+    SyntheticCamera::Declaration declaration;
+    declaration.name = QStringLiteral("bare");
+    declaration.types = {type};
+    SyntheticCamera camera(declaration);
+    GstElementHandle pipeline = gstSink(gst_pipeline_new("bare"));
+    GstElement *source = gstAdd(GST_BIN(pipeline.get()), camera.createSource(type));
+    GstElementHandle capsHandle = gstMake("capsfilter");
+    g_object_set(capsHandle.get(), "caps", type.caps(), nullptr);
+    GstElement *caps = gstAdd(GST_BIN(pipeline.get()), std::move(capsHandle));
+    GstElement *decoder = type.isJpeg() ? gstAdd(GST_BIN(pipeline.get()), gstMake("jpegdec")) : nullptr;
+    GstElementHandle sinkHandle = gstMake("fakesink");
+    g_object_set(sinkHandle.get(), "sync", FALSE, nullptr);
+    GstElement *sink = gstAdd(GST_BIN(pipeline.get()), std::move(sinkHandle));
+    if (decoder)
+        gst_element_link_many(source, caps, decoder, sink, nullptr);
+    else
+        gst_element_link_many(source, caps, sink, nullptr);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    runEvents(1000);
+    const CpuTimes before = readCpu();
+    QElapsedTimer timer;
+    timer.start();
+    runEvents(seconds * 1000);
+    const double wall = timer.elapsed() / 1000.0;
+    const CpuTimes after = readCpu();
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return 100.0 * (after.process - before.process) / wall;
+}
+
+void live_path_vs_bare(Rig &rig, int seconds)
+{
+    std::printf("\n%-24s %9s %9s %7s %10s %8s %8s %8s\n", "live path vs bare, 30fps", "live CPU", "bare CPU", "extra",
+                "to picture", "paint p50", "p99 ms", "limit");
+    rig.window.show();
+    for (const char *encoding : {"YUY2", "MJPG"}) {
+        for (const char *size : {"1280x720", "1920x1080"}) {
+            const QByteArray declaration = QByteArray("Bench:") + encoding + " " + size + "/fps=30";
+            qputenv("EXAMSTATION_SYNTHETIC_CAMERA", declaration);
+            const MediaType type = SyntheticCamera::parse(QString::fromLatin1(declaration)).value(0).types.value(0);
+            rig.graph->setFrameObserver([&rig](qint64 ns) { rig.view->newestCapture.store(monotonicNs() - ns); });
+            rig.graph->actPreviewExecute();
+            runEvents(1000); // start-up of the stream is not measured
+            {
+                std::lock_guard guard(rig.view->mutex);
+                rig.view->paintLatencies.clear();
+            }
+            const CpuTimes before = readCpu();
+            const quint64 shownBefore = rig.graph->livePicture().framesShown();
+            QElapsedTimer timer;
+            timer.start();
+            runEvents(seconds * 1000);
+            const double wall = timer.elapsed() / 1000.0;
+            const quint64 shown = rig.graph->livePicture().framesShown() - shownBefore;
+            const CpuTimes after = readCpu();
+            rig.graph->actStopExecute();
+            rig.graph->setFrameObserver({});
+            rig.view->newestCapture.store(0);
+            std::vector<qint64> latencies;
+            {
+                std::lock_guard guard(rig.view->mutex);
+                latencies = rig.view->paintLatencies;
+            }
+            const double live = 100.0 * (after.process - before.process) / wall;
+            const double bare = bare_pipeline(type, seconds);
+            std::printf("%-24s %8.0f%% %8.0f%% %6.0f%% %9.1f%% %8.1f %8.1f %8.1f\n",
+                        qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(encoding), QLatin1String(size))), live,
+                        bare, bare > 0 ? 100.0 * (live - bare) / bare : 0.0, 100.0 * double(shown) / (wall * 30.0),
+                        percentile(latencies, 0.5), percentile(latencies, 0.99), 2 * 1000.0 / 30);
+            std::fflush(stdout);
+        }
+    }
+    rig.window.hide();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -238,5 +360,6 @@ int main(int argc, char **argv)
                 "p99 ms", "CPU/core", "per core", "rec fps");
     live_pipeline(rig, home, seconds, false);
     live_pipeline(rig, home, seconds, true);
+    live_path_vs_bare(rig, seconds);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "CaptureFixture.h"
 
+#include "capture/SyntheticCamera.h"
 #include "core/inifunc.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,7 @@ CaptureFixture::~CaptureFixture()
 {
     graph.reset();
     qunsetenv("EXAMSTATION_SYNTHETIC_CAMERA");
+    SyntheticCamera::resetPresence();
 }
 
 void CaptureFixture::declareCameras(const char *value)

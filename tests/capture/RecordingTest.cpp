@@ -1,4 +1,5 @@
 #include "CaptureFixture.h"
+#include "capture/SyntheticCamera.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -167,6 +168,26 @@ TEST_F(RecordingTest, FrozenPictureStillGetsAFinishedFile)
     const DecodedRecording decoded = Decode(file);
     EXPECT_TRUE(decoded.reachedEnd) << decoded.error.toStdString();
     EXPECT_GT(decoded.frames, 5);
+}
+
+TEST_F(RecordingTest, PulledCameraFinishesTheFileUpToItsLastFrame)
+{
+    declareCameras("Cam:640x480");
+    graph->btnRecordClick();
+    const QString file = graph->recordingFile();
+    QElapsedTimer timer;
+    timer.start();
+    waitUntil([] { return false; }, 2000);
+    SyntheticCamera::setPresent(QStringLiteral("Cam"), false);
+    const double pulledAt = timer.elapsed() / 1000.0;
+    ASSERT_TRUE(waitUntil([&] { return graph->cameraLost(); }));
+    EXPECT_TRUE(graph->recordingFile().isEmpty());
+
+    const DecodedRecording decoded = Decode(file);
+    EXPECT_TRUE(decoded.reachedEnd) << decoded.error.toStdString();
+    // The file holds the frames up to the moment the cable was pulled.
+    EXPECT_NEAR(decoded.seconds(), pulledAt, 0.8);
+    EXPECT_TRUE(dialogs.boxes().isEmpty());
 }
 
 TEST_F(RecordingTest, CaptionFollowsTheFlag)

@@ -1,7 +1,9 @@
 #include "capture/StillButton.h"
 
 #include "CaptureFixture.h"
+#include "capture/FootSwitch.h"
 #include "capture/SyntheticCamera.h"
+#include "core/inifunc.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -9,6 +11,7 @@
 
 #include <fcntl.h>
 #include <linux/input.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class StillButtonTest : public CaptureFixture { };
@@ -113,4 +116,31 @@ TEST(SyntheticCameraTest, DeclarationsListCamerasTypesAndOptions)
     EXPECT_EQ(defaults[0].types.size(), 6);
     // A type that cannot be read is skipped, the rest of the camera stays.
     EXPECT_EQ(SyntheticCamera::parse(QStringLiteral("640x480,HEVC 1x1,foo")).value(0).types.size(), 1);
+}
+
+TEST_F(StillButtonTest, FootSwitchKeyTakesOneSnapshotPerPressHoweverLongItIsHeld)
+{
+    const QString device = home.file(QStringLiteral("footswitch"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(device).constData(), 0600), 0);
+    const int writer = ::open(QFile::encodeName(device).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    WriteConfigString(QStringLiteral("trigger"), QStringLiteral("device"), device);
+    WriteConfigString(QStringLiteral("trigger"), QStringLiteral("key"), QStringLiteral("KEY_F9"));
+    graph->openFootSwitch();
+    QSignalSpy snapshots(graph.get(), &CaptureGraph::snapshotRequested);
+
+    // Held: a press, the keyboard's repeats, the release; other keys (the camera's too) do nothing.
+    const input_event events[] = {{{}, EV_KEY, KEY_F9, 1}, {{}, EV_KEY, KEY_F9, 2}, {{}, EV_KEY, KEY_F9, 2},
+                                  {{}, EV_KEY, KEY_F9, 2}, {{}, EV_KEY, KEY_F9, 0}, {{}, EV_KEY, KEY_CAMERA, 1},
+                                  {{}, EV_KEY, KEY_F8, 1}, {{}, EV_KEY, KEY_F9, 1}, {{}, EV_KEY, KEY_F9, 0}};
+    ASSERT_EQ(::write(writer, events, sizeof events), ssize_t(sizeof events));
+    ASSERT_TRUE(waitUntil([&] { return snapshots.size() >= 2; }));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(snapshots.size(), 2);
+    graph.reset();
+    ::close(writer);
+
+    EXPECT_EQ(FootSwitch::keyCode(QStringLiteral("KEY_F9")), KEY_F9);
+    EXPECT_EQ(FootSwitch::keyCode(QStringLiteral("67")), 67);
+    EXPECT_EQ(FootSwitch::keyCode(QStringLiteral("KEY_NONSENSE")), -1);
 }

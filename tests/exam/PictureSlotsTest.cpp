@@ -85,6 +85,16 @@ TEST_F(PictureSlotsTest, GraphRunsAgainOnlyWhenItWasRunning)
     EXPECT_EQ(runs, 1);
 }
 
+TEST_F(PictureSlotsTest, SnapshotWhileTheCameraIsAwayIsRefusedQuietly)
+{
+    snap(40);
+    cameraLost = true;
+    snap(90);
+    EXPECT_EQ(levelOf(1), 40);
+    EXPECT_EQ(levelOf(2), -1);
+    EXPECT_TRUE(dialogs.boxes().isEmpty());
+}
+
 TEST_F(PictureSlotsTest, ClickingASlotSelectsItForEverySnapshot)
 {
     snap(1);

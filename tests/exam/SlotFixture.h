@@ -39,6 +39,7 @@ protected:
         source.captureSize = [this] { return captureSize; };
         source.rememberedRunning = [this] { return running; };
         source.runGraph = [this] { ++runs; };
+        source.cameraLost = [this] { return cameraLost; };
         snapshot = std::make_unique<Snapshot>(*pictureSlots, source, [this] { return now; });
         sheet.show();
     }
@@ -67,6 +68,7 @@ protected:
     QImage live;
     QSize captureSize{1280, 1024};
     bool running = true;
+    bool cameraLost = false;
     int runs = 0;
     QDateTime now{QDate(2016, 5, 1), QTime(14, 25, 30, 123)};
     QList<QUrl> opened;

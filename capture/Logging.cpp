@@ -1,0 +1,3 @@
+#include "capture/Logging.h"
+
+Q_LOGGING_CATEGORY(lcCapture, "examstation.capture")
