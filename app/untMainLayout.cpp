@@ -318,7 +318,7 @@ void TfrmMain::setupLivePictureArea()
     TrackBar1->setRange(1, 1);
     TrackBar1->setFocusPolicy(Qt::StrongFocus);
     lbResulutionCap->setBuddy(TrackBar1);
-    lbResolution = label(plMovieContainter, "lbResolution", QString(), 420, 504, 120);
+    lbResolution = label(plMovieContainter, "lbResolution", QStringLiteral("640x480"), 420, 504, 120);
 
     btnCameraProp = button(plMovieContainter, "btnCameraProp", QStringLiteral("视频设置"), QRect(38, 584, 113, 25));
     btnRecord = button(plMovieContainter, "btnRecord", QStringLiteral("录像"), QRect(178, 584, 113, 25));

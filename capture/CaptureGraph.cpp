@@ -14,9 +14,11 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSocketNotifier>
@@ -569,5 +571,8 @@ void CaptureGraph::btnCameraPropClick()
     if (!m_pipeline || !m_device)
         return;
     CameraPropDialog dialog(m_device->controls(m_source), m_controls.owner);
+    // It opens in the screen's top-left corner, not centred over the window.
+    const QScreen *screen = m_controls.owner ? m_controls.owner->screen() : QGuiApplication::primaryScreen();
+    dialog.move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
     Dialogs::exec(dialog);
 }
