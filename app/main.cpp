@@ -1,4 +1,5 @@
 // Program entry: the application object, the main window and the message loop.
+#include "app/ReportExportJob.h"
 #include "app/untMain.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
@@ -11,6 +12,7 @@
 
 int main(int argc, char **argv)
 {
+    ReportExportJob::prepare(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ExamStation"));
 
@@ -25,9 +27,12 @@ int main(int argc, char **argv)
         QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(screenshot);
+    ReportExportJob::addOptions(parser);
     parser.process(app);
 
     ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+    if (ReportExportJob::requested(parser))
+        return ReportExportJob::run(parser);
 
     TfrmMain window;
     TerminationSignal termination;

@@ -4,6 +4,7 @@
 #include "capture/LivePictureView.h"
 #include "imaging/ImageControl.h"
 #include "imaging/untProcess.h"
+#include "ui/FittingLabel.h"
 #include "ui/LogoImage.h"
 #include "ui/RotatedLabel.h"
 
@@ -43,7 +44,8 @@ template<typename Control, typename... Args> Control *make(QWidget *parent, cons
 
 QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top, int width = -1)
 {
-    auto *control = make<QLabel>(parent, name, caption);
+    // Captions keep their places in every language: a longer text is drawn smaller.
+    auto *control = make<FittingLabel>(parent, name, caption);
     if (width < 0)
         control->move(left, top);
     else
