@@ -247,8 +247,13 @@ void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm)
         const QRectF box(mm.left() * kUnitsPerMm, mm.top() * kUnitsPerMm, mm.width() * kUnitsPerMm,
                          mm.height() * kUnitsPerMm);
         if (object.kind == ReportObject::Kind::Picture) {
+            // Pictures go to every device in the 32-bit form every paint engine takes as it is
+            // (snapshots are read as 24-bit BGR).
             if (!object.picture.isNull())
-                painter.drawImage(box, object.picture);
+                painter.drawImage(box,
+                                  object.picture.format() == QImage::Format_RGB32
+                                      ? object.picture
+                                      : object.picture.convertToFormat(QImage::Format_RGB32));
             continue;
         }
         // The width was chosen in screen pixels (96 dpi); on paper it keeps its length, and it

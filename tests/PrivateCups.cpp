@@ -131,12 +131,13 @@ bool PrivateCups::start()
         m_whyNot = QStringLiteral("no free loopback port");
         return false;
     }
-    const QString cupsdConf = QStringLiteral("Listen 127.0.0.1:%1\nLogLevel info\nWebInterface No\nBrowsing No\n"
-                                             "DefaultAuthType None\nErrorPolicy abort-job\nPreserveJobHistory Yes\n"
-                                             "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                                             "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
-                                             "</Policy>\n")
-                                  .arg(m_port);
+    const QString cupsdConf =
+        QStringLiteral("Listen 127.0.0.1:%1\nLogLevel info\nWebInterface No\nBrowsing No\n"
+                       "DefaultAuthType None\nErrorPolicy abort-job\nPreserveJobHistory Yes\nPreserveJobFiles No\n"
+                       "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                       "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+                       "</Policy>\n")
+            .arg(m_port);
     const QString filesConf =
         QStringLiteral("ServerRoot %1/etc\nServerBin %1/lib\nDataDir /usr/share/cups\nRequestRoot %1/spool\n"
                        "TempDir %1/tmp\nStateDir %1/run\nCacheDir %1/cache\nAccessLog %1/log/access_log\n"
@@ -207,16 +208,16 @@ bool PrivateCups::rejectJobs(const QString &name, const QString &reason)
 
 QStringList PrivateCups::pdfFiles() const
 {
-    // CUPS-PDF writes through Ghostscript into the output folder; a job's file is complete
-    // once no process is writing it, i.e. once the job is no longer in the spool.
+    // CUPS-PDF writes through Ghostscript into the output folder; a file is complete once its
+    // trailer ("%%EOF") is written.
     const QDir output(QDir(m_folder).filePath(QStringLiteral("pdf")));
-    const QDir spool(QDir(m_folder).filePath(QStringLiteral("spool")));
-    if (!spool.entryList({QStringLiteral("d*")}, QDir::Files).isEmpty())
-        return {};
     QStringList files;
-    for (const QFileInfo &file : output.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name)) {
-        if (file.size() > 0)
-            files << file.absoluteFilePath();
+    for (const QFileInfo &info : output.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name)) {
+        QFile file(info.absoluteFilePath());
+        if (info.size() < 16 || !file.open(QIODevice::ReadOnly) || !file.seek(info.size() - 16))
+            continue;
+        if (file.read(16).contains("%%EOF"))
+            files << info.absoluteFilePath();
     }
     return files;
 }

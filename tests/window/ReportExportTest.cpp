@@ -70,7 +70,7 @@ TEST_F(ReportExport, writesTheNewestOrAnOlderExaminationAsSearchablePdf)
     const QString text = textOf(newest);
     EXPECT_TRUE(text.contains(QStringLiteral("Zhang Wei")) && text.contains(QStringLiteral("10023"))
                 && text.contains(QStringLiteral("newest examination"))
-                && text.contains(QStringLiteral("检查所见第一行")))
+                && text.contains(QStringLiteral("findings line one")))
         << text.toStdString();
 
     const QString older = home.file(QStringLiteral("older.pdf"));
