@@ -28,6 +28,8 @@ constexpr double kUnitsPerMm = 100.0;
 constexpr double kSmallestShrink = 0.5;
 // Frames whose tops are this close (mm) form one row; their first lines share a baseline.
 constexpr double kRowTolerance = 1.0;
+// The least room (mm) between a text and the next text of its row.
+constexpr double kRowGap = 0.5;
 
 QFont fontFor(const QString &family, double points)
 {
@@ -154,7 +156,15 @@ std::vector<TextBlock> layOut(const ReportTemplate &report)
             continue;
         TextBlock block;
         block.object = &object;
-        const QRectF mm = object.frame.translated(band);
+        QRectF mm = object.frame.translated(band);
+        // A frame that reaches into (or up to) the next text of its row, as a label reaches
+        // its value's frame, ends a little before that text begins.
+        for (const ReportObject &other : report.objects()) {
+            if (&other != &object && other.kind == ReportObject::Kind::Text && other.visible && !other.text.isEmpty()
+                && qAbs(other.frame.top() - object.frame.top()) < kRowTolerance
+                && other.frame.left() > object.frame.left() && other.frame.left() < object.frame.right() + kRowGap)
+                mm.setRight(qMin(mm.right(), other.frame.left() + band.x() - kRowGap));
+        }
         block.frame = QRectF(mm.left() * kUnitsPerMm, mm.top() * kUnitsPerMm, mm.width() * kUnitsPerMm,
                              mm.height() * kUnitsPerMm);
         layOutBlock(block);
@@ -216,6 +226,9 @@ QList<TextPlacement> layOutTexts(const ReportTemplate &report)
         placement.pointSize = block.points;
         placement.lineHeight = block.box.height() / kUnitsPerMm;
         placement.whole = block.whole;
+        for (const QTextLine &line : block.lines)
+            placement.textRight =
+                qMax(placement.textRight, (block.frame.left() + line.naturalTextRect().right()) / kUnitsPerMm);
         for (qsizetype i = 0; i < block.lines.size(); ++i)
             placement.baselines.append((block.firstBaseline + i * (block.box.height() + block.gap)) / kUnitsPerMm);
         // The shown text, paragraph by paragraph, from the layouts' own strings.

@@ -21,6 +21,7 @@ struct TextPlacement {
     QList<double> baselines; // mm from the paper's top edge, one per line shown
     double lineHeight = 0.0; // mm, the line box of the font stack
     QString shownText; // the text of the lines shown, without the line breaks
+    double textRight = 0.0; // mm from the paper's left edge, where the longest line shown ends
     bool whole = true; // every character of the text is on a line shown
 };
 

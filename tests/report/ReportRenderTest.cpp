@@ -233,18 +233,38 @@ TEST_F(RenderedPage, EveryLabelShowsWholeInBothLanguages)
             if (oneDoctor)
                 report.find(QStringLiteral("lb_doctor"))->text =
                     texts.value(QStringLiteral("lbOne_doctor.Caption")) + u':';
+            // No ink of a label outside its frame.
             const QImage page = ReportRenderer::renderToImage(report, kDpi);
-            for (const ReportRenderer::TextPlacement &placed : ReportRenderer::layOutTexts(report)) {
-                const ReportObject *object = report.find(placed.name);
-                EXPECT_TRUE(placed.whole && placed.shownText == object->text)
-                    << language << " " << placed.name.toStdString() << " shows \"" << placed.shownText.toStdString()
-                    << "\" of \"" << object->text.toStdString() << "\"";
-                EXPECT_EQ(placed.baselines.size(), 1) << placed.name.toStdString();
-                // No ink of the label outside its frame.
-                const QRectF around = object->frame.adjusted(-3, -0.6, 3, 1);
-                EXPECT_EQ(inkBounds(page, around), inkBounds(page, object->frame.adjusted(-0.3, -0.3, 0.3, 0.3)))
-                    << language << " " << placed.name.toStdString();
+            for (const auto &[name, key] : labels) {
+                const QRectF frame = report.find(QLatin1String(name))->frame;
+                EXPECT_EQ(inkBounds(page, frame.adjusted(-3, -0.6, 3, 1)),
+                          inkBounds(page, frame.adjusted(-0.3, -0.3, 0.3, 0.3)))
+                    << language << " " << name;
             }
+            // With the values beside them: each label whole on one line, ending before its value.
+            QStringList values;
+            for (const ReportObject &object : report.objects()) {
+                if (object.name.startsWith(u"mm_"))
+                    values << object.name;
+            }
+            for (const QString &value : values)
+                report.find(value)->text = QStringLiteral("10023");
+            for (const ReportRenderer::TextPlacement &placed : ReportRenderer::layOutTexts(report)) {
+                const ReportObject *label = report.find(placed.name);
+                if (values.contains(placed.name))
+                    continue;
+                EXPECT_TRUE(placed.whole && placed.shownText == label->text && placed.baselines.size() == 1)
+                    << language << " " << placed.name.toStdString() << " shows \"" << placed.shownText.toStdString()
+                    << "\" of \"" << label->text.toStdString() << "\"";
+                for (const QString &value : values) {
+                    const QRectF frame = report.find(value)->frame;
+                    if (qAbs(frame.top() - label->frame.top()) < 1 && frame.left() > label->frame.left())
+                        EXPECT_LT(placed.textRight, 20 + frame.left())
+                            << language << " " << placed.name.toStdString() << " runs into " << value.toStdString();
+                }
+            }
+            for (const QString &value : values)
+                report.find(value)->text.clear();
         }
     }
 }
