@@ -3,6 +3,7 @@
 #include "app/BackupJob.h"
 #include "app/CommandLineJob.h"
 #include "app/DeletionJournalJob.h"
+#include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
 #include "app/untMain.h"
 #include "core/AppError.h"
@@ -60,6 +61,7 @@ int main(int argc, char **argv)
         backupJob(),
         deletedJob(),
         undeleteJob(),
+        reportExportJob(),
     };
 
     QCommandLineParser parser;

@@ -164,7 +164,9 @@ void TfrmMain::createSubsystems()
         Q_ASSERT(m_sheet);
         return m_sheet->OpenExaminationRecords(number);
     };
-    reportHooks.text = [this](const QString &key) { return m_language->text(key); };
+    reportHooks.text = [this](const QString &key) {
+        return key.startsWith(u"Msg_") ? m_language->message(key) : m_language->text(key);
+    };
     reportHooks.askMessage = [this](const QString &key) { return m_language->showMessage(key, this); };
     reportHooks.controlText = [this](const QString &name) { return ReportFilling::controlTextOf(this, name); };
     reportHooks.graphRunning = [this] { return m_capture->graphState() == GraphState::Running; };

@@ -63,6 +63,7 @@ public:
     PictureSlots &pictureSlots() { return *m_slots; }
     Database &database() { return ADOConn; }
     CaptureGraph &capture() { return *m_capture; }
+    ReportFilling &reportFilling() { return *m_report; }
     ExaminationSheet &sheet() { return *m_sheet; }
     LanguageTexts &language() { return *m_language; }
 

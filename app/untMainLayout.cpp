@@ -20,6 +20,7 @@
 #include "capture/LivePictureView.h"
 #include "imaging/ImageControl.h"
 #include "imaging/untProcess.h"
+#include "ui/FittingLabel.h"
 #include "ui/LogoImage.h"
 #include "ui/RotatedLabel.h"
 
@@ -59,7 +60,8 @@ template<typename Control, typename... Args> Control *make(QWidget *parent, cons
 
 QLabel *label(QWidget *parent, const char *name, const QString &caption, int left, int top, int width = -1)
 {
-    auto *control = make<QLabel>(parent, name, caption);
+    // Captions keep their places in every language: a longer text is drawn smaller.
+    auto *control = make<FittingLabel>(parent, name, caption);
     if (width < 0)
         control->move(left, top);
     else
@@ -334,7 +336,7 @@ void TfrmMain::setupLivePictureArea()
     TrackBar1->setRange(1, 1);
     TrackBar1->setFocusPolicy(Qt::StrongFocus);
     lbResulutionCap->setBuddy(TrackBar1);
-    lbResolution = label(plMovieContainter, "lbResolution", QString(), 420, 504, 120);
+    lbResolution = label(plMovieContainter, "lbResolution", QStringLiteral("640x480"), 420, 504, 120);
 
     btnCameraProp = button(plMovieContainter, "btnCameraProp", QStringLiteral("视频设置"), QRect(38, 584, 113, 25));
     btnRecord = button(plMovieContainter, "btnRecord", QStringLiteral("录像"), QRect(178, 584, 113, 25));

@@ -19,10 +19,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSocketNotifier>
@@ -699,6 +701,9 @@ void CaptureGraph::btnCameraPropClick()
     const QString defaults =
         m_captionLookup ? m_captionLookup(QStringLiteral("btnCameraDefaults.Caption"), builtIn) : builtIn;
     CameraPropDialog dialog(controls, m_controls.owner, defaults, [this, camera] { m_cameraSettings->forget(camera); });
+    // It opens in the screen's top-left corner, not centred over the window.
+    const QScreen *screen = m_controls.owner ? m_controls.owner->screen() : QGuiApplication::primaryScreen();
+    dialog.move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
     Dialogs::exec(dialog);
 }
 

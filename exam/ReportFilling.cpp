@@ -9,7 +9,7 @@
 #include "records/RecordSet.h"
 #include "records/Statements.h"
 #include "report/ReportPreview.h"
-#include "report/ReportRenderer.h"
+#include "report/ReportPrinter.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -34,9 +34,15 @@ ReportFilling::ReportFilling(RecordSet &ADOQuery1, Database &db, ReportFillingHo
     , m_imagesFolder(imagesFolder)
     , m_templateFile(templateFile)
     , m_previewParent(previewParent)
+    , m_printer(new ReportPrinter(this))
 {
-    if (!m_hooks.print)
-        m_hooks.print = &ReportRenderer::printToDefaultPrinter;
+    // CUPS's answer arrives on the window's thread; the ready flag and the live picture come
+    // back when the job is handed over or refused, and any failure is shown.
+    connect(m_printer, &ReportPrinter::handedOver, this, [this](int ticket) {
+        if (ticket == m_requestTicket)
+            finishRequest();
+    });
+    connect(m_printer, &ReportPrinter::failed, this, &ReportFilling::printFailed);
 }
 
 ReportFilling::~ReportFilling()
@@ -85,36 +91,68 @@ template<typename Request> void ReportFilling::runRequest(Request &&request)
     if (!m_reportReady)
         return;
     m_reportReady = false;
-    const bool wasRunning = m_hooks.graphRunning && m_hooks.graphRunning();
-    if (wasRunning && m_hooks.pauseGraph)
+    m_requestTicket = 0;
+    m_resumeGraph = m_hooks.graphRunning && m_hooks.graphRunning();
+    if (m_resumeGraph && m_hooks.pauseGraph)
         m_hooks.pauseGraph();
     // A request that fails (damaged template, no printer) gives the flag and the live picture
     // back; otherwise every later preview and print would be ignored for good.
-    const auto finish = [&] {
-        m_reportReady = true;
-        if (wasRunning && m_hooks.runGraph)
-            m_hooks.runGraph();
-    };
+    bool later = false;
     try {
         m_report.clear();
         FillReport();
         if (m_report.prepare())
-            request();
+            later = request();
     } catch (...) {
-        finish();
+        finishRequest();
         throw;
     }
-    finish();
+    if (!later)
+        finishRequest();
+}
+
+void ReportFilling::finishRequest()
+{
+    m_requestTicket = 0;
+    m_reportReady = true;
+    if (m_resumeGraph && m_hooks.runGraph)
+        m_hooks.runGraph();
+    m_resumeGraph = false;
 }
 
 void ReportFilling::PreviewReport()
 {
-    runRequest([this] { showPreview(); });
+    runRequest([this] {
+        showPreview();
+        return false;
+    });
 }
 
 void ReportFilling::PrintReport()
 {
-    runRequest([this] { m_hooks.print(m_report, kJobName); });
+    runRequest([this] {
+        m_requestTicket = print(m_report);
+        return m_requestTicket != 0;
+    });
+}
+
+int ReportFilling::print(const ReportTemplate &report)
+{
+    if (m_hooks.print) {
+        m_hooks.print(report, kJobName);
+        return 0;
+    }
+    return m_printer->print(report, kJobName);
+}
+
+void ReportFilling::printFailed(int ticket, const QString &reason)
+{
+    if (ticket == m_requestTicket)
+        finishRequest();
+    QString text = m_hooks.text ? m_hooks.text(QStringLiteral("Msg_print_failed")) : QString();
+    if (!text.contains(QStringLiteral("%1")))
+        text = QStringLiteral("The report was not printed: %1");
+    ErrorDisplay::show(text.arg(reason));
 }
 
 void ReportFilling::showPreview()
@@ -128,9 +166,8 @@ void ReportFilling::showPreview()
                 [this](int which) { ErrorDisplay::guarded([&] { WMMySelRecordMsg(which); }); });
         connect(m_preview, &ReportPreview::deleteRequested, this,
                 [this] { ErrorDisplay::guarded([&] { WMMyDelRecordMsg(); }); });
-        connect(m_preview, &ReportPreview::printRequested, this, [this](const ReportTemplate &shown) {
-            ErrorDisplay::guarded([&] { m_hooks.print(shown, kJobName); });
-        });
+        connect(m_preview, &ReportPreview::printRequested, this,
+                [this](const ReportTemplate &shown) { ErrorDisplay::guarded([&] { print(shown); }); });
     }
     m_preview->showReport(m_report);
     if (!m_preview->isVisible())

@@ -12,6 +12,7 @@
 class Database;
 class RecordSet;
 class ReportPreview;
+class ReportPrinter;
 class QWidget;
 
 // What report filling asks of the rest of the window.
@@ -29,7 +30,8 @@ struct ReportFillingHooks {
     std::function<bool()> graphRunning;
     std::function<void()> pauseGraph;
     std::function<void()> runGraph;
-    // Prints a prepared report under a job name; the default printer when not given.
+    // Prints a prepared report under a job name at once. When not given, the report goes to
+    // CUPS's default destination in the background and its fate is followed there.
     std::function<void(const ReportTemplate &report, const QString &jobName)> print;
 };
 
@@ -70,10 +72,18 @@ public:
     const ReportTemplate &report() const { return m_report; }
     ReportPreview *preview() const;
 
+    // The background printer (jobs handed to CUPS and followed there).
+    ReportPrinter &printer() const { return *m_printer; }
+
 private:
     // Runs one request with the ready flag down and the graph paused; both come back
-    // afterwards whether the request succeeded or failed.
+    // afterwards whether the request succeeded or failed. A request that answers true finishes
+    // later (a print being handed to CUPS) and calls finishRequest itself.
     template<typename Request> void runRequest(Request &&request);
+    void finishRequest();
+    // Prints now through the hook (0), or starts a background print (its ticket).
+    int print(const ReportTemplate &report);
+    void printFailed(int ticket, const QString &reason);
     ReportObject &object(const QString &name);
     void setText(const QString &name, const QString &text);
     QString field(const QString &column) const;
@@ -89,5 +99,8 @@ private:
     QWidget *m_previewParent;
     ReportTemplate m_report;
     bool m_reportReady = true;
+    bool m_resumeGraph = false; // the request paused a running live picture
+    int m_requestTicket = 0; // the background print that the running request waits for
     QPointer<ReportPreview> m_preview;
+    ReportPrinter *m_printer;
 };

@@ -5,8 +5,11 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QIcon>
 #include <QPageLayout>
 #include <QPageSetupDialog>
+#include <QPainter>
+#include <QPixmap>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QToolBar>
@@ -25,6 +28,25 @@ constexpr int kPageWidthChoice = 6;
 constexpr int kWholePageChoice = 7;
 constexpr int kHundredChoice = 3;
 
+// The Print button's picture where the desktop theme has none: a printer with its sheet.
+QIcon printerIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(60, 60, 60), 2));
+    painter.setBrush(Qt::white);
+    painter.drawRect(QRectF(9, 3, 14, 10)); // paper going in
+    painter.setBrush(QColor(120, 120, 120));
+    painter.drawRoundedRect(QRectF(3, 12, 26, 12), 3, 3); // body
+    painter.setBrush(Qt::white);
+    painter.drawRect(QRectF(9, 20, 14, 9)); // sheet coming out
+    painter.setPen(QPen(QColor(60, 60, 60), 1));
+    painter.drawLine(QPointF(12, 24), QPointF(20, 24));
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 ReportPreview::ReportPreview(QWidget *parent)
@@ -40,10 +62,14 @@ ReportPreview::ReportPreview(QWidget *parent)
     m_view = new QPrintPreviewWidget(m_printer, this);
     m_view->setViewMode(QPrintPreviewWidget::SinglePageView);
 
-    addButton(bar, QStringLiteral("actPrint"), QStringLiteral("Print"), QStyle::SP_DialogSaveButton);
-    connect(action(QStringLiteral("actPrint")), &QAction::triggered, this, [this] { emit printRequested(m_report); });
+    QAction *print = addButton(bar, QStringLiteral("actPrint"), QStringLiteral("Print"), QStyle::SP_CustomBase);
+    print->setIcon(QIcon::fromTheme(QStringLiteral("document-print"), printerIcon()));
+    connect(print, &QAction::triggered, this, [this] { emit printRequested(m_report); });
     QAction *zoomIn = addButton(bar, QStringLiteral("actZoomIn"), QStringLiteral("Zoom in"), QStyle::SP_ArrowUp);
-    connect(zoomIn, &QAction::triggered, m_view, [this] { m_view->zoomIn(); });
+    connect(zoomIn, &QAction::triggered, m_view, [this] {
+        m_view->zoomIn();
+        showZoom();
+    });
 
     m_zoom = new QComboBox(bar);
     m_zoom->setObjectName(QStringLiteral("cbZoom"));
@@ -104,7 +130,7 @@ ReportPreview::~ReportPreview()
 QAction *ReportPreview::addButton(QToolBar *bar, const QString &name, const QString &toolTip,
                                   QStyle::StandardPixmap icon)
 {
-    QAction *a = bar->addAction(style()->standardIcon(icon), QString());
+    QAction *a = bar->addAction(icon == QStyle::SP_CustomBase ? QIcon() : style()->standardIcon(icon), QString());
     a->setObjectName(name);
     a->setToolTip(toolTip);
     return a;
@@ -140,6 +166,15 @@ void ReportPreview::zoomChosen(int index)
     }
     if (index >= 0 && index < m_zoom->count())
         m_zoom->setCurrentIndex(index);
+}
+
+void ReportPreview::showZoom()
+{
+    const int percent = qRound(m_view->zoomFactor() * 100.0);
+    const int index = m_zoom->findText(QStringLiteral("%1%").arg(percent));
+    // A factor that is not in the list shows as the list's placeholder, e.g. "110%".
+    m_zoom->setPlaceholderText(QStringLiteral("%1%").arg(percent));
+    m_zoom->setCurrentIndex(index);
 }
 
 void ReportPreview::pageSettings()

@@ -42,6 +42,8 @@ signals:
 private:
     void paintPage(QPrinter *printer);
     void zoomChosen(int index);
+    // The zoom list shows the factor the page is shown at.
+    void showZoom();
     void pageSettings();
     QAction *addButton(QToolBar *bar, const QString &name, const QString &toolTip, QStyle::StandardPixmap icon);
 

@@ -4,12 +4,22 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QXmlStreamReader>
 
 #include <cmath>
 #include <optional>
 
 namespace {
+
+// A fault description as the last part of a sentence: exactly one full stop at its end, even
+// when the description (an XML parser's text) brings its own.
+QString sentence(QString text)
+{
+    while (text.endsWith(u'.'))
+        text.chop(1);
+    return text + u'.';
+}
 
 // Reads the attributes of one element; the first fault stops the load with the element's line.
 class Attributes {
@@ -24,10 +34,10 @@ public:
 
     [[noreturn]] void fail(const QString &what) const
     {
-        throw AppError(QStringLiteral("The report template %1 is damaged (line %2, <%3>): %4.")
+        throw AppError(QStringLiteral("The report template %1 is damaged (line %2, <%3>): %4")
                            .arg(m_source)
                            .arg(m_line)
-                           .arg(m_element, what));
+                           .arg(m_element, sentence(what)));
     }
 
     std::optional<double> optionalNumber(const QString &name) const
@@ -92,6 +102,7 @@ void ReportTemplate::clear()
     m_pageSize = QSizeF(210.0, 297.0);
     m_margins = QMarginsF();
     m_objects.clear();
+    m_index.clear();
 }
 
 bool ReportTemplate::load(const QString &path)
@@ -101,7 +112,8 @@ bool ReportTemplate::load(const QString &path)
     if (!QFileInfo(path).isFile())
         return false;
     if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("The report template %1 cannot be read: %2.").arg(path, file.errorString()));
+        throw AppError(
+            QStringLiteral("The report template %1 cannot be read: %2").arg(path, sentence(file.errorString())));
     loadFromText(file.readAll(), path);
     return true;
 }
@@ -111,16 +123,17 @@ void ReportTemplate::loadFromText(const QByteArray &content, const QString &sour
     clear();
     QXmlStreamReader xml(content);
     QList<ReportObject> objects;
+    QHash<QString, int> index; // case-folded name -> position, so a load stays linear
     QSizeF pageSize = m_pageSize;
     QMarginsF margins;
     bool sawReport = false;
     bool sawPage = false;
 
     const auto broken = [&](const QString &what) {
-        throw AppError(QStringLiteral("The report template %1 is damaged (line %2): %3.")
+        throw AppError(QStringLiteral("The report template %1 is damaged (line %2): %3")
                            .arg(source)
                            .arg(xml.lineNumber())
-                           .arg(what));
+                           .arg(sentence(what)));
     };
 
     if (content.trimmed().isEmpty())
@@ -167,10 +180,9 @@ void ReportTemplate::loadFromText(const QByteArray &content, const QString &sour
         object.name = a.text(QStringLiteral("name"));
         if (object.name.trimmed().isEmpty())
             a.fail(QStringLiteral("the object has no name"));
-        for (const ReportObject &other : objects) {
-            if (other.name.compare(object.name, Qt::CaseInsensitive) == 0)
-                a.fail(QStringLiteral("the name \"%1\" is used twice").arg(object.name));
-        }
+        const QString key = object.name.toCaseFolded();
+        if (index.contains(key))
+            a.fail(QStringLiteral("the name \"%1\" is used twice").arg(object.name));
         const double height = object.kind == ReportObject::Kind::Line ? 0.0 : a.number(QStringLiteral("height"));
         object.frame = QRectF(a.number(QStringLiteral("left")), a.number(QStringLiteral("top")),
                               a.number(QStringLiteral("width")), height);
@@ -198,7 +210,8 @@ void ReportTemplate::loadFromText(const QByteArray &content, const QString &sour
         case ReportObject::Kind::Picture:
             break;
         }
-        objects.append(object);
+        index.insert(key, objects.size());
+        objects.append(std::move(object));
     }
     if (xml.hasError())
         broken(xml.errorString());
@@ -209,16 +222,14 @@ void ReportTemplate::loadFromText(const QByteArray &content, const QString &sour
 
     m_pageSize = pageSize;
     m_margins = margins;
-    m_objects = objects;
+    m_objects = std::move(objects);
+    m_index = std::move(index);
 }
 
 ReportObject *ReportTemplate::find(const QString &name)
 {
-    for (ReportObject &object : m_objects) {
-        if (object.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &object;
-    }
-    return nullptr;
+    const auto found = m_index.constFind(name.toCaseFolded());
+    return found == m_index.cend() ? nullptr : &m_objects[*found];
 }
 
 const ReportObject *ReportTemplate::find(const QString &name) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMarginsF>
@@ -62,4 +63,5 @@ private:
     QSizeF m_pageSize{210.0, 297.0};
     QMarginsF m_margins;
     QList<ReportObject> m_objects;
+    QHash<QString, int> m_index; // case-folded name -> position in m_objects
 };

@@ -70,6 +70,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_Submit_Success"), Dialogs::Kind::Information},
     {QStringLiteral("Msg_print_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_delete_report"), Dialogs::Kind::Question},
+    {QStringLiteral("Msg_print_failed"), Dialogs::Kind::Error},
 };
 
 // The stacked side labels and their rotated twins.

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QScreen>
 
 class CameraChoiceTest : public CaptureFixture {
 protected:
@@ -103,6 +104,10 @@ TEST_F(CameraChoiceTest, SettingsDialogShowsTheCamerasControlsAndActsAtOnce)
         auto *speed = dialog.findChild<QSlider *>(QStringLiteral("Horizontal speed"));
         auto *flip = dialog.findChild<QCheckBox *>(QStringLiteral("Flip colours"));
         EXPECT_TRUE(speed && flip);
+        // Shown in the screen's top-left corner, not centred over the window.
+        dialog.show();
+        EXPECT_EQ(dialog.frameGeometry().topLeft(), dialog.screen()->geometry().topLeft());
+        dialog.hide();
         if (!pattern)
             return int(QDialog::Rejected);
         patternSeen = pattern->currentText();

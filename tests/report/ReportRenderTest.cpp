@@ -5,7 +5,10 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QPdfWriter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -41,6 +44,24 @@ protected:
             }
         }
         return count;
+    }
+
+    // The ink's bounding box (image pixels) inside a band rectangle (mm); null when blank.
+    static QRect inkBounds(const QImage &page, const QRectF &mm, double dotsPerMm = kDotsPerMm)
+    {
+        const auto px = [dotsPerMm](double left, double top) {
+            return QPoint(qRound((20.0 + left) * dotsPerMm), qRound((12.0 + top) * dotsPerMm));
+        };
+        const QPoint topLeft = px(mm.left(), mm.top());
+        const QPoint bottomRight = px(mm.right(), mm.bottom());
+        QRect bounds;
+        for (int y = topLeft.y(); y < bottomRight.y(); ++y) {
+            for (int x = topLeft.x(); x < bottomRight.x(); ++x) {
+                if (qGray(page.pixel(x, y)) < 160)
+                    bounds |= QRect(x, y, 1, 1);
+            }
+        }
+        return bounds;
     }
 
     ReportTemplate report;
@@ -131,6 +152,123 @@ TEST_F(RenderedPage, PrintsOneFullPageOnAPagedDevice)
     EXPECT_EQ(content.count("/Type /Page\n") + content.count("/Type /Page\r"), 1);
 }
 
+TEST_F(RenderedPage, TextSharesOneBaselineAcrossScriptsAndAlongARow)
+{
+    constexpr double kFine = 300.0 / 25.4;
+    const auto bottomOfLatin = [&](const QString &text) {
+        report.find(QStringLiteral("mm_sym1"))->text = text;
+        const QImage page = ReportRenderer::renderToImage(report, 300.0);
+        return inkBounds(page, QRectF(26, 195, 9, 8), kFine).bottom();
+    };
+    // Latin words keep their place when Chinese joins them on the line.
+    EXPECT_EQ(bottomOfLatin(QStringLiteral("HHHH")), bottomOfLatin(QStringLiteral("HHHH 检查所见第一行")));
+
+    // A label and its value on one row: the colon and the digits stand on the same line, also
+    // where the label is larger (12 pt beside 10 pt).
+    report.find(QStringLiteral("lbAge"))->text = QStringLiteral("年龄:");
+    report.find(QStringLiteral("mm_client_age"))->text = QStringLiteral("45");
+    report.find(QStringLiteral("lb_treat"))->text = QStringLiteral("Treatment:");
+    report.find(QStringLiteral("mm_treat1"))->text = QStringLiteral("Rest");
+    const QImage page = ReportRenderer::renderToImage(report, 300.0);
+    const QRect label = inkBounds(page, QRectF(90, 17, 12, 7), kFine);
+    const QRect colon = inkBounds(page, QRectF((label.right() + 1) / kFine - 20.0 - 0.4, 17, 0.4, 7), kFine);
+    EXPECT_NEAR(colon.bottom(), inkBounds(page, QRectF(102, 17, 11, 7), kFine).bottom(), 1);
+    EXPECT_NEAR(inkBounds(page, QRectF(1, 226, 25, 8), kFine).bottom(),
+                inkBounds(page, QRectF(26, 226, 137, 8), kFine).bottom(), 1);
+}
+
+TEST_F(RenderedPage, FramesShowWholeLinesOnlyAtEveryZoom)
+{
+    // Each frame's drawing must equal the lines that fit drawn in a frame with room to spare:
+    // nothing cut through its glyphs, no partial last line.
+    ReportTemplate roomy = report;
+    report.find(QStringLiteral("lbImageShown"))->text = QStringLiteral("检查所见:");
+    roomy.find(QStringLiteral("lbImageShown"))->text = QStringLiteral("检查所见:");
+    roomy.find(QStringLiteral("lbImageShown"))->frame.setHeight(20);
+    report.find(QStringLiteral("mm_sym5"))->text = QStringLiteral("第一行 line one\n2 gy\n3 gy\n4 gy\n5 gy\n6 gy");
+    roomy.find(QStringLiteral("mm_sym5"))->text = QStringLiteral("第一行 line one\n2 gy\n3 gy\n4 gy");
+    roomy.find(QStringLiteral("mm_sym5"))->frame.setHeight(60);
+    for (const double zoom : {0.25, 0.5, 0.75, 1.0, 1.5, 2.0}) {
+        const double dpi = 96.0 * zoom;
+        const QImage page = ReportRenderer::renderToImage(report, dpi);
+        const QImage expected = ReportRenderer::renderToImage(roomy, dpi);
+        for (const QRectF &area : {QRectF(0, 33, 40, 8), QRectF(9, 163, 158, 34)}) {
+            const QRect pixels =
+                QRect(QPoint(qRound((20 + area.left()) * dpi / 25.4), qRound((12 + area.top()) * dpi / 25.4)),
+                      QPoint(qRound((20 + area.right()) * dpi / 25.4), qRound((12 + area.bottom()) * dpi / 25.4)));
+            EXPECT_EQ(page.copy(pixels), expected.copy(pixels)) << "zoom " << zoom;
+        }
+    }
+}
+
+TEST_F(RenderedPage, EveryLabelShowsWholeInBothLanguages)
+{
+    // The report's labels and the language keys whose texts they show.
+    const std::pair<const char *, const char *> labels[] = {
+        {"lbName", "lbName.Caption"},
+        {"lbSex", "lbSex.Caption"},
+        {"lbAge", "lbAge.Caption"},
+        {"lbTel", "lbTel.Caption"},
+        {"lbAddr", "lbAddr.Caption"},
+        {"lbNumber", "lbNumber.Caption"},
+        {"lbImageShown", "lbPic.Caption"},
+        {"lbSymptom", "lbSypmtom.Caption"},
+        {"lb_treat", "lbTreat.Caption"},
+        {"lb_doctor", "lbDoctor.Caption"},
+        {"lb_proposer", "lbProposer.Caption"},
+        {"lbDate", "lbDate.Caption"},
+    };
+    for (const char *language : {"english.ini", "chinese.ini"}) {
+        QFile file(QFileInfo(shippedTemplate()).dir().filePath(QStringLiteral("../lang/")) + QLatin1String(language));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        QHash<QString, QString> texts;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QString text = QString::fromUtf8(line).remove(u'\r');
+            if (text.contains(u'='))
+                texts.insert(text.section(u'=', 0, 0).trimmed(), text.section(u'=', 1));
+        }
+        for (const bool oneDoctor : {false, true}) {
+            for (const auto &[name, key] : labels)
+                report.find(QLatin1String(name))->text = texts.value(QLatin1String(key)) + u':';
+            if (oneDoctor)
+                report.find(QStringLiteral("lb_doctor"))->text =
+                    texts.value(QStringLiteral("lbOne_doctor.Caption")) + u':';
+            // No ink of a label outside its frame.
+            const QImage page = ReportRenderer::renderToImage(report, kDpi);
+            for (const auto &[name, key] : labels) {
+                const QRectF frame = report.find(QLatin1String(name))->frame;
+                EXPECT_EQ(inkBounds(page, frame.adjusted(-3, -0.6, 3, 1)),
+                          inkBounds(page, frame.adjusted(-0.3, -0.3, 0.3, 0.3)))
+                    << language << " " << name;
+            }
+            // With the values beside them: each label whole on one line, ending before its value.
+            QStringList values;
+            for (const ReportObject &object : report.objects()) {
+                if (object.name.startsWith(u"mm_"))
+                    values << object.name;
+            }
+            for (const QString &value : values)
+                report.find(value)->text = QStringLiteral("10023");
+            for (const ReportRenderer::TextPlacement &placed : ReportRenderer::layOutTexts(report)) {
+                const ReportObject *label = report.find(placed.name);
+                if (values.contains(placed.name))
+                    continue;
+                EXPECT_TRUE(placed.whole && placed.shownText == label->text && placed.baselines.size() == 1)
+                    << language << " " << placed.name.toStdString() << " shows \"" << placed.shownText.toStdString()
+                    << "\" of \"" << label->text.toStdString() << "\"";
+                for (const QString &value : values) {
+                    const QRectF frame = report.find(value)->frame;
+                    if (qAbs(frame.top() - label->frame.top()) < 1 && frame.left() > label->frame.left())
+                        EXPECT_LT(placed.textRight, 20 + frame.left())
+                            << language << " " << placed.name.toStdString() << " runs into " << value.toStdString();
+                }
+            }
+            for (const QString &value : values)
+                report.find(value)->text.clear();
+        }
+    }
+}
+
 class PreviewWindow : public ::testing::Test {
 protected:
     void SetUp() override
@@ -183,6 +321,10 @@ TEST_F(PreviewWindow, OpensAtHundredPercentWithTheZoomList)
     EXPECT_EQ(zoom->currentText(), QStringLiteral("100%"));
     EXPECT_EQ(zoom->itemText(0), QStringLiteral("25%"));
     EXPECT_EQ(zoom->itemText(7), QStringLiteral("Whole page"));
+    // After zooming in, the list shows the factor the page has now (not an entry of the list).
+    preview.action(QStringLiteral("actZoomIn"))->trigger();
+    EXPECT_EQ(zoom->currentIndex(), -1);
+    EXPECT_EQ(zoom->placeholderText(), QStringLiteral("110%"));
 }
 
 } // namespace

@@ -99,6 +99,7 @@ TEST_F(BrokenTemplate, TruncatedXmlNamesTheFileAndLine)
     const QString message = failureOf("<report>\n<page width=\"210\" height=\"297\">\n<text name=\"a\"");
     EXPECT_TRUE(message.contains(QStringLiteral("broken.fr3"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("line 3"))) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(u'.') && !message.endsWith(QStringLiteral(".."))) << message.toStdString();
 }
 
 TEST_F(BrokenTemplate, OtherXmlIsNoTemplate)

@@ -179,6 +179,7 @@ TEST_F(WindowControls, builtInCaptionsStandUntilALanguageIsApplied)
         {"lbProposer", "申请医生"},
         {"lbDoctor", "诊断医生"},
         {"lbResulutionCap", "分辨率："},
+        {"lbResolution", "640x480"},
         {"btnCameraProp", "视频设置"},
         {"btnOpenVideo", "打开视频"},
         {"btnCalibration", "测量校准"},

@@ -2,12 +2,15 @@
 // side labels, is remembered in config.ini for the next start, and reaches the patient grid.
 #include "WindowFixture.h"
 #include "core/inifunc.h"
+#include "ui/FittingLabel.h"
 #include "ui/RotatedLabel.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 
@@ -103,6 +106,40 @@ TEST_F(LanguageWindow, choosingChineseIsRememberedAndTheNextStartIsInChinese)
     EXPECT_EQ(window->lbName->text(), QStringLiteral("Name"));
     EXPECT_EQ(window->cbSex->itemText(1), QStringLiteral("Female"));
     expectRotatedSideLabels();
+}
+
+// Every one-line caption of the window shows its whole text in its fixed place, in both
+// languages; the scale factor 1.5 is checked by this same test in a process of its own.
+TEST_F(LanguageWindow, everyCaptionShowsWholeInBothLanguagesAtScaleFactorsOneAndOneAndAHalf)
+{
+    const auto expectCaptionsWhole = [this](const char *language) {
+        for (const QLabel *label : window->findChildren<QLabel *>()) {
+            if (!label->isVisible() || label->wordWrap() || label->text().isEmpty() || label->text().contains(u'<'))
+                continue;
+            const auto *fitting = qobject_cast<const FittingLabel *>(label);
+            const QFont shown = fitting ? fitting->shownFont() : label->font();
+            EXPECT_LE(QFontMetricsF(shown).horizontalAdvance(label->text()), label->contentsRect().width())
+                << language << ": " << label->objectName().toStdString() << " \"" << label->text().toStdString()
+                << "\"";
+        }
+    };
+    expectCaptionsWhole("English");
+    choose(window->cbLang, QStringLiteral("中文"));
+    expectCaptionsWhole("Chinese");
+
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        return;
+    QProcess scaled;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("1.5"));
+    scaled.setProcessEnvironment(environment);
+    scaled.setProcessChannelMode(QProcess::MergedChannels);
+    scaled.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=LanguageWindow.everyCaptionShowsWhole*")});
+    ASSERT_TRUE(scaled.waitForFinished(120000));
+    const QString output = QString::fromLocal8Bit(scaled.readAll());
+    EXPECT_EQ(scaled.exitCode(), 0) << output.right(3000).toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.right(3000).toStdString();
 }
 
 TEST_F(LanguageWindow, theGridTitlesFollowTheLanguage)
