@@ -69,11 +69,14 @@ bool parseInteger(const QString &text, int *result)
     return true;
 }
 
-// A decimal number with "." as its separator and an optional exponent; blanks around it are
-// allowed, words like "inf" or "nan" are not.
+// A decimal number with "." or "," as its separator (files written by hand or by systems set
+// to a decimal comma hold the latter) and an optional exponent; blanks around it are allowed,
+// words like "inf" or "nan" are not.
 bool parseFloat(const QString &text, double *result)
 {
-    const QString number = Text::trimmed(text);
+    QString number = Text::trimmed(text);
+    if (!number.contains(u'.'))
+        number.replace(u',', u'.');
     qsizetype i = 0;
     const qsizetype size = number.size();
     auto digitsFrom = [&](qsizetype from) {
@@ -204,6 +207,8 @@ IniFile::~IniFile() = default;
 
 void IniFile::setPath(const QString &path)
 {
+    // Set once at start-up: temporary files of a write that a crash cut short go then.
+    SafeFile::removeLeftovers(path);
     d->path = path;
     d->loaded = false;
     d->sections.clear();

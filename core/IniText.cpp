@@ -55,12 +55,12 @@ QByteArray encode(const QString &text, Encoding encoding)
         QStringEncoder encoder(QStringEncoder::Utf16BE);
         return kUtf16BeBom + QByteArray(encoder.encode(text));
     }
-    case Encoding::Gb18030: {
-        QStringEncoder encoder("GB18030");
-        if (encoder.isValid())
-            return encoder.encode(text);
-        return text.toUtf8();
-    }
+    case Encoding::Gb18030:
+        // Never written back as GB18030: the encoding is only guessed (not valid UTF-8), and
+        // many GB18030 texts are valid UTF-8 once the lines that gave them away are gone
+        // ("一" is D2 BB), so the next load would misread every value. The mark makes the
+        // file's encoding certain from then on.
+        return kUtf8Bom + text.toUtf8();
     }
     return text.toUtf8();
 }

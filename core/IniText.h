@@ -20,6 +20,8 @@ struct Decoded {
 // are UTF-8 when valid, otherwise GB18030 (the code page of the Chinese installations whose
 // files still carry it).
 Decoded decode(const QByteArray &bytes);
+// A text read as GB18030 is written as UTF-8 with a byte-order mark (see encode), so every value
+// reads back identical after any number of saves; the other encodings are kept.
 QByteArray encode(const QString &text, Encoding encoding);
 
 // Line breaks inside one value would split it into several lines of the file (and could even

@@ -1,13 +1,16 @@
 #include "core/SafeFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -35,18 +38,58 @@ void syncFolder(const QString &folder)
 bool readFile(const QString &path, QByteArray *bytes, QString *reason)
 {
     bytes->clear();
-    QFile file(path);
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = file.errorString();
-        return false;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(name.constData(), &info) != 0)
+        return errno == ENOENT ? true : failWith(errno, reason);
+    // Checked before opening, as opening a pipe waits for a writer and opening a device may
+    // act on it; checked again on the open file in case the path was swapped meanwhile.
+    auto refuse = [&](const struct stat &s) {
+        if (S_ISDIR(s.st_mode))
+            return failWith(EISDIR, reason);
+        if (!S_ISREG(s.st_mode)) {
+            *reason = QStringLiteral("Not a regular file");
+            return false;
+        }
+        return failWith(EFBIG, reason);
+    };
+    auto acceptable = [](const struct stat &s) { return S_ISREG(s.st_mode) && s.st_size <= kMaxReadBytes; };
+    if (!acceptable(info))
+        return refuse(info);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return failWith(errno, reason);
+    if (::fstat(fd, &info) != 0 || !acceptable(info)) {
+        const int error = errno;
+        ::close(fd);
+        return acceptable(info) ? failWith(error, reason) : refuse(info);
     }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *reason = file.errorString();
-        return false;
+    // One byte more than the bound is asked for, so a file that grew past it is seen.
+    QByteArray data(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == data.size()) {
+            if (data.size() > kMaxReadBytes) {
+                ::close(fd);
+                return failWith(EFBIG, reason);
+            }
+            data.resize(std::min<qsizetype>(data.size() * 2, kMaxReadBytes + 1));
+        }
+        const ssize_t got = ::read(fd, data.data() + filled, size_t(data.size() - filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            return failWith(error, reason);
+        }
+        if (got == 0)
+            break;
+        filled += got;
     }
+    ::close(fd);
+    data.truncate(filled);
+    *bytes = data;
     return true;
 }
 
@@ -63,6 +106,10 @@ bool saveWhole(const QString &path, const QByteArray &bytes, QString *reason)
 
     const QFileInfo targetInfo(target);
     const QByteArray targetName = QFile::encodeName(targetInfo.absoluteFilePath());
+    // The rename needs only the folder's permission; a file made read-only (or owned by another
+    // user) must still not be replaced, so its own permission is asked first.
+    if (::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        return failWith(errno, reason);
     QByteArray tempName;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -113,6 +160,20 @@ bool saveWhole(const QString &path, const QByteArray &bytes, QString *reason)
     // The rename is only durable once the folder's entry is on disk too.
     syncFolder(QFileInfo(target).absolutePath());
     return true;
+}
+
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo info(path);
+    const QDir folder = info.absoluteDir();
+    const QRegularExpression own(QRegularExpression::anchoredPattern(QRegularExpression::escape(info.fileName())
+                                                                     + QStringLiteral("\\.tmp[0-9a-f]{8}")));
+    const QStringList names =
+        folder.entryList({info.fileName() + QStringLiteral(".tmp*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (own.match(name).hasMatch())
+            QFile::remove(folder.filePath(name));
+    }
 }
 
 } // namespace SafeFile

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <limits>
+#include <QHash>
 
 namespace {
 
@@ -122,20 +123,58 @@ void WriteConfigString(const QString &section, const QString &key, const QString
 
 QString ReadProfileString(const QString &file, const QString &section, const QString &key, const QString &defaultValue)
 {
+    return ProfileFile(file).read(section, key, defaultValue);
+}
+
+struct ProfileFile::Data {
+    QList<IniText::Line> lines;
+    // Each section line's name and index, in file order.
+    QList<std::pair<QString, qsizetype>> sections;
+    // The values of one section by case-folded key, first line of a key winning; built at the
+    // first read of that section.
+    mutable QHash<qsizetype, QHash<QString, QString>> keys;
+};
+
+ProfileFile::ProfileFile(const QString &file)
+    : d(std::make_unique<Data>())
+{
     QByteArray bytes;
     QString reason;
     if (!SafeFile::readFile(file, &bytes, &reason) || bytes.isEmpty())
-        return cutTo(defaultValue, kProfileValueLimit);
+        return;
+    d->lines = IniText::splitLines(IniText::decode(bytes).text);
+    QString name;
+    for (qsizetype i = 0; i < d->lines.size(); ++i) {
+        if (sectionLine(d->lines.at(i).text, &name))
+            d->sections.append({name, i});
+    }
+}
 
+ProfileFile::~ProfileFile() = default;
+
+QString ProfileFile::read(const QString &section, const QString &key, const QString &defaultValue) const
+{
     const QString wantedSection = Text::trimmed(section);
-    const QString wantedKey = Text::trimmed(key);
-    const QList<IniText::Line> lines = IniText::splitLines(IniText::decode(bytes).text);
-    const SectionRange range = findSection(lines, wantedSection);
-    if (range.header >= 0) {
-        for (qsizetype i = range.header + 1; i < range.end; ++i) {
-            if (keyLine(lines.at(i).text, wantedKey))
-                return cutTo(profileValue(lines.at(i).text), kProfileValueLimit);
+    for (qsizetype s = 0; s < d->sections.size(); ++s) {
+        if (d->sections.at(s).first.compare(wantedSection, Qt::CaseInsensitive) != 0)
+            continue;
+        auto found = d->keys.find(s);
+        if (found == d->keys.end()) {
+            QHash<QString, QString> values;
+            const qsizetype end = s + 1 < d->sections.size() ? d->sections.at(s + 1).second : d->lines.size();
+            for (qsizetype i = d->sections.at(s).second + 1; i < end; ++i) {
+                const QString text = Text::trimmed(d->lines.at(i).text);
+                const qsizetype equals = text.indexOf(u'=');
+                if (text.startsWith(u';') || equals < 0)
+                    continue;
+                const QString folded = Text::trimmed(text.left(equals)).toCaseFolded();
+                if (!values.contains(folded))
+                    values.insert(folded, profileValue(text));
+            }
+            found = d->keys.insert(s, values);
         }
+        const auto value = found->constFind(Text::trimmed(key).toCaseFolded());
+        return cutTo(value == found->constEnd() ? defaultValue : *value, kProfileValueLimit);
     }
     return cutTo(defaultValue, kProfileValueLimit);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 // Single-value reads and writes of config.ini with the semantics of profile files: every read
 // goes to the file on disk, every write changes the one key on disk at once. Window thread only.
 
@@ -20,6 +22,22 @@ void WriteConfigString(const QString &section, const QString &key, const QString
 // byte-order mark and UTF-8 with or without one are read; a file without a byte-order mark
 // that is not valid UTF-8 is decoded as GB18030.
 QString ReadProfileString(const QString &file, const QString &section, const QString &key, const QString &defaultValue);
+
+// The same reads from one load of the file, for a reader that asks for many keys at once (a
+// language file: about sixty texts); the file is read and decoded once, when constructed.
+class ProfileFile {
+public:
+    explicit ProfileFile(const QString &file);
+    ~ProfileFile();
+    ProfileFile(const ProfileFile &) = delete;
+    ProfileFile &operator=(const ProfileFile &) = delete;
+
+    QString read(const QString &section, const QString &key, const QString &defaultValue) const;
+
+private:
+    struct Data;
+    std::unique_ptr<Data> d;
+};
 
 // Writes one key of any INI file in place, keeping every other line and the file's encoding.
 // Returns false when the file cannot be written.

@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -78,6 +79,13 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
     , m_showMessage(std::move(showMessage))
     , m_imagesFolder(imagesFolder.endsWith(u'/') ? imagesFolder : imagesFolder + u'/')
 {
+    // A line edit keeps 32,767 characters unless told otherwise and cuts the rest without a
+    // word; a header value read at start-up and written back at close must come back whole.
+    for (QLineEdit *edit : {m_c.edtDoctor, m_c.cbTitle ? m_c.cbTitle->lineEdit() : nullptr,
+                            m_c.cbProposer ? m_c.cbProposer->lineEdit() : nullptr}) {
+        if (edit)
+            edit->setMaxLength(std::numeric_limits<int>::max());
+    }
     if (m_c.btnGenReport) {
         ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
                                      [this] { btnGenReportClick(); });

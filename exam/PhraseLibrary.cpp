@@ -9,6 +9,7 @@
 #include <QCollator>
 #include <QComboBox>
 #include <QLocale>
+#include <QSet>
 
 #include <algorithm>
 
@@ -106,15 +107,26 @@ void PhraseLibrary::RememberPhrases(Group group)
     const QString section = sectionOf(group);
     const QStringList phrases = ReadPhraseList(m_settings, section);
     const QCollator collator = phraseCollator();
-    qsizetype count = phrases.size();
+    // Keys after the phrases' count; in a section edited by hand such a key may be taken, and
+    // writing it would replace a phrase, so each new one takes the first free key above.
+    QSet<QString> used;
+    for (const QString &line : m_settings.readSection(section)) {
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals >= 0)
+            used.insert(Text::trimmed(line.left(equals)).toLower());
+    }
+    qsizetype key = phrases.size();
     // Compared against the list as read, so one new text standing in two lines is written
     // twice; the lines themselves are left as they are.
     for (QComboBox *line : linesOf(group)) {
         const QString text = Text::trimmed(line->currentText());
         if (text.isEmpty() || indexIn(collator, phrases, text) >= 0)
             continue;
-        ++count;
-        m_settings.writeString(section, QString::number(count), text);
+        do
+            ++key;
+        while (used.contains(QString::number(key)));
+        used.insert(QString::number(key));
+        m_settings.writeString(section, QString::number(key), text);
     }
 }
 

@@ -3,18 +3,25 @@
 #include "core/AppError.h"
 #include "core/SafeFile.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include <jpeglib.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace JpegFile {
 namespace {
 
 constexpr qint64 kMaxBitmapBytes = qint64(256) * 1024 * 1024;
+// libjpeg's own working memory beside the bitmap: a progressive file keeps every coefficient
+// of the picture, two bytes for each of up to three samples per pixel, so twice the largest
+// bitmap is room enough for any picture within it. Beyond it the decoder refuses (it has no
+// backing store) instead of allocating.
+constexpr long kMaxDecoderMemory = long(2 * kMaxBitmapBytes);
 
 // libjpeg reports a fatal error by calling error_exit, which must not return. It jumps back
 // to the setjmp of the function that called into libjpeg with the formatted message kept.
@@ -75,19 +82,26 @@ struct Encoder {
     unsigned long outputSize = 0;
 };
 
-// Reads the header and starts decompression into blue, green, red pixels.
-bool beginDecoding(Decoder *decoder, const unsigned char *data, unsigned long size)
+enum class Begun { Ok, Broken, TooLarge };
+
+// Reads the header and starts decompression into blue, green, red pixels. The picture's size
+// is checked between the two: starting a progressive file allocates buffers for the whole
+// picture, gigabytes for a header of a few hundred bytes claiming 65500 x 65500 pixels.
+Begun beginDecoding(Decoder *decoder, const unsigned char *data, unsigned long size)
 {
     if (setjmp(decoder->errors.jump))
-        return false;
+        return Begun::Broken;
     jpeg_create_decompress(&decoder->info);
+    decoder->info.mem->max_memory_to_use = kMaxDecoderMemory;
     jpeg_mem_src(&decoder->info, data, size);
     jpeg_read_header(&decoder->info, TRUE);
+    if (qint64(decoder->info.image_width) * decoder->info.image_height * 3 > kMaxBitmapBytes)
+        return Begun::TooLarge;
     decoder->info.out_color_space = JCS_EXT_BGR;
     decoder->info.scale_num = 1;
     decoder->info.scale_denom = 1;
     jpeg_start_decompress(&decoder->info);
-    return true;
+    return Begun::Ok;
 }
 
 bool decodeRows(Decoder *decoder, unsigned char *bits, qsizetype bytesPerLine)
@@ -139,12 +153,14 @@ AppError decoderError(const ErrorManager &errors)
 QImage decode(const QByteArray &data)
 {
     Decoder decoder;
-    if (!beginDecoding(&decoder, reinterpret_cast<const unsigned char *>(data.constData()),
-                       static_cast<unsigned long>(data.size())))
+    const Begun begun = beginDecoding(&decoder, reinterpret_cast<const unsigned char *>(data.constData()),
+                                      static_cast<unsigned long>(data.size()));
+    if (begun == Begun::Broken)
         throw decoderError(decoder.errors);
-
     // A header may claim up to 65500 x 65500 pixels; refuse what no slot picture comes near
     // rather than try to allocate gigabytes for it.
+    if (begun == Begun::TooLarge)
+        throw AppError(QStringLiteral("Out of memory"));
     const qint64 bytes = qint64(decoder.info.output_width) * decoder.info.output_height * 3;
     if (bytes > kMaxBitmapBytes)
         throw AppError(QStringLiteral("Out of memory"));
@@ -158,12 +174,16 @@ QImage decode(const QByteArray &data)
 
 QImage read(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    // Read only when a regular file of a sane size: a pipe or a device in images/ must not
+    // hang the reload or fill the memory.
+    QByteArray data;
+    QString reason;
+    if (!QFileInfo::exists(path))
+        reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+    else
+        SafeFile::readFile(path, &data, &reason);
+    if (!reason.isEmpty())
+        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
     return decode(data);
 }
 

@@ -85,15 +85,20 @@ void Database::open(const QString &file)
     }
     m_file = file;
     try {
-        // A committed examination survives a power cut: the log is synced on every commit.
-        for (const char *pragma : {"pragma journal_mode=wal", "pragma synchronous=full"}) {
-            QSqlQuery query = prepare(QString::fromLatin1(pragma));
+        const auto pragma = [this](const char *text) {
+            QSqlQuery query = prepare(QString::fromLatin1(text));
             exec(query);
             // A pragma answering a row keeps its statement live until finished, and a live
             // pragma makes the next commit fail.
             query.finish();
-        }
+        };
+        // A committed examination survives a power cut: the log is synced on every commit.
+        pragma("pragma synchronous=full");
+        // The schema first, in one transaction that rolls back when the file holds tables of
+        // another shape, so a file that is not ours is refused before anything changes it;
+        // only then is it switched to WAL mode, which rewrites the file's header.
         createSchema();
+        pragma("pragma journal_mode=wal");
         fillMissingKeys();
     } catch (...) {
         close();

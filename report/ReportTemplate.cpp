@@ -1,6 +1,7 @@
 #include "report/ReportTemplate.h"
 
 #include "core/AppError.h"
+#include "core/SafeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -108,13 +109,15 @@ void ReportTemplate::clear()
 bool ReportTemplate::load(const QString &path)
 {
     clear();
-    QFile file(path);
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo::exists(path))
         return false;
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(
-            QStringLiteral("The report template %1 cannot be read: %2").arg(path, sentence(file.errorString())));
-    loadFromText(file.readAll(), path);
+    // Only a regular file of a sane size is read: a pipe would hang the preview, a device or a
+    // huge file fill the memory.
+    QByteArray content;
+    QString reason;
+    if (!SafeFile::readFile(path, &content, &reason))
+        throw AppError(QStringLiteral("The report template %1 cannot be read: %2").arg(path, sentence(reason)));
+    loadFromText(content, path);
     return true;
 }
 

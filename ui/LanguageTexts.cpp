@@ -165,9 +165,9 @@ void LanguageTexts::ListLanguageFiles()
     }
 }
 
-QString LanguageTexts::readText(const QString &file, const QString &key)
+QString LanguageTexts::readText(const ProfileFile &file, const QString &key)
 {
-    const QString text = ReadProfileString(file, kTextSection, key, QString());
+    const QString text = file.read(kTextSection, key, QString());
     m_texts.insert(key.trimmed(), text);
     return text;
 }
@@ -182,9 +182,10 @@ void LanguageTexts::setControlText(QWidget *root, const QString &key, const QStr
 
 void LanguageTexts::ApplyLanguage(const QString &fileName)
 {
-    const QString file = ProgramFolder::file(QStringLiteral("lang/") + fileName);
+    // Read once for every text below: a language file can be large.
+    const ProfileFile file(ProgramFolder::file(QStringLiteral("lang/") + fileName));
 
-    m_displayName = ReadProfileString(file, QStringLiteral("Lang"), QStringLiteral("displayname"), QString());
+    m_displayName = file.read(QStringLiteral("Lang"), QStringLiteral("displayname"), QString());
     if (m_cbLang) {
         const QSignalBlocker blocker(m_cbLang);
         if (m_cbLang->isEditable())
@@ -228,7 +229,7 @@ void LanguageTexts::ApplyLanguage(const QString &fileName)
     for (const QString &key : kKeptTexts)
         readText(file, key);
     for (const MessageKey &message : kMessages)
-        m_messages.insert(message.key, ReadProfileString(file, kTextSection, message.key, QString()));
+        m_messages.insert(message.key, file.read(kTextSection, message.key, QString()));
 }
 
 void LanguageTexts::applyLabelForms()

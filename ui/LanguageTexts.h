@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class ProfileFile;
+
 class QComboBox;
 class QWidget;
 
@@ -67,7 +69,7 @@ public:
     static QStringList messageKeys();
 
 private:
-    QString readText(const QString &file, const QString &key);
+    QString readText(const ProfileFile &file, const QString &key);
     void setControlText(QWidget *root, const QString &key, const QString &text);
     void applyLabelForms();
 

@@ -1,9 +1,10 @@
 #include "ui/func.h"
 
 #include "core/AppError.h"
+#include "core/SafeFile.h"
 #include "ui/AES.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QFileInfo>
 #include <QStringDecoder>
 
@@ -15,11 +16,15 @@ const QByteArray kLinkInnerKey = QByteArrayLiteral("MTk#592617=/8%3");
 
 bool DecryptLogoFile(const QString &path, QIODevice *output)
 {
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo::exists(path))
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    // Only a regular file of a sane size is read, so a pipe or a device cannot hang the start.
+    QByteArray content;
+    QString reason;
+    if (!SafeFile::readFile(path, &content, &reason))
+        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
+    QBuffer file(&content);
+    file.open(QIODevice::ReadOnly);
     return AES::DecryptStream(file, kLogoKey, output);
 }
 

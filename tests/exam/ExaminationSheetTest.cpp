@@ -611,6 +611,16 @@ TEST_F(ReportHeader, ClosingSavesTheTrimmedFieldsEvenEmptyAndKeepsOtherKeys)
     EXPECT_EQ(onDisk("report"), QStringList({"logo=1", "title=New title", "doctor=", "proposer=Amy"}));
 }
 
+// A line edit would cut each value to 32,767 characters between start-up and close.
+TEST_F(ReportHeader, LongValuesComeBackWholeAtClose)
+{
+    const QByteArray title(40000, 'T'), doctor(33000, 'D'), proposer(70000, 'P');
+    store("[report]\r\ntitle=" + title + "\r\ndoctor=" + doctor + "\r\nproposer=" + proposer + "\r\n");
+    examSheet->LoadReportHeader();
+    examSheet->SaveReportHeader();
+    EXPECT_EQ(onDisk("report"), QStringList({"title=" + title, "doctor=" + doctor, "proposer=" + proposer}));
+}
+
 TEST_F(ReportHeader, NewRequestingDoctorIsAddedUnderTheNextKey)
 {
     store("[proposer]\r\n1=Amy\r\n2=Bob\r\n");

@@ -94,6 +94,16 @@ TEST_F(PhraseLibraryTest, RememberWritesEachNewTextUnderTheNextKey)
     EXPECT_TRUE(onDisk("Treatment").isEmpty());
 }
 
+// In a section edited by hand the next key may be taken; no phrase is ever overwritten.
+TEST_F(PhraseLibraryTest, NewPhrasesTakeTheFirstFreeKeys)
+{
+    store("[Symptom]\r\n2=p\r\n3=q\r\n");
+    diagnosis(1)->setEditText("r");
+    diagnosis(2)->setEditText("s");
+    library->RememberPhrases(Group::Diagnosis);
+    EXPECT_EQ(onDisk("Symptom"), QStringList({"2=p", "3=q", "4=r", "5=s"}));
+}
+
 TEST_F(PhraseLibraryTest, RememberOfTreatmentsGoesToItsOwnSection)
 {
     treatment(3)->setEditText("rest");

@@ -7,6 +7,10 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -131,9 +135,55 @@ TEST_F(JpegFileTest, BrokenJpegsThrow)
     EXPECT_THROW(JpegFile::decode(huge), AppError);
 }
 
+// A few hundred bytes of progressive JPEG claiming 65500 x 65500 pixels would make the decoder
+// allocate about 13 GB for the picture's coefficients. It is decoded in a child process whose
+// address space may grow by 1 GiB only (above what it already holds: AddressSanitizer reserves
+// terabytes at start), so allocating for it fails the child instead of the machine.
+TEST_F(JpegFileTest, ProgressiveBombIsRefusedWithinAMemoryLimit)
+{
+    QByteArray bomb = JpegFile::encode(testPicture(16, 16));
+    const qsizetype sof = bomb.indexOf(QByteArray("\xff\xc0", 2));
+    ASSERT_GE(sof, 0);
+    bomb[sof + 1] = char(0xc2); // progressive
+    for (int at : {5, 7}) { // height, width: 65500
+        bomb[sof + at] = char(0xff);
+        bomb[sof + at + 1] = char(0xdc);
+    }
+    ASSERT_LT(bomb.size(), 1024);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        QFile status(QStringLiteral("/proc/self/status"));
+        status.open(QIODevice::ReadOnly);
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmSize:");
+        const rlim_t held =
+            rlim_t(text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().split(' ')[0].toULongLong()) * 1024;
+        const rlimit limit{held + (rlim_t(1) << 30), held + (rlim_t(1) << 30)};
+        if (at < 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(2);
+        try {
+            JpegFile::decode(bomb);
+        } catch (const AppError &error) {
+            _exit(error.message() == QLatin1String("Out of memory") ? 0 : 4);
+        } catch (...) {
+            _exit(5);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the decoder died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no limit set, 3: decoded, 4: another error, 5: another exception";
+}
+
 TEST_F(JpegFileTest, MissingFileAndMissingFolderThrow)
 {
     EXPECT_THROW(JpegFile::read(home.file("missing.jpg")), AppError);
+    // A pipe in the pictures' folder is refused, not waited on.
+    ASSERT_EQ(mkfifo(QFile::encodeName(home.file("pipe.jpg")).constData(), 0600), 0);
+    EXPECT_THROW(JpegFile::read(home.file("pipe.jpg")), AppError);
     try {
         JpegFile::write(testPicture(8, 8), home.file("no/such/folder/d.jpg"));
         FAIL() << "no error";

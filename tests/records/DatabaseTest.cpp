@@ -3,7 +3,9 @@
 #include "core/TrimmedText.h"
 #include "records/PatientText.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 
 TEST(DatabaseOpen, FreshFolderGetsFileTablesAndIndexes)
@@ -55,6 +57,30 @@ TEST(DatabaseOpen, FileThatIsNoDatabaseIsReportedAndLeftAlone)
     }
     EXPECT_FALSE(db.isOpen());
     EXPECT_EQ(home.read(QStringLiteral("data/data.db")), garbage);
+}
+
+// A database of another program (its own t_clients) is refused before anything changes it:
+// not even its journal mode.
+TEST(DatabaseOpen, ForeignSchemaIsRefusedAndTheFileLeftUnchanged)
+{
+    TestHome home;
+    const QString file = home.file(QStringLiteral("data/data.db"));
+    QDir().mkpath(home.file(QStringLiteral("data")));
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        other.setDatabaseName(file);
+        ASSERT_TRUE(other.open());
+        QSqlQuery(QStringLiteral("create table t_clients (card integer, owner text)"), other);
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    const QByteArray before = home.read(QStringLiteral("data/data.db"));
+    ASSERT_FALSE(before.isEmpty());
+
+    Database db;
+    EXPECT_THROW(db.open(), AppError);
+    EXPECT_FALSE(db.isOpen());
+    EXPECT_EQ(home.read(QStringLiteral("data/data.db")), before);
 }
 
 TEST(DatabaseOpen, RowsWrittenWithoutKeysAreFoundAfterOpening)

@@ -3,8 +3,14 @@
 #include "ReportTestFiles.h"
 #include "TestHome.h"
 #include "core/AppError.h"
+#include "core/SafeFile.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +98,29 @@ TEST_F(BrokenTemplate, MissingFileLeavesTheReportEmptyWithoutError)
     EXPECT_FALSE(report.load(home.file(QStringLiteral("data/1.fr3"))));
     EXPECT_TRUE(report.isEmpty());
     EXPECT_FALSE(report.prepare());
+}
+
+// A pipe would hang the preview and a device or a huge file fill the memory: neither is read.
+TEST_F(BrokenTemplate, PipeOrOversizedFileIsReportedWithoutBeingRead)
+{
+    TestHome home;
+    const QString path = home.file(QStringLiteral("data/1.fr3"));
+    QDir().mkpath(home.file(QStringLiteral("data")));
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const auto loadFailure = [&] {
+        try {
+            report.load(path);
+        } catch (const AppError &error) {
+            return error.message();
+        }
+        return QString();
+    };
+    EXPECT_TRUE(loadFailure().startsWith(QStringLiteral("The report template %1 cannot be read: ").arg(path)));
+    QFile::remove(path);
+    home.write(QStringLiteral("data/1.fr3"), "<report>");
+    ASSERT_EQ(truncate(QFile::encodeName(path).constData(), SafeFile::kMaxReadBytes + 1), 0);
+    EXPECT_TRUE(loadFailure().startsWith(QStringLiteral("The report template %1 cannot be read: ").arg(path)));
+    EXPECT_TRUE(report.isEmpty());
 }
 
 TEST_F(BrokenTemplate, TruncatedXmlNamesTheFileAndLine)

@@ -6,6 +6,7 @@
 #include "TestHome.h"
 #include "core/AppError.h"
 #include "core/IniFile.h"
+#include "core/SafeFile.h"
 #include "core/inifunc.h"
 
 #include <QDir>
@@ -168,6 +169,69 @@ TEST_F(SettingsSaveTest, UnreadableSystemIniIsNotOverwritten)
     ASSERT_FALSE(report.isEmpty()) << "the unprivileged child did not run";
     EXPECT_EQ(QString::fromUtf8(report), refusal(path));
     EXPECT_EQ(home.read("system.ini"), old);
+}
+
+// A settings file made read-only by an administrator is never replaced, although the folder
+// would allow replacing it: system.ini and config.ini each refuse with their own text.
+TEST_F(SettingsSaveTest, ReadOnlySettingsFilesAreNeverReplaced)
+{
+    const QByteArray oldSystem = "[report]\r\ntitle=Gastroscopy\r\n\r\n";
+    const QByteArray oldConfig = "[language]\r\nname=english.ini\r\n";
+    home.write("system.ini", oldSystem);
+    home.write("config.ini", oldConfig);
+    ASSERT_EQ(chmod(QFile::encodeName(home.path()).constData(), 0777), 0);
+    for (const char *name : {"system.ini", "config.ini"})
+        ASSERT_EQ(chmod(QFile::encodeName(home.file(name)).constData(), 0444), 0);
+    const QString system = home.file("system.ini");
+    const QByteArray report = reportAsNobody([&] {
+        QByteArray result = writeTitle(system);
+        try {
+            WriteConfigString("language", "name", "chinese.ini");
+            result += "|no failure";
+        } catch (const AppError &error) {
+            result += "|" + error.message().toUtf8();
+        }
+        return result;
+    });
+    chmod(QFile::encodeName(home.path()).constData(), 0700);
+
+    ASSERT_FALSE(report.isEmpty()) << "the unprivileged child did not run";
+    EXPECT_EQ(QString::fromUtf8(report), refusal(system) + "|Unable to write to " + home.file("config.ini"));
+    EXPECT_EQ(home.read("system.ini"), oldSystem);
+    EXPECT_EQ(home.read("config.ini"), oldConfig);
+}
+
+// A pipe has no writer to wait for and a device no end; a settings file is read only when it
+// is a regular file (or a link to one) of a sane size. Reads give the defaults and writes the
+// file's own refusal, so nothing replaces what could not be read.
+TEST_F(SettingsSaveTest, PipesDevicesAndHugeFilesAreRefusedWithoutBeingRead)
+{
+    const QString system = home.file("system.ini");
+    const QString config = home.file("config.ini");
+    ASSERT_EQ(mkfifo(QFile::encodeName(system).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", config));
+    IniFile ini;
+    ini.setPath(system);
+    EXPECT_EQ(ini.readString("camera", "resolution", "640x480"), "640x480");
+    EXPECT_EQ(ReadConfigString("language", "name", "english.ini"), "english.ini");
+    try {
+        ini.writeString("camera", "resolution", "800x600");
+        FAIL() << "the pipe was replaced";
+    } catch (const AppError &error) {
+        EXPECT_TRUE(error.message().startsWith("Cannot create file \"" + system + "\". "))
+            << error.message().toStdString();
+    }
+    EXPECT_THROW(WriteConfigString("language", "name", "chinese.ini"), AppError);
+    EXPECT_TRUE(QFileInfo(system).isFile() == false && QFileInfo(config).isSymLink());
+
+    QFile::remove(system);
+    home.write("system.ini", "[camera]\r\nresolution=800x600\r\n");
+    ASSERT_EQ(truncate(QFile::encodeName(system).constData(), SafeFile::kMaxReadBytes + 1), 0);
+    IniFile huge;
+    huge.setPath(system);
+    EXPECT_EQ(huge.readString("camera", "resolution", "640x480"), "640x480");
+    EXPECT_THROW(huge.writeString("camera", "resolution", "1280x720"), AppError);
+    EXPECT_EQ(QFileInfo(system).size(), SafeFile::kMaxReadBytes + 1);
 }
 
 TEST_F(SettingsSaveTest, SystemIniPathTakenByAFolderFailsWithItsPath)

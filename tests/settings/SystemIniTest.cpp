@@ -4,6 +4,7 @@
 #include "core/IniFile.h"
 
 #include <QDir>
+#include <QStringEncoder>
 
 #include <gtest/gtest.h>
 
@@ -126,12 +127,61 @@ TEST_F(SystemIniTest, Utf8TextSurvivesTheRoundTrip)
     EXPECT_EQ(reloaded("Symptom", "1"), "慢性浅表性胃炎");
 }
 
-TEST_F(SystemIniTest, Gb18030FileIsReadAndKeepsItsEncoding)
+TEST_F(SystemIniTest, Gb18030FileIsReadAndWrittenBackAsUtf8WithMark)
 {
     home.write("system.ini", "[Symptom]\n1=\xD6\xD0\xCE\xC4\n"); // "中文" in GB18030
     EXPECT_EQ(ini.readString("Symptom", "1", ""), "中文");
     ini.writeString("Symptom", "2", "胃");
-    EXPECT_EQ(home.read("system.ini"), "[Symptom]\r\n1=\xD6\xD0\xCE\xC4\r\n2=\xCE\xB8\r\n\r\n");
+    EXPECT_EQ(home.read("system.ini"), "\xEF\xBB\xBF[Symptom]\r\n1=中文\r\n2=胃\r\n\r\n");
+}
+
+// Whatever encoding the file was read in, every value reads back identical after any number
+// of saves and loads. The GB18030 file gives itself away only by its comment and the doctor's
+// name: once both are gone, its other values ("一些" is D2 BB D0 A9) are valid UTF-8.
+TEST(SettingsEncoding, EveryValueReadsBackIdenticalAfterEverySave)
+{
+    const QString text = QStringLiteral("; 注释\r\n[report]\r\ndoctor=王医生\r\ntitle=Gastroscopy\r\n"
+                                        "[Symptom]\r\n1=一些\r\n2=\r\n3=Dr. Li\r\n");
+    const auto gb18030 = [](const QString &t) { return QByteArray(QStringEncoder("GB18030").encode(t)); };
+    const auto utf16 = [](const QString &t) {
+        return QByteArray("\xFF\xFE", 2) + QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(t));
+    };
+    const std::pair<const char *, QByteArray> files[] = {
+        {"UTF-8", text.toUtf8()},
+        {"UTF-8 with mark", "\xEF\xBB\xBF" + text.toUtf8()},
+        {"UTF-16 LE", utf16(text)},
+        {"GB18030", gb18030(text)},
+    };
+    // The doctor changes at each save: to Latin, an emoji, blank, Chinese.
+    const QString doctors[] = {QStringLiteral("Li"), QStringLiteral("😀 Li"), QString(), QStringLiteral("王医生")};
+    for (const auto &[name, bytes] : files) {
+        TestHome home;
+        home.write("system.ini", bytes);
+        QString doctor = QStringLiteral("王医生");
+        for (const QString &next : doctors) {
+            IniFile ini;
+            ini.setPath(home.file("system.ini"));
+            EXPECT_EQ(ini.readString("report", "doctor", "-"), doctor) << name;
+            EXPECT_EQ(ini.readString("report", "title", "-"), "Gastroscopy") << name;
+            EXPECT_EQ(ini.readSection("Symptom"), QStringList({"1=一些", "2=", "3=Dr. Li"})) << name;
+            ini.writeString("report", "doctor", next);
+            doctor = next;
+        }
+    }
+}
+
+// Temporary files of a write that a crash cut short are removed when the path is set at the
+// next start; files that only look alike are kept.
+TEST_F(SystemIniTest, LeftoverTemporaryFilesGoAtTheNextStart)
+{
+    home.write("system.ini.tmp0123abcd", "[report]\r\n");
+    home.write("system.ini.tmp0123abcd.bak", "kept");
+    home.write("system.ini.tmpnothexno", "kept");
+    home.write("config.ini.tmp0123abcd", "kept");
+    IniFile fresh;
+    fresh.setPath(ini.path());
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files, QDir::Name),
+              QStringList({"config.ini.tmp0123abcd", "system.ini.tmp0123abcd.bak", "system.ini.tmpnothexno"}));
 }
 
 // Each case is read by a fresh store, as the program would after a restart.
@@ -162,11 +212,13 @@ TEST_F(TypedReadTest, IntegersDecimalAndHexadecimal)
         EXPECT_EQ(storeHolding(text)->readInteger("measure", "v", -7), expected) << text;
 }
 
-TEST_F(TypedReadTest, DecimalNumbersUseAFullStop)
+// A decimal comma is what a hand-edited file (or one of a system set to it) holds.
+TEST_F(TypedReadTest, DecimalNumbersUseAFullStopOrAComma)
 {
     const std::pair<const char *, double> cases[] = {
-        {"0.25", 0.25}, {"480", 480},  {"-1.5", -1.5}, {".5", 0.5},   {"1e3", 1000},   {"2.5E-2", 0.025}, {"1,5", -7.5},
-        {"", -7.5},     {"abc", -7.5}, {"nan", -7.5},  {"inf", -7.5}, {"1e999", -7.5}, {"1.2.3", -7.5},   {"e5", -7.5},
+        {"0.25", 0.25}, {"480", 480},   {"-1.5", -1.5},  {".5", 0.5},       {"1e3", 1000}, {"2.5E-2", 0.025},
+        {"1,5", 1.5},   {"0,05", 0.05}, {"1,2,3", -7.5}, {"1.000,5", -7.5}, {"", -7.5},    {"abc", -7.5},
+        {"nan", -7.5},  {"inf", -7.5},  {"1e999", -7.5}, {"1.2.3", -7.5},   {"e5", -7.5},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_DOUBLE_EQ(storeHolding(text)->readFloat("measure", "v", -7.5), expected) << text;

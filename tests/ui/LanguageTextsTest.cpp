@@ -8,11 +8,15 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -286,6 +290,38 @@ TEST_F(LanguageFileRulesTest, Utf16FileWithoutChineseShowsRotatedLabels)
     EXPECT_EQ(tree.cbLang->currentText(), QStringLiteral("日本語"));
     EXPECT_TRUE(tree.label("lbPic")->isHidden());
     EXPECT_EQ(tree.rotated[0]->text(), QStringLiteral("所見"));
+}
+
+// A pipe named as the language file has no writer; opening it to read would wait forever.
+TEST_F(LanguageFileRulesTest, PipeAsLanguageFileEmptiesEveryTextWithoutWaiting)
+{
+    tree.label("lbNumber")->setText(QStringLiteral("编号"));
+    QDir().mkpath(home.file(QStringLiteral("lang")));
+    ASSERT_EQ(mkfifo(QFile::encodeName(home.file(QStringLiteral("lang/pipe.ini"))).constData(), 0600), 0);
+    texts.ApplyLanguage(QStringLiteral("pipe.ini"));
+    EXPECT_EQ(tree.label("lbNumber")->text(), QString());
+}
+
+// A language file can be large; one change of language opens it once, not once per text.
+TEST_F(LanguageFileRulesTest, ApplyingALanguageOpensItsFileOnce)
+{
+    home.installLanguageFiles();
+    const QByteArray file = QFile::encodeName(home.file(QStringLiteral("lang/english.ini")));
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    // Closes are watched too: identical events in a row would be merged into one.
+    ASSERT_GE(inotify_add_watch(watcher, file.constData(), IN_OPEN | IN_CLOSE), 0);
+    texts.ApplyLanguage(QStringLiteral("english.ini"));
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(watcher, buffer, sizeof buffer)) > 0;) {
+        for (char *at = buffer; at < buffer + n;
+             at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
+            opens += (reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN) != 0;
+    }
+    close(watcher);
+    EXPECT_EQ(opens, 1);
+    EXPECT_FALSE(tree.label("lbNumber")->text().isEmpty());
 }
 
 // Every key the window reads is in each shipped language file.
