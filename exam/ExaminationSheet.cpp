@@ -249,9 +249,12 @@ bool ExaminationSheet::btnGenReportClick()
         if (!m_numbering.PatientExists(number)) {
             // Only a new patient is stored: edits to a known patient's fields are not saved.
             Statements::insertPatient(m_db,
-                                      {number, Text::trimmed(p.edtName->text()),
-                                       Text::trimmed(ControlText::comboText(p.cbSex)), Text::trimmed(p.edtAge->text()),
-                                       Text::trimmed(p.edtTel->text()), Text::trimmed(p.edtAddr->text())});
+                                      {.client_id = number,
+                                       .client_name = Text::trimmed(p.edtName->text()),
+                                       .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                                       .age = Text::trimmed(p.edtAge->text()),
+                                       .client_phone = Text::trimmed(p.edtTel->text()),
+                                       .address = Text::trimmed(p.edtAddr->text())});
         }
         Statements::insertExamRecord(m_db, recordFromSheet(number));
         transaction.commit();

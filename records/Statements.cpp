@@ -101,12 +101,12 @@ std::optional<Patient> loadPatient(const Database &db, const QString &number)
     while (query.next()) {
         if (++rows > 1)
             return std::nullopt;
-        found = Patient{number,
-                        query.value(0).toString(),
-                        query.value(2).toString(),
-                        query.value(3).toString(),
-                        query.value(1).toString(),
-                        query.value(4).toString()};
+        found = Patient{.client_id = number,
+                        .client_name = query.value(0).toString(),
+                        .sex = query.value(2).toString(),
+                        .age = query.value(3).toString(),
+                        .client_phone = query.value(1).toString(),
+                        .address = query.value(4).toString()};
     }
     return found;
 }

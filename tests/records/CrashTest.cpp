@@ -29,7 +29,7 @@ TEST(CrashChild, SaveLikeTransaction)
     Database db;
     db.open(qEnvironmentVariable(kDbVariable));
     db.BeginTrans();
-    Statements::insertPatient(db, {QStringLiteral("10001"), QStringLiteral("Ann"), {}, {}, {}, {}});
+    Statements::insertPatient(db, {.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     dieAt(point, 1);
     Statements::ExamRecord record;
     record.client_id = QStringLiteral("10001");

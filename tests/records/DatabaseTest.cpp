@@ -34,7 +34,7 @@ TEST(DatabaseOpen, ReopeningKeepsTheRows)
     {
         Database db;
         db.open();
-        Statements::insertPatient(db, {QStringLiteral("10001"), QStringLiteral("Ann"), {}, {}, {}, {}});
+        Statements::insertPatient(db, {.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     }
     Database db;
     db.open();
@@ -86,12 +86,12 @@ TEST(ScopedTransactionTest, RollsBackUnlessCommitted)
     db.open();
     {
         ScopedTransaction transaction(db);
-        Statements::insertPatient(db, {QStringLiteral("1"), {}, {}, {}, {}, {}});
+        Statements::insertPatient(db, {.client_id = QStringLiteral("1")});
     }
     EXPECT_FALSE(Statements::patientExists(db, QStringLiteral("1")));
     {
         ScopedTransaction transaction(db);
-        Statements::insertPatient(db, {QStringLiteral("2"), {}, {}, {}, {}, {}});
+        Statements::insertPatient(db, {.client_id = QStringLiteral("2")});
         transaction.commit();
     }
     EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("2")));

@@ -12,19 +12,13 @@ class RecordsTest : public ::testing::Test {
 protected:
     void SetUp() override { db.open(); }
 
-    void addPatient(const QString &number, const QString &name = QString(), const QString &phone = QString(),
-                    const QString &sex = QString(), const QString &age = QString(), const QString &address = QString())
-    {
-        Statements::insertPatient(db, {number, name, sex, age, phone, address});
-    }
+    void addPatient(const QString &number) { Statements::insertPatient(db, {.client_id = number}); }
+    void addPatient(const Statements::Patient &patient) { Statements::insertPatient(db, patient); }
 
     qint64 addRecord(const QString &number, const QString &title = QStringLiteral("t"))
     {
-        Statements::ExamRecord record;
-        record.client_id = number;
-        record.title = title;
-        record.printtime = QDateTime(QDate(2016, 3, 3), QTime(14, 5, 9));
-        return Statements::insertExamRecord(db, record);
+        return Statements::insertExamRecord(
+            db, {.client_id = number, .printtime = QDateTime(QDate(2016, 3, 3), QTime(14, 5, 9)), .title = title});
     }
 
     int count(const QString &statement) const
