@@ -1,11 +1,18 @@
 #pragma once
 
+#include "PgServer.h"
 #include "TestHome.h"
 #include "records/Database.h"
 #include "records/RecordSet.h"
 #include "records/Statements.h"
 
 #include <gtest/gtest.h>
+
+// Whether this run's program folders keep their records on the PostgreSQL test server.
+inline bool recordsOnServer()
+{
+    return PgServer::forTestHomes() != nullptr;
+}
 
 // A fresh program folder with its database opened, and quick ways to fill it.
 class RecordsTest : public ::testing::Test {

@@ -1,0 +1,3 @@
+#include "records/Logging.h"
+
+Q_LOGGING_CATEGORY(lcRecords, "examstation.records")
