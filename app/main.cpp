@@ -1,4 +1,5 @@
 // Program entry: the application object, the main window and the message loop.
+#include "app/DatabaseCopyJob.h"
 #include "app/untMain.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
@@ -23,11 +24,17 @@ int main(int argc, char **argv)
         QStringLiteral("screenshot"),
         QStringLiteral("Once the window is up, save a picture of it to FILE and close the window."),
         QStringLiteral("FILE"));
+    const QCommandLineOption copyToServer(
+        QStringLiteral("copy-database-to-server"),
+        QStringLiteral("Copy the local records and pictures into the PostgreSQL database of config.ini, then exit."));
     parser.addOption(home);
     parser.addOption(screenshot);
+    parser.addOption(copyToServer);
     parser.process(app);
 
     ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+    if (parser.isSet(copyToServer))
+        return copyDatabaseToServer();
 
     TfrmMain window;
     TerminationSignal termination;
