@@ -2,6 +2,7 @@
 // and otherwise the main window and its message loop.
 #include "app/BackupJob.h"
 #include "app/CommandLineJob.h"
+#include "app/DatabaseCopyJob.h"
 #include "app/DeletionJournalJob.h"
 #include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
@@ -58,10 +59,7 @@ int main(int argc, char **argv)
 {
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(),
-        deletedJob(),
-        undeleteJob(),
-        reportExportJob(),
+        backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(),
     };
 
     QCommandLineParser parser;
@@ -75,6 +73,9 @@ int main(int argc, char **argv)
         QStringLiteral("screenshot"),
         QStringLiteral("Once the window is up, save a picture of it to FILE and close the window."),
         QStringLiteral("FILE"));
+    const QCommandLineOption copyToServer(
+        QStringLiteral("copy-database-to-server"),
+        QStringLiteral("Copy the local records and pictures into the PostgreSQL database of config.ini, then exit."));
     parser.addOption(home);
     parser.addOption(screenshot);
     for (const CommandLineJob &job : jobs)

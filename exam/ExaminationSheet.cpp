@@ -11,6 +11,7 @@
 #include "records/Database.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
+#include "records/PictureStore.h"
 #include "records/RecordSet.h"
 #include "records/Statements.h"
 #include "ui/LanguageTexts.h"
@@ -94,15 +95,22 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
 
 // ---- saving --------------------------------------------------------------------------------
 
-void ExaminationSheet::drawNumberWhenEmpty()
+void ExaminationSheet::writeNumber(const QString &number)
 {
     QLineEdit *edtNumber = m_lookup.controls().edtNumber;
-    if (!Text::trimmed(edtNumber->text()).isEmpty())
-        return;
     // Drawn with the number's change reaction detached, so writing it runs no look-up; the
     // reaction comes back also when drawing fails.
     NumberHandlerDetached detached(m_lookup);
-    edtNumber->setText(m_numbering.NextPatientNumber());
+    edtNumber->setText(number);
+}
+
+void ExaminationSheet::drawNumberWhenEmpty()
+{
+    if (!Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty())
+        return;
+    const QString number = m_numbering.NextPatientNumber();
+    writeNumber(number);
+    m_drawnNumber = number;
 }
 
 bool ExaminationSheet::CheckPatientEntered()
@@ -173,7 +181,7 @@ Statements::ExamRecord ExaminationSheet::recordFromSheet(const QString &number)
     return record;
 }
 
-void ExaminationSheet::writeSlotPictures()
+QStringList ExaminationSheet::writeSlotPictures()
 {
     // Slots to write, by file name: of two slots naming one file the later one's picture is
     // what writing them in slot order leaves, so only that one is written.
@@ -193,8 +201,11 @@ void ExaminationSheet::writeSlotPictures()
         std::erase_if(toWrite, [&](int earlier) { return Text::trimmed(m_slots.fileName(earlier)) == name; });
         toWrite.push_back(slot);
     }
+    QStringList written;
+    for (int slot : toWrite)
+        written.append(Text::trimmed(m_slots.fileName(slot)));
     if (toWrite.empty())
-        return;
+        return written;
 
     // Each file is encoded, written and synced, with the folder entry naming it, on a worker of
     // its own while this thread waits: the syncs then share the file system's journal commits
@@ -220,6 +231,7 @@ void ExaminationSheet::writeSlotPictures()
     }
     if (failure)
         std::rethrow_exception(failure);
+    return written;
 }
 
 bool ExaminationSheet::btnGenReportClick()
@@ -240,20 +252,34 @@ bool ExaminationSheet::btnGenReportClick()
     m_phrases.LoadPhraseChoices(PhraseLibrary::Group::Treatment);
 
     // 4. The slot pictures, each replacing its file whole.
-    writeSlotPictures();
+    const QStringList writtenPictures = writeSlotPictures();
 
-    // 5. Patient (when new) and record together, or neither.
+    // 5. Patient (when new), pictures (on a server) and record together, or none of them.
     const PatientControls &p = m_lookup.controls();
-    const QString number = Text::trimmed(p.edtNumber->text());
+    QString number = Text::trimmed(p.edtNumber->text());
+    bool renumbered = false;
     try {
         ScopedTransaction transaction(m_db);
+        // From here to the commit no other workstation checks or stores a number.
+        Statements::lockPatientNumbers(m_db);
+        if (number == m_drawnNumber && m_numbering.PatientExists(number)) {
+            // Another workstation stored a patient under the number drawn here meanwhile: this
+            // new patient takes the next free number instead of joining that one.
+            number = m_numbering.NextPatientNumber();
+            renumbered = true;
+        }
         if (!m_numbering.PatientExists(number)) {
             // Only a new patient is stored: edits to a known patient's fields are not saved.
             Statements::insertPatient(m_db,
-                                      {number, Text::trimmed(p.edtName->text()),
-                                       Text::trimmed(ControlText::comboText(p.cbSex)), Text::trimmed(p.edtAge->text()),
-                                       Text::trimmed(p.edtTel->text()), Text::trimmed(p.edtAddr->text())});
+                                      {.client_id = number,
+                                       .client_name = Text::trimmed(p.edtName->text()),
+                                       .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                                       .age = Text::trimmed(p.edtAge->text()),
+                                       .client_phone = Text::trimmed(p.edtTel->text()),
+                                       .address = Text::trimmed(p.edtAddr->text())});
         }
+        for (const QString &name : writtenPictures)
+            PictureStore::store(m_db, m_imagesFolder, name);
         Statements::insertExamRecord(m_db, recordFromSheet(number));
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -263,6 +289,9 @@ bool ExaminationSheet::btnGenReportClick()
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
     }
+    m_drawnNumber.clear();
+    if (renumbered)
+        writeNumber(number);
 
     // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
     // (a picture file damaged meanwhile), so the operator is told so before any such failure.
@@ -273,6 +302,8 @@ bool ExaminationSheet::btnGenReportClick()
         reloadFailure = std::current_exception();
     }
     m_showMessage(QStringLiteral("Msg_Submit_Success"));
+    if (renumbered)
+        m_showMessage(QStringLiteral("Msg_Number_Taken"));
     if (reloadFailure)
         std::rethrow_exception(reloadFailure);
     return true;
@@ -305,6 +336,7 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
         const QString name = record.asString(QStringLiteral("pic%1").arg(slot));
         m_reloaded[slot - 1] = {};
         try {
+            PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
             m_slots.LoadSlotPicture(m_imagesFolder, name, slot);
             const QImage picture = m_slots.picture(slot);
             if (!picture.isNull())

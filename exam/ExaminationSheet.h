@@ -88,7 +88,10 @@ public:
 
 private:
     void drawNumberWhenEmpty();
-    void writeSlotPictures();
+    // Writes the number field with its change reaction detached.
+    void writeNumber(const QString &number);
+    // The names of the picture files written.
+    QStringList writeSlotPictures();
     Statements::ExamRecord recordFromSheet(const QString &number);
 
     // What the reload put into each slot: a picture still unchanged since then is already
@@ -110,4 +113,7 @@ private:
     QString m_imagesFolder;
     double m_rh = 0.0;
     std::array<ReloadedPicture, 4> m_reloaded{};
+    // The number drawn for a new patient and not yet stored: finding it taken at saving time
+    // means another workstation stored it meanwhile.
+    QString m_drawnNumber;
 };

@@ -6,6 +6,8 @@
 #include "imaging/JpegFile.h"
 #include "records/Database.h"
 #include "records/DeletionJournal.h"
+#include "records/Logging.h"
+#include "records/PictureStore.h"
 #include "records/RecordSet.h"
 #include "records/Statements.h"
 #include "report/ReportPreview.h"
@@ -270,12 +272,17 @@ void ReportFilling::loadPicture(int n)
     const QString name = field(QStringLiteral("pic%1").arg(n));
     // A stored name is a bare file name; anything else (a path, "..") must not reach outside
     // the images folder.
-    if (!PictureSlots::isPlainFileName(name) || !QFileInfo(m_imagesFolder + name).isFile())
+    if (!PictureSlots::isPlainFileName(name))
         return;
     try {
+        PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+        if (!QFileInfo(m_imagesFolder + name).isFile())
+            return;
         picture.picture = JpegFile::read(m_imagesFolder + name);
-    } catch (const AppError &) {
-        // A damaged picture file leaves its area empty like a missing one; the report still shows.
+    } catch (const AppError &failure) {
+        // A damaged picture file (or one the server could not hand over) leaves its area empty
+        // like a missing one; the report still shows.
+        qCWarning(lcRecords) << "report picture" << name << "not shown:" << failure.message();
         picture.picture = QImage();
     }
 }

@@ -14,33 +14,6 @@
 
 namespace {
 
-// The schema beside the columns the system reads and writes: `*_key` hold the case-folded
-// texts that equality and prefix look-ups compare (SQLite's own folding is ASCII only), and
-// `client_num` the value of an all-digit number, so the greatest number is found by value.
-const char *const kSchema[] = {
-    "create table if not exists t_clients ("
-    " client_id text not null,"
-    " client_name text, sex text, age text, client_phone text, address text,"
-    " client_id_key text, client_name_key text, client_phone_key text,"
-    " client_num integer)",
-    "create index if not exists ix_clients_id_key on t_clients(client_id_key)",
-    "create index if not exists ix_clients_name_key on t_clients(client_name_key)",
-    "create index if not exists ix_clients_phone_key on t_clients(client_phone_key)",
-    "create index if not exists ix_clients_num on t_clients(client_num)",
-    "create table if not exists t_contents ("
-    " ID integer primary key autoincrement,"
-    " client_id text not null, client_id_key text,"
-    " printtime text, doctor text, proposer text, title text,"
-    " pic1 text, pic2 text, pic3 text, pic4 text,"
-    " symptom1 text, symptom2 text, symptom3 text, symptom4 text, symptom5 text,"
-    " has_treat integer not null default 0,"
-    " treat1 text, treat2 text, treat3 text, treat4 text,"
-    " rh real not null default 0,"
-    " picY1 integer not null default 0, picY2 integer not null default 0,"
-    " picY3 integer not null default 0, picY4 integer not null default 0)",
-    "create index if not exists ix_contents_client on t_contents(client_id_key, ID)",
-};
-
 QString engineMessage(const QSqlError &error)
 {
     QString text = error.databaseText();
@@ -69,36 +42,53 @@ QString Database::defaultFile()
 
 void Database::open(const QString &file)
 {
+    open(DatabaseParameters::sqlite(file));
+}
+
+void Database::open(const DatabaseParameters &parameters)
+{
     close();
-    QDir().mkpath(QFileInfo(file).absolutePath());
+    const bool server = parameters.isServer();
+    if (!server)
+        QDir().mkpath(QFileInfo(parameters.file).absolutePath());
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        // Another process on the same file waits up to this long for its lock.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        QSqlDatabase db = QSqlDatabase::addDatabase(DatabaseEngine::qtDriver(parameters.driver), m_name);
+        if (server) {
+            // A server that does not answer fails the opening within seconds, not minutes; a
+            // connect_timeout of the connection string itself comes later and wins.
+            db.setConnectOptions(QStringLiteral("connect_timeout=10 ") + parameters.connection);
+        } else {
+            db.setDatabaseName(parameters.file);
+            // Another process on the same file waits up to this long for its lock.
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        }
         if (!db.open()) {
             const QString message = engineMessage(db.lastError());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(m_name);
-            throw AppError(message.isEmpty() ? QStringLiteral("Cannot open database %1").arg(file) : message);
+            throw AppError(message.isEmpty() ? QStringLiteral("Cannot open database %1").arg(parameters.describe())
+                                             : message);
         }
     }
-    m_file = file;
+    m_parameters = parameters;
+    m_suspect = false;
     try {
-        const auto pragma = [this](const char *text) {
-            QSqlQuery query = prepare(QString::fromLatin1(text));
-            exec(query);
+        const auto run = [this](const QString &setting) {
+            QSqlQuery query(connection());
+            if (!query.exec(setting))
+                fail(query.lastError());
             // A pragma answering a row keeps its statement live until finished, and a live
             // pragma makes the next commit fail.
             query.finish();
         };
-        // A committed examination survives a power cut: the log is synced on every commit.
-        pragma("pragma synchronous=full");
+        for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters.driver))
+            run(setting);
         // The schema first, in one transaction that rolls back when the file holds tables of
         // another shape, so a file that is not ours is refused before anything changes it;
         // only then is it switched to WAL mode, which rewrites the file's header.
         createSchema();
-        pragma("pragma journal_mode=wal");
+        for (const QString &setting : DatabaseEngine::settingsAfterSchema(m_parameters.driver))
+            run(setting);
         fillMissingKeys();
     } catch (...) {
         close();
@@ -116,7 +106,8 @@ void Database::close()
     }
     QSqlDatabase::removeDatabase(m_name);
     m_inTransaction = false;
-    m_file.clear();
+    m_suspect = false;
+    m_parameters = DatabaseParameters();
 }
 
 bool Database::isOpen() const
@@ -132,10 +123,8 @@ QSqlDatabase Database::connection() const
 void Database::createSchema()
 {
     ScopedTransaction transaction(*this);
-    for (const char *statement : kSchema) {
-        QSqlQuery query = prepare(QString::fromLatin1(statement));
-        exec(query);
-    }
+    for (const QString &statement : DatabaseEngine::schema(m_parameters.driver))
+        execute(statement);
     transaction.commit();
 }
 
@@ -179,34 +168,62 @@ void Database::fillMissingKeys()
 
 void Database::BeginTrans()
 {
-    QSqlQuery query = prepare(QStringLiteral("begin immediate"));
-    exec(query);
+    execute(DatabaseEngine::beginTransaction(m_parameters.driver));
     m_inTransaction = true;
 }
 
 void Database::CommitTrans()
 {
-    QSqlQuery query = prepare(QStringLiteral("commit"));
-    exec(query);
+    execute(QStringLiteral("commit"));
     m_inTransaction = false;
 }
 
 void Database::RollbackTrans()
 {
     m_inTransaction = false;
-    QSqlQuery query = prepare(QStringLiteral("rollback"));
-    exec(query);
+    execute(QStringLiteral("rollback"));
+}
+
+QSqlDatabase Database::usableConnection() const
+{
+    if (!QSqlDatabase::contains(m_name))
+        throw AppError(QStringLiteral("Database is not open"));
+    QSqlDatabase db = connection();
+    // After a failure on the server, the next statement outside a transaction first makes
+    // sure the connection still answers and opens it again when it does not (the server
+    // restarted, the network dropped). Inside a transaction nothing is retried: the
+    // transaction fails whole.
+    if (m_parameters.isServer() && !m_inTransaction && (m_suspect || !db.isOpen())) {
+        QSqlQuery probe(db);
+        if (!db.isOpen() || !probe.exec(QStringLiteral("select 1"))) {
+            qCInfo(lcRecords) << "connection to the server lost, opening it again:" << engineMessage(probe.lastError());
+            probe = QSqlQuery();
+            db.close();
+            if (!db.open())
+                throw AppError(engineMessage(db.lastError()));
+            for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters.driver))
+                QSqlQuery(db).exec(setting);
+        }
+        m_suspect = false;
+    }
+    if (!db.isOpen())
+        throw AppError(QStringLiteral("Database is not open"));
+    return db;
+}
+
+void Database::fail(const QSqlError &error) const
+{
+    if (m_parameters.isServer())
+        m_suspect = true;
+    throw AppError(engineMessage(error));
 }
 
 QSqlQuery Database::prepare(const QString &statement) const
 {
-    QSqlDatabase db = connection();
-    if (!db.isOpen())
-        throw AppError(QStringLiteral("Database is not open"));
-    QSqlQuery query(db);
+    QSqlQuery query(usableConnection());
     query.setForwardOnly(true);
     if (!query.prepare(statement))
-        throw AppError(engineMessage(query.lastError()));
+        fail(query.lastError());
     return query;
 }
 
@@ -225,10 +242,17 @@ QSqlQuery Database::run(const QString &statement, std::initializer_list<Binding>
     return query;
 }
 
-void Database::exec(QSqlQuery &query)
+void Database::exec(QSqlQuery &query) const
 {
     if (!query.exec())
-        throw AppError(engineMessage(query.lastError()));
+        fail(query.lastError());
+}
+
+void Database::execute(const QString &statement) const
+{
+    QSqlQuery query(usableConnection());
+    if (!query.exec(statement))
+        fail(query.lastError());
 }
 
 ScopedTransaction::ScopedTransaction(Database &db)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/DatabaseEngine.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -8,8 +10,10 @@
 #include <initializer_list>
 #include <utility>
 
-// The system's one connection to its database (the window's `ADOConn`): opens the SQLite file,
-// creates the schema when it is missing, and runs every statement. Window thread only.
+// The system's one connection to its database (the window's `ADOConn`): opens the SQLite file
+// or the PostgreSQL server that config.ini names, creates the schema when it is missing, and
+// runs every statement. A server connection that failed is checked at the next statement
+// outside a transaction and opened again when it was lost. Window thread only.
 class Database {
 public:
     Database();
@@ -23,10 +27,14 @@ public:
     // Closes a connection that is open, then opens the file, creating the folder, the file and
     // its tables and indexes when missing. Throws AppError with the engine's message when the
     // file cannot be opened or is no database; the file itself is never changed then.
-    void open(const QString &file = defaultFile());
+    void open(const QString &file);
+    // The engine and connection of config.ini's [database] section (SQLite file by default).
+    void open(const DatabaseParameters &parameters = DatabaseParameters::fromConfig());
     void close();
     bool isOpen() const;
-    QString file() const { return m_file; }
+    QString file() const { return m_parameters.file; }
+    const DatabaseParameters &parameters() const { return m_parameters; }
+    DatabaseParameters::Driver driver() const { return m_parameters.driver; }
 
     // Transactions start as writers at once, so another process holding the file makes this
     // one wait (busy timeout) rather than fail half-way through.
@@ -40,17 +48,25 @@ public:
     using Binding = std::pair<const char *, QVariant>;
     // Prepares, binds every value by name and runs; throws AppError on failure.
     QSqlQuery run(const QString &statement, std::initializer_list<Binding> bindings) const;
-    static void exec(QSqlQuery &query);
+    // Runs the query; throws AppError on failure, after which a server connection is checked
+    // before the next statement.
+    void exec(QSqlQuery &query) const;
+    // Runs a statement without preparing it (transaction control, locks, schema).
+    void execute(const QString &statement) const;
 
     QSqlDatabase connection() const;
 
 private:
     void createSchema();
     void fillMissingKeys();
+    QSqlDatabase usableConnection() const;
+    [[noreturn]] void fail(const QSqlError &error) const;
 
     QString m_name;
-    QString m_file;
+    DatabaseParameters m_parameters;
     bool m_inTransaction = false;
+    // A statement failed on the server: the connection may be gone (restart, network).
+    mutable bool m_suspect = false;
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.

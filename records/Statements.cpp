@@ -101,12 +101,12 @@ std::optional<Patient> loadPatient(const Database &db, const QString &number)
     while (query.next()) {
         if (++rows > 1)
             return std::nullopt;
-        found = Patient{number,
-                        query.value(0).toString(),
-                        query.value(2).toString(),
-                        query.value(3).toString(),
-                        query.value(1).toString(),
-                        query.value(4).toString()};
+        found = Patient{.client_id = number,
+                        .client_name = query.value(0).toString(),
+                        .sex = query.value(2).toString(),
+                        .age = query.value(3).toString(),
+                        .client_phone = query.value(1).toString(),
+                        .address = query.value(4).toString()};
     }
     return found;
 }
@@ -115,7 +115,7 @@ NumberPage numbersStartingWith(const Database &db, const QString &typed, int lim
                                qint64 afterRow)
 {
     const PrefixSearch search = prefixSearch(typed);
-    QString statement = text(2) + rangeCondition("client_id_key", search);
+    QString statement = text(2) + DatabaseEngine::likeEscape(db.driver()) + rangeCondition("client_id_key", search);
     if (afterRow >= 0)
         statement += QStringLiteral(" and (client_id_key, rowid) > (:c_after_key, :c_after_row)");
     statement += QStringLiteral(" order by client_id_key, rowid limit :c_limit");
@@ -127,7 +127,7 @@ NumberPage numbersStartingWith(const Database &db, const QString &typed, int lim
         query.bindValue(QStringLiteral(":c_after_row"), afterRow);
     }
     query.bindValue(QStringLiteral(":c_limit"), limit);
-    Database::exec(query);
+    db.exec(query);
 
     NumberPage page;
     page.lastKey = afterKey;
@@ -154,9 +154,12 @@ QList<QStringList> searchPatients(const Database &db, SearchField field, const Q
 {
     const PrefixSearch search = prefixSearch(typed);
     const char *column = field == SearchField::Name ? "client_name_key" : "client_phone_key";
-    QSqlQuery query = db.prepare(text(int(field)) + rangeCondition(column, search) + QStringLiteral(" limit 10"));
+    // Ordered as the index holds them, so both engines give the same ten rows.
+    QSqlQuery query =
+        db.prepare(text(int(field)) + DatabaseEngine::likeEscape(db.driver()) + rangeCondition(column, search)
+                   + QStringLiteral(" order by %1, rowid limit 10").arg(QLatin1String(column)));
     bindRange(query, search);
-    Database::exec(query);
+    db.exec(query);
     QList<QStringList> rows;
     while (query.next()) {
         QStringList row;
@@ -225,6 +228,35 @@ qint64 insertExamRecord(const Database &db, const ExamRecord &r)
                               {":d_picY3", r.picY[2]},
                               {":d_picY4", r.picY[3]}});
     return query.lastInsertId().toLongLong();
+}
+
+void lockPatientNumbers(const Database &db)
+{
+    const QString statement = DatabaseEngine::lockPatientNumbers(db.driver());
+    if (!statement.isEmpty())
+        db.execute(statement);
+}
+
+void storePicture(const Database &db, const QString &name, const QByteArray &jpeg)
+{
+    // A picture saved again under its name (turned, greyed) replaces the stored one, as its
+    // file does.
+    db.run(QStringLiteral("insert into t_pictures (name, jpeg) values (:p_name, :p_jpeg)"
+                          " on conflict (name) do update set jpeg = excluded.jpeg"),
+           {{":p_name", name}, {":p_jpeg", jpeg}});
+}
+
+std::optional<QByteArray> loadPicture(const Database &db, const QString &name)
+{
+    QSqlQuery query = db.run(QStringLiteral("select jpeg from t_pictures where name = :p_name"), {{":p_name", name}});
+    if (!query.next())
+        return std::nullopt;
+    return query.value(0).toByteArray();
+}
+
+bool picturesInDatabase(const Database &db)
+{
+    return db.parameters().isServer();
 }
 
 void deleteExamRecords(const Database &db, const QString &number)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,16 @@ void insertPatient(const Database &db, const Patient &patient);
 qint64 insertExamRecord(const Database &db, const ExamRecord &record);
 
 // 10 is run by RecordSet::open (records/RecordSet.h); its text is kText[10].
+
+// Run first in a transaction that may store a new patient: checking a number and storing it
+// is then one step among all workstations on the server.
+void lockPatientNumbers(const Database &db);
+
+// The slot pictures on a server, by file name, so every room reads them (SQLite keeps them in
+// images/ only). storePicture runs inside the examination's transaction.
+bool picturesInDatabase(const Database &db);
+void storePicture(const Database &db, const QString &name, const QByteArray &jpeg);
+std::optional<QByteArray> loadPicture(const Database &db, const QString &name);
 
 // 11 and 12: a patient's records and the patient; the caller runs them in one transaction.
 void deleteExamRecords(const Database &db, const QString &number);

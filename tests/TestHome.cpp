@@ -1,5 +1,6 @@
 #include "TestHome.h"
 
+#include "PgServer.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
 
@@ -15,6 +16,13 @@ TestHome::TestHome()
         throw std::runtime_error("cannot create a temporary program folder");
     ProgramFolder::set(m_dir.path());
     SetConfigFolder(path());
+    // A schema of its own on the run's server stands in for the folder's database file.
+    if (PgServer *server = PgServer::forTestHomes(); server && server->isRunning()) {
+        static int homes = 0;
+        WriteConfigString(QStringLiteral("database"), QStringLiteral("driver"), QStringLiteral("postgresql"));
+        WriteConfigString(QStringLiteral("database"), QStringLiteral("connection"),
+                          server->connection(QStringLiteral("examstation"), QStringLiteral("home_%1").arg(++homes)));
+    }
 }
 
 TestHome::~TestHome() = default;

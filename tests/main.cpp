@@ -1,10 +1,28 @@
 // Test entry: one QApplication for the whole run, on the offscreen platform unless another
 // was asked for, so widget tests build real windows without a display.
+#include "PgServer.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+namespace {
+// With EXAMSTATION_TEST_DATABASE=postgresql every program folder of the run uses a schema of
+// one private PostgreSQL server instead of its SQLite file; without a server every test is
+// skipped with the reason.
+class PostgreSQLHomes : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const QString reason = PgServer::unavailableReason(PgServer::forTestHomes());
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+    }
+    void TearDown() override { PgServer::stopTestHomes(); }
+};
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -15,5 +33,7 @@ int main(int argc, char **argv)
     qputenv("CUPS_SERVER", "127.0.0.1:9");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    if (PgServer::forTestHomes())
+        ::testing::AddGlobalTestEnvironment(new PostgreSQLHomes);
     return RUN_ALL_TESTS();
 }

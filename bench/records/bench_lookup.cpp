@@ -1,6 +1,9 @@
-// Look-up speed over a generated table of patients, each figure beside the bare SQLite query
-// that answers it. Usage: bench_lookup [patients, default 1000000] [folder, default a temporary
-// one]. The database is generated once per folder and reused on later runs.
+// Look-up speed over a generated table of patients, each figure beside the bare SQL query that
+// answers it, first on SQLite, then on a private PostgreSQL server over loopback. Usage:
+// bench_lookup [patients, default 1000000] [folder, default a temporary one] [sqlite: SQLite
+// only]. The SQLite database is generated once per folder and reused on later runs; the
+// server's cluster lives under the folder for the run only.
+#include "PgServer.h"
 #include "core/ProgramFolder.h"
 #include "records/Database.h"
 #include "records/NumberListModel.h"
@@ -68,10 +71,10 @@ void generate(Database &db, int patients)
         insert.bindValue(QStringLiteral(":c_name_key"), PatientText::key(name));
         insert.bindValue(QStringLiteral(":c_tel_key"), PatientText::key(phone));
         insert.bindValue(QStringLiteral(":c_num"), 10001 + i);
-        Database::exec(insert);
+        db.exec(insert);
     }
     transaction.commit();
-    db.run(QStringLiteral("analyze"), {});
+    db.execute(QStringLiteral("analyze"));
 }
 
 int fetchAll(const Database &db, const QString &statement)
@@ -92,21 +95,9 @@ void row(const char *what, const std::function<void()> &ours, const std::functio
     std::printf("%-46s %10.3f %10.3f   %s\n", what, oursMs, bareMs, qPrintable(note()));
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+void measure(Database &db, int patients)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const int patients = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000000;
-    QTemporaryDir temporary;
-    ProgramFolder::set(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
-
-    Database db;
-    const bool existed = QFile::exists(Database::defaultFile());
-    db.open();
-    if (!existed || !Statements::patientExists(db, QString::number(10000 + patients))) {
+    if (!Statements::patientExists(db, QString::number(10000 + patients))) {
         QElapsedTimer timer;
         timer.start();
         generate(db, patients);
@@ -246,5 +237,36 @@ int main(int argc, char **argv)
         "NextPatientNumber (stmt 6 + 7)", [&] { drawn = numbering.NextPatientNumber(); },
         [&] { fetchAll(db, QStringLiteral("select max(client_num) from t_clients")); },
         [&] { return QStringLiteral("draws %1").arg(drawn); });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int patients = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000000;
+    QTemporaryDir temporary;
+    ProgramFolder::set(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
+
+    std::printf("== SQLite (%s)\n", qPrintable(Database::defaultFile()));
+    {
+        Database db;
+        db.open(Database::defaultFile());
+        measure(db, patients);
+    }
+    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == u"sqlite")
+        return 0;
+
+    PgServer server(true);
+    if (!server.start()) {
+        std::printf("== PostgreSQL: cannot start a private server: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    std::printf("== PostgreSQL 15 over loopback\n");
+    Database db;
+    db.open(DatabaseParameters::postgresql(server.connection()));
+    measure(db, patients);
     return 0;
 }

@@ -234,7 +234,13 @@ TEST_F(SaveStores, SameSheetTwiceGivesTwoRecordsAndShowsTheSecond)
 
 TEST_F(SaveStores, KnownPatientKeepsTheStoredNameWhenTheSheetShowsAnother)
 {
-    Statements::insertPatient(db, {"10020", "Ann", "女", "42", "555", "Home"});
+    Statements::insertPatient(db,
+                              {.client_id = "10020",
+                               .client_name = "Ann",
+                               .sex = "女",
+                               .age = "42",
+                               .client_phone = "555",
+                               .address = "Home"});
     typeNumber("10020");
     ASSERT_EQ(patient.edtName->text(), "Ann");
     {
@@ -269,7 +275,7 @@ TEST_F(SaveStores, UncheckedTreatmentSkipsItsCheckAndStoresNo)
 
 TEST_F(SaveStores, KnownPatientWithoutRecordsAndOneSnapshotInSlotTwo)
 {
-    Statements::insertPatient(db, {"10020", "Ann", "", "", "", ""});
+    Statements::insertPatient(db, {.client_id = "10020", .client_name = "Ann"});
     pictureSlots->setCaptureSize(3, {640, 480});
     typeNumber("10020"); // resets the slot sizes
     fillSheet();
@@ -476,7 +482,7 @@ TEST_F(Reload, SaveShowsTheRecordAsReadBack)
 
 TEST_F(Reload, LookUpShowsTheLatestOfThreeRecords)
 {
-    Statements::insertPatient(db, {"10020", "Ann", "", "", "", ""});
+    Statements::insertPatient(db, {.client_id = "10020", .client_name = "Ann"});
     storeRecord("10020", {}, "first");
     storeRecord("10020", {}, "second");
     storeRecord("10020", {}, "third", false);
@@ -492,7 +498,7 @@ TEST_F(Reload, LookUpShowsTheLatestOfThreeRecords)
 
 TEST_F(Reload, HeaderAndPatientFieldsAreNotTouched)
 {
-    Statements::insertPatient(db, {"10020", "Ann", "", "", "", ""});
+    Statements::insertPatient(db, {.client_id = "10020", .client_name = "Ann"});
     storeRecord("10020", {}, "first");
     controls.cbTitle->setEditText("Title kept");
     controls.edtDoctor->setText("Doctor kept");

@@ -45,8 +45,12 @@ protected:
         ASSERT_TRUE(QFile::copy(shippedTemplate(), home.file(QStringLiteral("data/1.fr3"))));
         db.open(home.file(QStringLiteral("data/data.db")));
         Statements::insertPatient(db,
-                                  {QStringLiteral("P1"), QStringLiteral("Li Lei"), QStringLiteral("M"),
-                                   QStringLiteral("40"), QStringLiteral("555"), QStringLiteral("Road 1")});
+                                  {.client_id = QStringLiteral("P1"),
+                                   .client_name = QStringLiteral("Li Lei"),
+                                   .sex = QStringLiteral("M"),
+                                   .age = QStringLiteral("40"),
+                                   .client_phone = QStringLiteral("555"),
+                                   .address = QStringLiteral("Road 1")});
         addRecord(QStringLiteral("first"), QStringLiteral("Dr. Zhao"), true);
         addRecord(QStringLiteral("second"), QString(), false);
         addRecord(QStringLiteral("third"), QStringLiteral("Dr. Zhao"), true, QStringLiteral("20240101120000000.jpg"));

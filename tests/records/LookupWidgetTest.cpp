@@ -146,8 +146,12 @@ TEST_F(LookupWidgetTest, FewMatchesGiveAShorterList)
 
 TEST_F(LookupWidgetTest, ExactNumberLoadsPatientAndHidesList)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"), QStringLiteral("F"),
-               QStringLiteral("40"), QStringLiteral("Street 1"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .sex = QStringLiteral("F"),
+                .age = QStringLiteral("40"),
+                .client_phone = QStringLiteral("555"),
+                .address = QStringLiteral("Street 1")});
     addPatient(QStringLiteral("100012"));
     typeInto(c.edtNumber, QStringLiteral("10001"));
     EXPECT_FALSE(c.lstNumber->isVisible());
@@ -177,7 +181,7 @@ TEST_F(LookupWidgetTest, ExactNumberLoadsPatientAndHidesList)
 
 TEST_F(LookupWidgetTest, ErasingTheNumberOnlyHidesTheList)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     addPatient(QStringLiteral("10002"));
     typeInto(c.edtNumber, QStringLiteral("1000"));
     c.edtName->setText(QStringLiteral("kept")); // no match: the grid stays hidden
@@ -194,8 +198,8 @@ TEST_F(LookupWidgetTest, ErasingTheNumberOnlyHidesTheList)
 
 TEST_F(LookupWidgetTest, DuplicatedNumberCountsAsUnknown)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("first"));
-    addPatient(QStringLiteral("10001"), QStringLiteral("second"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("first")});
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("second")});
     typeInto(c.edtNumber, QStringLiteral("10001"));
     EXPECT_TRUE(loaded.isEmpty());
     EXPECT_EQ(c.edtName->text(), QString());
@@ -205,8 +209,8 @@ TEST_F(LookupWidgetTest, DuplicatedNumberCountsAsUnknown)
 
 TEST_F(LookupWidgetTest, HostileNumbersRunWithoutErrors)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
-    addPatient(QStringLiteral("a'b"), QStringLiteral("Quote"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
+    addPatient({.client_id = QStringLiteral("a'b"), .client_name = QStringLiteral("Quote")});
     typeInto(c.edtNumber, QStringLiteral("' or ''='"));
     EXPECT_FALSE(c.lstNumber->isVisible());
     c.edtNumber->clear();
@@ -220,8 +224,8 @@ TEST_F(LookupWidgetTest, HostileNumbersRunWithoutErrors)
 
 TEST_F(LookupWidgetTest, DoubleClickInListTakesTheNumber)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
-    addPatient(QStringLiteral("10002"), QStringLiteral("Bob"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
+    addPatient({.client_id = QStringLiteral("10002"), .client_name = QStringLiteral("Bob")});
     typeInto(c.edtNumber, QStringLiteral("1"));
     const QModelIndex second = c.lstNumber->model()->index(1, 0);
     c.lstNumber->setFocus();
@@ -251,7 +255,7 @@ TEST_F(LookupWidgetTest, LeavingNumberFieldOrClickingGroupHidesList)
 TEST_F(LookupWidgetTest, NameSearchFillsGridWithTenRows)
 {
     for (int i = 0; i < 12; ++i)
-        addPatient(QString::number(10001 + i), QStringLiteral("Lee %1").arg(i));
+        addPatient({.client_id = QString::number(10001 + i), .client_name = QStringLiteral("Lee %1").arg(i)});
     typeInto(c.edtName, QStringLiteral("LEE"));
     ASSERT_TRUE(c.plGrid->isVisible());
     EXPECT_EQ(c.clientGrid->model()->rowCount(), 10);
@@ -271,7 +275,9 @@ TEST_F(LookupWidgetTest, NameSearchFillsGridWithTenRows)
 
 TEST_F(LookupWidgetTest, NameWithoutMatchClearsFieldsAndSheet)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .client_phone = QStringLiteral("555")});
     typeInto(c.edtNumber, QStringLiteral("10001"));
     ASSERT_EQ(c.edtTel->text(), QStringLiteral("555"));
     fillSheet();
@@ -287,7 +293,9 @@ TEST_F(LookupWidgetTest, NameWithoutMatchClearsFieldsAndSheet)
 
 TEST_F(LookupWidgetTest, TelephoneWithoutMatchChangesNothingElse)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .client_phone = QStringLiteral("555")});
     typeInto(c.edtNumber, QStringLiteral("10001"));
     fillSheet();
     c.edtTel->setFocus();
@@ -301,7 +309,7 @@ TEST_F(LookupWidgetTest, TelephoneWithoutMatchChangesNothingElse)
 
 TEST_F(LookupWidgetTest, NonAsciiNameMatchesOtherCase)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ärzte Дмитрий"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ärzte Дмитрий")});
     typeInto(c.edtName, QStringLiteral("äRZTE д"));
     ASSERT_TRUE(c.plGrid->isVisible());
     EXPECT_EQ(c.clientGrid->model()->rowCount(), 1);
@@ -309,9 +317,15 @@ TEST_F(LookupWidgetTest, NonAsciiNameMatchesOtherCase)
 
 TEST_F(LookupWidgetTest, GridDoubleClickTakesTheRow)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"), QStringLiteral("F"),
-               QStringLiteral("40"), QStringLiteral("Street"));
-    addPatient(QStringLiteral("10002"), QStringLiteral("Anna"), QStringLiteral("556"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .sex = QStringLiteral("F"),
+                .age = QStringLiteral("40"),
+                .client_phone = QStringLiteral("555"),
+                .address = QStringLiteral("Street")});
+    addPatient({.client_id = QStringLiteral("10002"),
+                .client_name = QStringLiteral("Anna"),
+                .client_phone = QStringLiteral("556")});
     typeInto(c.edtName, QStringLiteral("an"));
     ASSERT_TRUE(c.plGrid->isVisible());
     c.clientGrid->setFocus();
@@ -330,7 +344,7 @@ TEST_F(LookupWidgetTest, GridDoubleClickTakesTheRow)
 
 TEST_F(LookupWidgetTest, GridRowWithNumberAlreadyShownReloadsNothing)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     typeInto(c.edtNumber, QStringLiteral("10001"));
     ASSERT_EQ(loaded.size(), 1);
     fillSheet();
@@ -347,7 +361,7 @@ TEST_F(LookupWidgetTest, GridRowWithNumberAlreadyShownReloadsNothing)
 
 TEST_F(LookupWidgetTest, DetachedHandlersRunNothingUntilAttached)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     lookup->DetachPatientHandlers();
     lookup->DetachPatientHandlers(); // no nesting count
     c.edtNumber->setText(QStringLiteral("10001"));
@@ -361,7 +375,7 @@ TEST_F(LookupWidgetTest, DetachedHandlersRunNothingUntilAttached)
 
 TEST_F(LookupWidgetTest, FailingLoadShowsErrorAndAttachesAgain)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     lookup.reset();
     hooks.LoadLastExamination = [](const QString &) { throw AppError(QStringLiteral("sheet failed")); };
     lookup = std::make_unique<PatientLookup>(db, c, hooks);
@@ -391,7 +405,7 @@ TEST_F(LookupWidgetTest, ModelsPassTheModelTester)
     {
         ScopedTransaction transaction(db);
         for (int n = 10001; n <= 11200; ++n)
-            addPatient(QString::number(n), QStringLiteral("Name %1").arg(n));
+            addPatient({.client_id = QString::number(n), .client_name = QStringLiteral("Name %1").arg(n)});
         transaction.commit();
     }
     g_modelComplaints = 0;

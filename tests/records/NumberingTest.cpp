@@ -80,8 +80,8 @@ TEST_F(NumberingTest, DrawnNumberIsNeverInUse)
 
 TEST_F(NumberingTest, DeleteRemovesPatientAndAllRecordsAndEmptiesFields)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
-    addPatient(QStringLiteral("10002"), QStringLiteral("Bob"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
+    addPatient({.client_id = QStringLiteral("10002"), .client_name = QStringLiteral("Bob")});
     for (int i = 0; i < 3; ++i)
         addRecord(QStringLiteral("10001"));
     addRecord(QStringLiteral("10002"));
@@ -100,12 +100,19 @@ TEST_F(NumberingTest, DeleteRemovesPatientAndAllRecordsAndEmptiesFields)
 
 TEST_F(NumberingTest, FailingDeletionLeavesEverythingAsItWas)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
     for (int i = 0; i < 3; ++i)
         addRecord(QStringLiteral("10001"));
     // Statement 12 fails after statement 11 already removed the records.
-    db.run(QStringLiteral("create trigger refuse before delete on t_clients begin select raise(abort, 'refused'); end"),
-           {});
+    if (recordsOnServer()) {
+        db.execute(QStringLiteral("create function refuse() returns trigger language plpgsql"
+                                  " as $$begin raise exception 'refused'; end$$"));
+        db.execute(QStringLiteral("create trigger refuse before delete on t_clients"
+                                  " for each row execute function refuse()"));
+    } else {
+        db.execute(QStringLiteral(
+            "create trigger refuse before delete on t_clients begin select raise(abort, 'refused'); end"));
+    }
     number.setText(QStringLiteral("10001"));
     slotClears = 0;
 
@@ -131,8 +138,12 @@ TEST_F(NumberingTest, DeleteWithUnknownOrEmptyNumberOnlyClears)
 
 TEST_F(NumberingTest, NewPatientEmptiesFieldsAndSheetButDrawsNoNumber)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555"), QStringLiteral("F"),
-               QStringLiteral("40"), QStringLiteral("Street"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .sex = QStringLiteral("F"),
+                .age = QStringLiteral("40"),
+                .client_phone = QStringLiteral("555"),
+                .address = QStringLiteral("Street")});
     number.setText(QStringLiteral("10001"));
     ASSERT_EQ(addr.text(), QStringLiteral("Street"));
     slotClears = 0;

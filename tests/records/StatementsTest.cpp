@@ -24,7 +24,7 @@ TEST_F(NumberStatements, PrefixOfOtherNumbersListsThemButIsNoExactMatch)
 TEST_F(NumberStatements, QuoteInNumberNeitherBreaksNorWidens)
 {
     addPatient(QStringLiteral("10001"));
-    addPatient(QStringLiteral("O'1"), QStringLiteral("quoted"));
+    addPatient({.client_id = QStringLiteral("O'1"), .client_name = QStringLiteral("quoted")});
     for (const QString &hostile : {QStringLiteral("' or '1'='1"), QStringLiteral("1' --"), QStringLiteral("'")}) {
         EXPECT_FALSE(Statements::patientExists(db, hostile)) << qPrintable(hostile);
         EXPECT_FALSE(Statements::loadPatient(db, hostile)) << qPrintable(hostile);
@@ -51,8 +51,8 @@ TEST_F(NumberStatements, PercentAndUnderscoreTypedActAsWildcards)
 
 TEST_F(NumberStatements, NumbersCompareWithoutLetterCase)
 {
-    addPatient(QStringLiteral("A12"), QStringLiteral("Ann"));
-    addPatient(QStringLiteral("Ж5"), QStringLiteral("Zhenya"));
+    addPatient({.client_id = QStringLiteral("A12"), .client_name = QStringLiteral("Ann")});
+    addPatient({.client_id = QStringLiteral("Ж5"), .client_name = QStringLiteral("Zhenya")});
     EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("a12")));
     EXPECT_EQ(Statements::loadPatient(db, QStringLiteral("ж5"))->client_name, QStringLiteral("Zhenya"));
     EXPECT_EQ(allNumbers(db, QStringLiteral("ж")), (QStringList{"Ж5"}));
@@ -60,8 +60,8 @@ TEST_F(NumberStatements, NumbersCompareWithoutLetterCase)
 
 TEST_F(NumberStatements, DuplicatedNumberIsNotLoaded)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("first"));
-    addPatient(QStringLiteral("10001"), QStringLiteral("second"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("first")});
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("second")});
     EXPECT_EQ(Statements::exactNumberCount(db, QStringLiteral("10001")), 2);
     EXPECT_FALSE(Statements::loadPatient(db, QStringLiteral("10001")));
 }
@@ -98,9 +98,9 @@ TEST_F(SearchStatements, EmptyFieldsAreStoredAsEmptyText)
 
 TEST_F(SearchStatements, NameSearchIgnoresCaseOfEveryLetter)
 {
-    addPatient(QStringLiteral("1"), QStringLiteral("Ärzteblatt"));
-    addPatient(QStringLiteral("2"), QStringLiteral("Дмитрий"));
-    addPatient(QStringLiteral("3"), QStringLiteral("ARNE"));
+    addPatient({.client_id = QStringLiteral("1"), .client_name = QStringLiteral("Ärzteblatt")});
+    addPatient({.client_id = QStringLiteral("2"), .client_name = QStringLiteral("Дмитрий")});
+    addPatient({.client_id = QStringLiteral("3"), .client_name = QStringLiteral("ARNE")});
     EXPECT_EQ(Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("ärz")).size(), 1);
     EXPECT_EQ(Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("ДМИ")).size(), 1);
     EXPECT_EQ(Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("дмитрий")).size(), 1);
@@ -109,9 +109,15 @@ TEST_F(SearchStatements, NameSearchIgnoresCaseOfEveryLetter)
 
 TEST_F(SearchStatements, HostileNamesAndPhonesAreValues)
 {
-    addPatient(QStringLiteral("1"), QStringLiteral("O'Brien"), QStringLiteral("555'1"));
-    addPatient(QStringLiteral("2"), QStringLiteral("100% Smith"), QStringLiteral("5_5"));
-    addPatient(QStringLiteral("3"), QStringLiteral("Obama"), QStringLiteral("565"));
+    addPatient({.client_id = QStringLiteral("1"),
+                .client_name = QStringLiteral("O'Brien"),
+                .client_phone = QStringLiteral("555'1")});
+    addPatient({.client_id = QStringLiteral("2"),
+                .client_name = QStringLiteral("100% Smith"),
+                .client_phone = QStringLiteral("5_5")});
+    addPatient({.client_id = QStringLiteral("3"),
+                .client_name = QStringLiteral("Obama"),
+                .client_phone = QStringLiteral("565")});
     const auto names = [&](const QString &typed) {
         QStringList found;
         for (const QStringList &row : Statements::searchPatients(db, Statements::SearchField::Name, typed))
@@ -134,8 +140,12 @@ TEST_F(SearchStatements, HostileNamesAndPhonesAreValues)
 TEST_F(SearchStatements, AtMostTenRowsInGridColumnOrder)
 {
     for (int i = 0; i < 12; ++i)
-        addPatient(QString::number(10001 + i), QStringLiteral("Lee %1").arg(i), QStringLiteral("tel"),
-                   QStringLiteral("m"), QStringLiteral("40"), QStringLiteral("addr"));
+        addPatient({.client_id = QString::number(10001 + i),
+                    .client_name = QStringLiteral("Lee %1").arg(i),
+                    .sex = QStringLiteral("m"),
+                    .age = QStringLiteral("40"),
+                    .client_phone = QStringLiteral("tel"),
+                    .address = QStringLiteral("addr")});
     const QList<QStringList> rows =
         Statements::searchPatients(db, Statements::SearchField::Name, QStringLiteral("lee"));
     ASSERT_EQ(rows.size(), 10);

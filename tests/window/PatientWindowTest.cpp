@@ -19,12 +19,24 @@ protected:
     void SetUp() override
     {
         WindowTest::SetUp();
-        addPatient(QStringLiteral("10001"), QStringLiteral("Zhang San"), QStringLiteral("13800000001"),
-                   QStringLiteral("Female"), QStringLiteral("34"), QStringLiteral("1 Beijing Road"));
-        addPatient(QStringLiteral("10002"), QStringLiteral("Zhang Wei"), QStringLiteral("13900000002"),
-                   QStringLiteral("Male"), QStringLiteral("51"), QStringLiteral("2 Nanjing Road"));
-        addPatient(QStringLiteral("10003"), QStringLiteral("Li Na"), QStringLiteral("13700000003"),
-                   QStringLiteral("Female"), QStringLiteral("28"), QStringLiteral("3 Shanghai Road"));
+        addPatient({.client_id = QStringLiteral("10001"),
+                    .client_name = QStringLiteral("Zhang San"),
+                    .sex = QStringLiteral("Female"),
+                    .age = QStringLiteral("34"),
+                    .client_phone = QStringLiteral("13800000001"),
+                    .address = QStringLiteral("1 Beijing Road")});
+        addPatient({.client_id = QStringLiteral("10002"),
+                    .client_name = QStringLiteral("Zhang Wei"),
+                    .sex = QStringLiteral("Male"),
+                    .age = QStringLiteral("51"),
+                    .client_phone = QStringLiteral("13900000002"),
+                    .address = QStringLiteral("2 Nanjing Road")});
+        addPatient({.client_id = QStringLiteral("10003"),
+                    .client_name = QStringLiteral("Li Na"),
+                    .sex = QStringLiteral("Female"),
+                    .age = QStringLiteral("28"),
+                    .client_phone = QStringLiteral("13700000003"),
+                    .address = QStringLiteral("3 Shanghai Road")});
         addPatient(QStringLiteral("20001"), QStringLiteral("Wang Fang"));
         addPatient(QStringLiteral("A12"), QStringLiteral("Typed Number"));
     }

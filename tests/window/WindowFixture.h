@@ -39,11 +39,11 @@ protected:
 
     Database &db() { return window->database(); }
 
-    void addPatient(const QString &number, const QString &name = QString(), const QString &phone = QString(),
-                    const QString &sex = QString(), const QString &age = QString(), const QString &address = QString())
+    void addPatient(const QString &number, const QString &name = QString(), const QString &phone = QString())
     {
-        Statements::insertPatient(db(), {number, name, sex, age, phone, address});
+        Statements::insertPatient(db(), {.client_id = number, .client_name = name, .client_phone = phone});
     }
+    void addPatient(const Statements::Patient &patient) { Statements::insertPatient(db(), patient); }
 
     qint64 addRecord(const QString &number, const QString &findings = QString())
     {

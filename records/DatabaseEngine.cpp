@@ -1,0 +1,138 @@
+#include "records/DatabaseEngine.h"
+
+#include "core/inifunc.h"
+#include "records/Database.h"
+
+namespace {
+
+const QString kSection = QStringLiteral("database");
+
+// The schema beside the columns the system reads and writes: `*_key` hold the case-folded
+// texts that equality and prefix look-ups compare (SQLite's own folding is ASCII only), and
+// `client_num` the value of an all-digit number, so the greatest number is found by value.
+const QStringList kSQLiteSchema = {
+    QStringLiteral("create table if not exists t_clients ("
+                   " client_id text not null,"
+                   " client_name text, sex text, age text, client_phone text, address text,"
+                   " client_id_key text, client_name_key text, client_phone_key text,"
+                   " client_num integer)"),
+    QStringLiteral("create index if not exists ix_clients_id_key on t_clients(client_id_key)"),
+    QStringLiteral("create index if not exists ix_clients_name_key on t_clients(client_name_key)"),
+    QStringLiteral("create index if not exists ix_clients_phone_key on t_clients(client_phone_key)"),
+    QStringLiteral("create index if not exists ix_clients_num on t_clients(client_num)"),
+    QStringLiteral("create table if not exists t_contents ("
+                   " ID integer primary key autoincrement,"
+                   " client_id text not null, client_id_key text,"
+                   " printtime text, doctor text, proposer text, title text,"
+                   " pic1 text, pic2 text, pic3 text, pic4 text,"
+                   " symptom1 text, symptom2 text, symptom3 text, symptom4 text, symptom5 text,"
+                   " has_treat integer not null default 0,"
+                   " treat1 text, treat2 text, treat3 text, treat4 text,"
+                   " rh real not null default 0,"
+                   " picY1 integer not null default 0, picY2 integer not null default 0,"
+                   " picY3 integer not null default 0, picY4 integer not null default 0)"),
+    QStringLiteral("create index if not exists ix_contents_client on t_contents(client_id_key, ID)"),
+};
+
+// The same tables on the server. SQLite's implicit `rowid` becomes a column of that name, so
+// the statements read the same; the keys compare in code point order ("C"), as SQLite does,
+// which the prefix ranges rely on; the indexes end in `rowid` as SQLite's do implicitly, so
+// both engines hand out rows in one order. The slot pictures live in t_pictures, so every
+// room reads them.
+const QStringList kPostgreSQLSchema = {
+    QStringLiteral("create table if not exists t_clients ("
+                   " rowid bigserial primary key,"
+                   " client_id text not null,"
+                   " client_name text, sex text, age text, client_phone text, address text,"
+                   " client_id_key text collate \"C\", client_name_key text collate \"C\","
+                   " client_phone_key text collate \"C\", client_num bigint)"),
+    QStringLiteral("create index if not exists ix_clients_id_key on t_clients(client_id_key, rowid)"),
+    QStringLiteral("create index if not exists ix_clients_name_key on t_clients(client_name_key, rowid)"),
+    QStringLiteral("create index if not exists ix_clients_phone_key on t_clients(client_phone_key, rowid)"),
+    QStringLiteral("create index if not exists ix_clients_num on t_clients(client_num)"),
+    QStringLiteral("create table if not exists t_contents ("
+                   " ID bigserial primary key,"
+                   " client_id text not null, client_id_key text collate \"C\","
+                   " printtime text, doctor text, proposer text, title text,"
+                   " pic1 text, pic2 text, pic3 text, pic4 text,"
+                   " symptom1 text, symptom2 text, symptom3 text, symptom4 text, symptom5 text,"
+                   " has_treat integer not null default 0,"
+                   " treat1 text, treat2 text, treat3 text, treat4 text,"
+                   " rh double precision not null default 0,"
+                   " picY1 integer not null default 0, picY2 integer not null default 0,"
+                   " picY3 integer not null default 0, picY4 integer not null default 0)"),
+    QStringLiteral("create index if not exists ix_contents_client on t_contents(client_id_key, ID)"),
+    QStringLiteral("create table if not exists t_pictures (name text collate \"C\" primary key, jpeg bytea not null)"),
+};
+
+} // namespace
+
+DatabaseParameters DatabaseParameters::fromConfig()
+{
+    const QString driver = ReadConfigString(kSection, QStringLiteral("driver"), QString()).trimmed().toLower();
+    if (driver == u"postgresql")
+        return postgresql(ReadConfigString(kSection, QStringLiteral("connection"), QString()).trimmed());
+    return sqlite(Database::defaultFile());
+}
+
+DatabaseParameters DatabaseParameters::sqlite(const QString &file)
+{
+    return DatabaseParameters{.driver = Driver::SQLite, .file = file, .connection = {}};
+}
+
+DatabaseParameters DatabaseParameters::postgresql(const QString &connection)
+{
+    return DatabaseParameters{.driver = Driver::PostgreSQL, .file = {}, .connection = connection};
+}
+
+QString DatabaseParameters::describe() const
+{
+    return isServer() ? QStringLiteral("PostgreSQL (%1)").arg(connection) : file;
+}
+
+namespace DatabaseEngine {
+
+QString qtDriver(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+}
+
+const QStringList &sessionSettings(DatabaseParameters::Driver driver)
+{
+    // A committed examination survives a power cut: the log is synced on every commit.
+    static const QStringList sqlite = {QStringLiteral("pragma synchronous=full")};
+    static const QStringList server = {QStringLiteral("set client_min_messages to warning")};
+    return driver == DatabaseParameters::Driver::PostgreSQL ? server : sqlite;
+}
+
+const QStringList &settingsAfterSchema(DatabaseParameters::Driver driver)
+{
+    static const QStringList sqlite = {QStringLiteral("pragma journal_mode=wal")};
+    static const QStringList server;
+    return driver == DatabaseParameters::Driver::PostgreSQL ? server : sqlite;
+}
+
+const QStringList &schema(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? kPostgreSQLSchema : kSQLiteSchema;
+}
+
+QString beginTransaction(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral("begin")
+                                                            : QStringLiteral("begin immediate");
+}
+
+QString likeEscape(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral(" escape ''") : QString();
+}
+
+QString lockPatientNumbers(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL
+        ? QStringLiteral("lock table t_clients in share row exclusive mode")
+        : QString();
+}
+
+} // namespace DatabaseEngine

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Which engine holds the records and how it is reached (section [database] of config.ini),
+// and every difference between the engines' SQL. Everything above this file speaks one SQL.
+// Window thread only.
+struct DatabaseParameters {
+    enum class Driver { SQLite, PostgreSQL };
+
+    Driver driver = Driver::SQLite;
+    QString file; // SQLite: the database file
+    QString connection; // PostgreSQL: a libpq connection string; its password stays in libpq's files
+
+    // [database] driver = sqlite (default) | postgresql, connection = the libpq string; read
+    // with profile semantics. SQLite uses the program's data/data.db.
+    static DatabaseParameters fromConfig();
+    static DatabaseParameters sqlite(const QString &file);
+    static DatabaseParameters postgresql(const QString &connection);
+
+    bool isServer() const { return driver == Driver::PostgreSQL; }
+    // "data/data.db" or the connection string, for messages.
+    QString describe() const;
+};
+
+namespace DatabaseEngine {
+
+QString qtDriver(DatabaseParameters::Driver driver);
+// Run once on every new connection: SQLite syncs its log on every commit, so a committed
+// examination survives a power cut; the server keeps its notices ("already exists") to itself.
+const QStringList &sessionSettings(DatabaseParameters::Driver driver);
+// Run after the schema is known to fit: SQLite's switch to WAL mode rewrites the file's header,
+// so a file that is not ours is refused before it.
+const QStringList &settingsAfterSchema(DatabaseParameters::Driver driver);
+// The tables and indexes, each created when missing.
+const QStringList &schema(DatabaseParameters::Driver driver);
+// SQLite takes the write lock when the transaction begins, so a second room waits there
+// instead of failing half-way; PostgreSQL locks row by row.
+QString beginTransaction(DatabaseParameters::Driver driver);
+// Appended after every "like :pattern": PostgreSQL treats "\" as an escape unless told not to,
+// SQLite never does, and a typed "\" must be an ordinary character on both.
+QString likeEscape(DatabaseParameters::Driver driver);
+// Run first in the save's transaction so that checking a number and storing its patient is
+// one step among all rooms (empty on SQLite, where the transaction already holds the file).
+QString lockPatientNumbers(DatabaseParameters::Driver driver);
+
+} // namespace DatabaseEngine

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+// A private PostgreSQL 15 server for one test program: a cluster initialised under the build
+// folder, owned by an unprivileged user when the tests run as root, listening on a Unix socket
+// folder of its own (or a free loopback port), stopped and removed when the object goes. The
+// machine's own clusters are never touched. Every wait is bounded.
+class PgServer {
+public:
+    explicit PgServer(bool loopback = false);
+    ~PgServer();
+    PgServer(const PgServer &) = delete;
+    PgServer &operator=(const PgServer &) = delete;
+
+    // Initialises and starts the cluster; false with the reason in error() when it cannot.
+    bool start();
+    bool restart();
+    void stop();
+    bool isRunning() const { return m_running; }
+    QString error() const { return m_error; }
+
+    // A libpq connection string to `database` (created when missing) with `schema` (created when
+    // missing, when not empty) first on the search path.
+    QString connection(const QString &database = QStringLiteral("examstation"), const QString &schema = QString());
+    // Runs one statement through psql as the cluster's owner; false on failure.
+    bool psql(const QString &database, const QString &statement);
+
+    // The server the environment variable EXAMSTATION_TEST_DATABASE=postgresql asks the test
+    // program to use for every program folder (started once, stopped at exit); nullptr
+    // otherwise.
+    static PgServer *forTestHomes();
+    static void stopTestHomes();
+    // The reason the tests that need a server are skipped, empty when one runs.
+    static QString unavailableReason(PgServer *server);
+
+private:
+    bool run(const QString &program, const QStringList &arguments, int timeoutMs, QString *output = nullptr);
+
+    QString m_root; // cluster, socket and log live here
+    QString m_socketFolder;
+    int m_port = 0;
+    bool m_loopback = false;
+    bool m_running = false;
+    bool m_asNobody = false;
+    QString m_error;
+};

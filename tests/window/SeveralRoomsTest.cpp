@@ -1,0 +1,241 @@
+// Two examination rooms on one private PostgreSQL server. Each room is a process of its own
+// running the real window, driven through QTest as the operator clicks: this test program
+// started twice more with the child case selected. (Driving the window from inside a process
+// keeps test-only options out of the shipped program.) This process's own window is a third
+// room that reads what the others saved.
+#include "PgServer.h"
+#include "WindowFixture.h"
+#include "app/DatabaseCopyJob.h"
+#include "capture/CaptureGraph.h"
+#include "capture/LivePicture.h"
+#include "capture/LivePictureView.h"
+#include "core/inifunc.h"
+#include "exam/PictureSlots.h"
+#include "ui/LanguageTexts.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+
+namespace {
+
+const char *const kConnectionVariable = "EXAMSTATION_ROOM_CONNECTION";
+const char *const kRoomVariable = "EXAMSTATION_ROOM";
+constexpr int kNewPatientsPerRoom = 50;
+
+void useServer(const QString &connection)
+{
+    WriteConfigString(QStringLiteral("database"), QStringLiteral("driver"), QStringLiteral("postgresql"));
+    WriteConfigString(QStringLiteral("database"), QStringLiteral("connection"), connection);
+}
+
+// One room's window on the server named by the parent.
+class RoomWindow : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty(kConnectionVariable))
+            GTEST_SKIP() << "runs only as a room of SeveralRooms";
+        useServer(qEnvironmentVariable(kConnectionVariable));
+        WindowTest::SetUp();
+    }
+
+    void type(QWidget *field, const QString &text)
+    {
+        field->setFocus();
+        QTest::keyClicks(field, text);
+    }
+
+    void save()
+    {
+        dialogs.clear();
+        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        ASSERT_FALSE(dialogs.boxes().isEmpty());
+        ASSERT_TRUE(dialogs.texts().contains(window->language().message(QStringLiteral("Msg_Submit_Success"))))
+            << dialogs.texts().join(u'|').toStdString();
+    }
+};
+
+} // namespace
+
+TEST_F(RoomWindow, SavesNewPatientsAndOneExaminationWithPictures)
+{
+    const QString room = qEnvironmentVariable(kRoomVariable);
+    type(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
+    type(window->edtDoctor, QStringLiteral("Dr. Wu"));
+    for (int i = 1; i <= kNewPatientsPerRoom; ++i) {
+        // "+", a name, a diagnosis naming the patient, save: the number is drawn at saving.
+        QTest::mouseClick(window->btnNew, Qt::LeftButton);
+        const QString name = QStringLiteral("Room %1 patient %2").arg(room).arg(i);
+        type(window->edtName, name);
+        type(window->symptomLines[0]->lineEdit(), name);
+        type(window->treatLines[0]->lineEdit(), QStringLiteral("Rest"));
+        save();
+    }
+    if (room != u"A")
+        return;
+    // Four snapshots of the synthetic camera.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->capture().livePicture().framesShown() > 2; }, 20000))
+        << "the synthetic camera delivered no frames";
+    QTest::mouseClick(window->btnNew, Qt::LeftButton);
+    type(window->edtName, QStringLiteral("Four pictures"));
+    type(window->symptomLines[0]->lineEdit(), QStringLiteral("Four pictures"));
+    type(window->treatLines[0]->lineEdit(), QStringLiteral("Rest"));
+    for (int shot = 1; shot <= 4; ++shot) {
+        QTest::mouseDClick(window->Imagemovie, Qt::LeftButton, {}, window->Imagemovie->rect().center());
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(window->pictureSlots().picture(shot).isNull()) << "slot " << shot;
+    }
+    save();
+}
+
+namespace {
+
+class SeveralRooms : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!server.start())
+            GTEST_SKIP() << "the private PostgreSQL server cannot start: " << server.error().toStdString();
+        connection = server.connection();
+        useServer(connection);
+        WindowTest::SetUp();
+    }
+
+    void startRoom(QProcess &process, const QString &room)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(kConnectionVariable), connection);
+        environment.insert(QLatin1String(kRoomVariable), room);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (room == u"A") // the room that takes snapshots
+            environment.insert(QStringLiteral("EXAMSTATION_SYNTHETIC_CAMERA"), QStringLiteral("1"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--gtest_filter=RoomWindow.*"), QStringLiteral("--gtest_brief=1")});
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+
+    static void expectPassed(QProcess &process, const char *room)
+    {
+        ASSERT_TRUE(process.waitForFinished(600000)) << "room " << room << " did not finish";
+        const QByteArray output = process.readAll();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << room << output.toStdString();
+        EXPECT_EQ(process.exitCode(), 0) << "room " << room << ":\n" << output.toStdString();
+    }
+
+    PgServer server;
+    QString connection;
+};
+
+} // namespace
+
+TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachTheOtherRoom)
+{
+    QProcess roomA;
+    QProcess roomB;
+    startRoom(roomA, QStringLiteral("A"));
+    startRoom(roomB, QStringLiteral("B"));
+    expectPassed(roomA, "A");
+    expectPassed(roomB, "B");
+
+    // Every patient has a number of its own, and every record lies under its own patient.
+    QSqlQuery numbers = db().run(QStringLiteral("select count(*), count(distinct client_id) from t_clients"), {});
+    ASSERT_TRUE(numbers.next());
+    EXPECT_EQ(numbers.value(0).toInt(), 2 * kNewPatientsPerRoom + 1);
+    EXPECT_EQ(numbers.value(1).toInt(), 2 * kNewPatientsPerRoom + 1);
+    numbers.finish();
+    QSqlQuery misfiled = db().run(QStringLiteral("select count(*) from t_contents r join t_clients c"
+                                                 " on c.client_id = r.client_id where c.client_name <> r.symptom1"),
+                                  {});
+    ASSERT_TRUE(misfiled.next());
+    EXPECT_EQ(misfiled.value(0).toInt(), 0);
+    misfiled.finish();
+
+    // This room, with an empty images folder, shows room A's four pictures.
+    ASSERT_TRUE(QDir(window->imagesFolder()).isEmpty());
+    QSqlQuery drawn =
+        db().run(QStringLiteral("select client_id from t_clients where client_name = 'Four pictures'"), {});
+    ASSERT_TRUE(drawn.next());
+    const QString number = drawn.value(0).toString();
+    drawn.finish();
+    window->edtNumber->setFocus();
+    QTest::keyClicks(window->edtNumber, number);
+    EXPECT_EQ(window->edtName->text(), QStringLiteral("Four pictures"));
+    for (int slot = 1; slot <= 4; ++slot) {
+        EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
+        EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
+    }
+}
+
+TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
+{
+    const auto type = [](QWidget *field, const QString &text) {
+        field->setFocus();
+        QTest::keyClicks(field, text);
+    };
+    type(window->edtName, QStringLiteral("Ann"));
+    type(window->symptomLines[0]->lineEdit(), QStringLiteral("Gastritis"));
+    type(window->treatLines[0]->lineEdit(), QStringLiteral("Rest"));
+    type(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
+    type(window->edtDoctor, QStringLiteral("Dr. Wu"));
+    const QString saved = window->language().message(QStringLiteral("Msg_Submit_Success"));
+    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    ASSERT_EQ(dialogs.texts(), QStringList{saved});
+
+    ASSERT_TRUE(server.restart()) << server.error().toStdString();
+    // The save that meets the cut connection fails whole and keeps the sheet; the next one
+    // connects again.
+    dialogs.clear();
+    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Failed"))});
+    EXPECT_EQ(window->edtName->text(), QStringLiteral("Ann"));
+    EXPECT_EQ(window->symptomLines[0]->currentText(), QStringLiteral("Gastritis"));
+    dialogs.clear();
+    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    EXPECT_EQ(dialogs.texts(), QStringList{saved});
+    // The number drawn by the first save.
+    EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
+    EXPECT_EQ(recordRows(QStringLiteral("10001")), 2);
+    EXPECT_EQ(patientRows(QStringLiteral("10001")), 1);
+}
+
+TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
+{
+    TestHome home;
+    PgServer server;
+    if (!server.start())
+        GTEST_SKIP() << "the private PostgreSQL server cannot start: " << server.error().toStdString();
+    {
+        Database local;
+        local.open(Database::defaultFile());
+        Statements::insertPatient(local, {.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
+        Statements::insertExamRecord(local,
+                                     {.client_id = QStringLiteral("10001"),
+                                      .printtime = QDateTime(QDate(2016, 3, 3), QTime(14, 5, 9)),
+                                      .title = QStringLiteral("Gastroscopy"),
+                                      .pic = {QStringLiteral("p1.jpg"), QString(), QString(), QString()},
+                                      .rh = 48.0});
+    }
+    const QByteArray jpeg("\xFF\xD8 not decoded here \xFF\xD9");
+    home.write(QStringLiteral("images/p1.jpg"), jpeg);
+    useServer(server.connection());
+
+    ASSERT_EQ(copyDatabaseToServer(), 0);
+    ASSERT_EQ(copyDatabaseToServer(), 0);
+
+    Database db;
+    db.open();
+    ASSERT_TRUE(db.parameters().isServer());
+    const auto count = [&](const char *table) {
+        QSqlQuery query = db.run(QStringLiteral("select count(*) from %1").arg(QLatin1String(table)), {});
+        return query.next() ? query.value(0).toInt() : -1;
+    };
+    EXPECT_EQ(count("t_clients"), 1);
+    EXPECT_EQ(count("t_contents"), 1);
+    EXPECT_EQ(Statements::loadPicture(db, QStringLiteral("p1.jpg")), jpeg);
+    EXPECT_EQ(Statements::loadPatient(db, QStringLiteral("10001"))->client_name, QStringLiteral("Ann"));
+}
