@@ -6,9 +6,10 @@
 #include "core/SafeFile.h"
 #include "core/TrimmedText.h"
 
+#include <QHash>
+
 #include <cctype>
 #include <limits>
-#include <QHash>
 
 namespace {
 
