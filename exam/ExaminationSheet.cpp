@@ -5,6 +5,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/TrimmedText.h"
+#include "exam/DicomOutbox.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "records/Database.h"
@@ -253,12 +254,21 @@ bool ExaminationSheet::btnGenReportClick()
                                        Text::trimmed(ControlText::comboText(p.cbSex)), Text::trimmed(p.edtAge->text()),
                                        Text::trimmed(p.edtTel->text()), Text::trimmed(p.edtAddr->text())});
         }
-        Statements::insertExamRecord(m_db, recordFromSheet(number));
+        const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
+        if (m_outboxQueued) {
+            DicomOutbox::queueRecord(m_db, id, number == m_accessionFor ? m_accessionNumber : QString());
+        }
         transaction.commit();
     } catch (const std::exception &) {
         // 6. Rolled back by the scope before the operator is told.
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
+    }
+
+    if (m_outboxQueued) {
+        m_accessionFor.clear();
+        m_accessionNumber.clear();
+        m_outboxQueued();
     }
 
     // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
@@ -273,6 +283,12 @@ bool ExaminationSheet::btnGenReportClick()
     if (reloadFailure)
         std::rethrow_exception(reloadFailure);
     return true;
+}
+
+void ExaminationSheet::setAccessionNumber(const QString &number, const QString &accessionNumber)
+{
+    m_accessionFor = Text::trimmed(number);
+    m_accessionNumber = accessionNumber;
 }
 
 // ---- reloading -----------------------------------------------------------------------------

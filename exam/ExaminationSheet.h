@@ -86,6 +86,13 @@ public:
 
     static QStringList ReadHeaderList(IniFile &settings, const QString &section);
 
+    // DICOM sending: when set, every save queues the record's instances for the PACS in its
+    // own transaction and calls `queued` once committed (to wake the outbox's worker).
+    void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
+    // The worklist's accession number for this patient number, stored with the next record
+    // saved for that number.
+    void setAccessionNumber(const QString &number, const QString &accessionNumber);
+
 private:
     void drawNumberWhenEmpty();
     void writeSlotPictures();
@@ -110,4 +117,7 @@ private:
     QString m_imagesFolder;
     double m_rh = 0.0;
     std::array<ReloadedPicture, 4> m_reloaded{};
+    std::function<void()> m_outboxQueued;
+    QString m_accessionFor; // the patient number the accession number belongs to
+    QString m_accessionNumber;
 };

@@ -38,6 +38,21 @@ const char *const kSchema[] = {
     " picY1 integer not null default 0, picY2 integer not null default 0,"
     " picY3 integer not null default 0, picY4 integer not null default 0)",
     "create index if not exists ix_contents_client on t_contents(client_id_key, ID)",
+    // DICOM: each record's study (its UIDs kept, so sending again never makes a second study)
+    // and the outbox of instances waiting for the PACS, one row per SOP Instance UID. Plain
+    // SQL, the same on every engine; next_try is in milliseconds since the epoch.
+    "create table if not exists t_dicom_studies ("
+    " content_id bigint primary key,"
+    " study_uid text not null, image_series_uid text not null, report_series_uid text not null,"
+    " accession_number text)",
+    "create table if not exists t_dicom_outbox ("
+    " sop_uid text primary key,"
+    " content_id bigint not null, kind text not null, slot integer not null default 0,"
+    " state text not null default 'waiting',"
+    " attempts integer not null default 0, next_try bigint not null default 0,"
+    " last_error text, sent_at text,"
+    " unique (content_id, kind, slot))",
+    "create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)",
 };
 
 QString engineMessage(const QSqlError &error)

@@ -83,7 +83,8 @@ qint64 insertExamRecord(const Database &db, const ExamRecord &record);
 
 // 10 is run by RecordSet::open (records/RecordSet.h); its text is kText[10].
 
-// 11 and 12: a patient's records and the patient; the caller runs them in one transaction.
+// 11 and 12: a patient's records and the patient; the caller runs them in one transaction. 11
+// and 13 also take the records' instances that still wait for the PACS out of the DICOM outbox.
 void deleteExamRecords(const Database &db, const QString &number);
 void deletePatient(const Database &db, const QString &number);
 
