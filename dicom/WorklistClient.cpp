@@ -26,8 +26,10 @@ QString stringOf(DcmItem &item, const DcmTagKey &tag)
 
 WorklistItem itemOf(DcmDataset &answer)
 {
-    // Whatever character set the server answers in, the texts are read as UTF-8.
-    if (answer.convertToUTF8().bad())
+    // Whatever character set the server answers in, the texts are read as UTF-8 (ASCII, the
+    // default repertoire, already is).
+    const QString charset = stringOf(answer, DCM_SpecificCharacterSet);
+    if (!charset.isEmpty() && charset != u"ISO_IR 192" && charset != u"ISO_IR 6" && answer.convertToUTF8().bad())
         qCWarning(lcDicom) << "a worklist answer could not be converted to UTF-8; its texts are read as they are";
     WorklistItem item;
     item.patientId = stringOf(answer, DCM_PatientID);
