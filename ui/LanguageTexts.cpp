@@ -48,8 +48,10 @@ const QStringList kPanelTexts = {
 };
 
 const QStringList kKeptTexts = {
-    QStringLiteral("frmMeasure.Caption"),   QStringLiteral("OK.Caption"),     QStringLiteral("Cancel.Caption"),
-    QStringLiteral("lbRealLength.Caption"), QStringLiteral("lbDate.Caption"), kOneDoctor,
+    QStringLiteral("frmMeasure.Caption"),   QStringLiteral("OK.Caption"),       QStringLiteral("Cancel.Caption"),
+    QStringLiteral("lbRealLength.Caption"), QStringLiteral("lbDate.Caption"),   kOneDoctor,
+    QStringLiteral("Worklist.Caption"),     QStringLiteral("Worklist.Columns"), QStringLiteral("DicomOutbox.Waiting"),
+    QStringLiteral("DicomOutbox.Failing"),
 };
 
 struct MessageKey {
@@ -68,6 +70,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_Submit_Success"), Dialogs::Kind::Information},
     {QStringLiteral("Msg_print_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_delete_report"), Dialogs::Kind::Question},
+    {QStringLiteral("Msg_worklist_empty"), Dialogs::Kind::Information},
 };
 
 // The stacked side labels and their rotated twins.
