@@ -1,4 +1,5 @@
 // Program entry: the application object, the main window and the message loop.
+#include "app/DicomJobs.h"
 #include "app/untMain.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
@@ -25,9 +26,20 @@ int main(int argc, char **argv)
         QStringLiteral("FILE"));
     parser.addOption(home);
     parser.addOption(screenshot);
+    const QCommandLineOption outbox(QStringLiteral("outbox"), QStringLiteral("Print the PACS outbox and exit."));
+    const QCommandLineOption sendDicom(
+        QStringLiteral("send-dicom"),
+        QStringLiteral("Send the stored examinations of patient NUMBER (or all) to the PACS and exit."),
+        QStringLiteral("NUMBER|all"));
+    parser.addOption(outbox);
+    parser.addOption(sendDicom);
     parser.process(app);
 
     ProgramFolder::set(parser.isSet(home) ? parser.value(home) : QApplication::applicationDirPath());
+    if (parser.isSet(outbox))
+        return DicomJobs::printOutbox();
+    if (parser.isSet(sendDicom))
+        return DicomJobs::sendStoredExaminations(parser.value(sendDicom));
 
     TfrmMain window;
     TerminationSignal termination;

@@ -170,7 +170,7 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
     return queued;
 }
 
-int queueStoredRecords(Database &db, const QString &number)
+int queueStoredRecords(Database &db, const QString &number, int *records)
 {
     QList<qint64> ids;
     {
@@ -181,6 +181,8 @@ int queueStoredRecords(Database &db, const QString &number)
         while (query.next())
             ids.append(query.value(0).toLongLong());
     }
+    if (records)
+        *records = int(ids.size());
     int queued = 0;
     for (qint64 id : ids) {
         ScopedTransaction transaction(db);

@@ -28,8 +28,9 @@ namespace DicomOutbox {
 int queueRecord(const Database &db, qint64 contentId, const QString &accessionNumber = QString());
 
 // Queues every stored record of the patient (every patient when number is empty), each
-// record in a transaction of its own. Returns how many instances were queued.
-int queueStoredRecords(Database &db, const QString &number);
+// record in a transaction of its own. Returns how many instances were queued; `records` gets
+// how many records were found.
+int queueStoredRecords(Database &db, const QString &number, int *records = nullptr);
 
 struct Entry {
     QString sopUid;

@@ -6,7 +6,11 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -90,6 +94,94 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
     EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->isVisible(); }, 30000));
     EXPECT_EQ(window->lbDicomState->text(), QStringLiteral("PACS: 1 not sent"));
     EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the PACS")));
+}
+
+} // namespace
+
+namespace {
+
+// The program's --send-dicom and --outbox jobs, run as a clinic runs them, against Orthanc.
+class DicomJobs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!orthanc.start())
+            GTEST_SKIP() << orthanc.whyNot().toStdString();
+        home.installLanguageFiles();
+        home.installReportTemplate();
+        home.write(QStringLiteral("config.ini"),
+                   QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=ORTHANC\n")
+                       .arg(orthanc.dicomPort())
+                       .toUtf8());
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::darkCyan);
+        QDir().mkpath(home.file(QStringLiteral("images")));
+        ASSERT_TRUE(picture.save(home.file(QStringLiteral("images/p1.jpg")), "JPG"));
+        Database db;
+        db.open();
+        Statements::insertPatient(db, {QStringLiteral("P1"), QStringLiteral("Ann Lee")});
+        addRecord(db, QStringLiteral("P1"), QStringLiteral("p1.jpg"));
+        addRecord(db, QStringLiteral("P1"), QString());
+    }
+
+    static void addRecord(Database &db, const QString &number, const QString &picture)
+    {
+        Statements::ExamRecord record;
+        record.client_id = number;
+        record.title = QStringLiteral("Colonoscopy");
+        record.printtime = QDateTime(QDate(2019, 5, 6), QTime(8, 30, 0));
+        record.pic[0] = picture;
+        Statements::insertExamRecord(db, record);
+    }
+
+    // Runs the program with these arguments; its exit code and standard output.
+    std::pair<int, QString> run(const QStringList &arguments)
+    {
+        QProcess program;
+        program.setProgram(QStringLiteral(EXAMSTATION_BINARY));
+        program.setArguments(QStringList{QStringLiteral("--home"), home.path()} + arguments);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        program.setProcessEnvironment(environment);
+        program.start();
+        if (!program.waitForFinished(120000))
+            return {-1, QStringLiteral("did not finish")};
+        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput())};
+    }
+
+    TestHome home;
+    OrthancServer orthanc;
+};
+
+TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
+{
+    const auto [firstCode, firstOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("P1")});
+    EXPECT_EQ(firstCode, 0) << firstOutput.toStdString();
+    EXPECT_TRUE(firstOutput.contains(QStringLiteral("3 sent, 0 not sent"))) << firstOutput.toStdString();
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 3);
+    EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+
+    const auto [againCode, againOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
+    EXPECT_EQ(againCode, 0);
+    EXPECT_TRUE(againOutput.contains(QStringLiteral("0 sent, 0 not sent"))) << againOutput.toStdString();
+
+    orthanc.stop();
+    {
+        Database db;
+        db.open(home.file(QStringLiteral("data/data.db")));
+        addRecord(db, QStringLiteral("P1"), QString());
+    }
+    const auto [downCode, downOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
+    EXPECT_NE(downCode, 0);
+    EXPECT_TRUE(downOutput.contains(QStringLiteral("NOT SENT\tpatient P1, record 3, report")))
+        << downOutput.toStdString();
+
+    const auto [listCode, listing] = run({QStringLiteral("--outbox")});
+    EXPECT_EQ(listCode, 0);
+    EXPECT_EQ(listing.count(QStringLiteral("sent\tpatient P1")), 3);
+    EXPECT_EQ(listing.count(QStringLiteral("waiting\tpatient P1\trecord 3\treport")), 1);
 }
 
 } // namespace
