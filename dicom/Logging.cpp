@@ -6,8 +6,12 @@
 
 Q_LOGGING_CATEGORY(lcDicom, "examstation.dicom")
 
-void quietDcmtkLogging()
+void setUpDcmtk()
 {
     static std::once_flag once;
-    std::call_once(once, [] { OFLog::configure(OFLogger::WARN_LOG_LEVEL); });
+    std::call_once(once, [] {
+        OFLog::configure(OFLogger::WARN_LOG_LEVEL);
+        if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+            qputenv("TCP_NODELAY", "1");
+    });
 }

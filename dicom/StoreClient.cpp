@@ -25,7 +25,7 @@ StoreClient::StoreClient(const DicomPeer &pacs)
     : m_pacs(pacs)
     , m_scu(std::make_unique<DcmSCU>())
 {
-    quietDcmtkLogging();
+    setUpDcmtk();
     m_scu->setAETitle(pacs.callingAe.toLatin1().constData());
     m_scu->setPeerHostName(pacs.host.toLatin1().constData());
     m_scu->setPeerPort(pacs.port);

@@ -68,7 +68,7 @@ namespace WorklistClient {
 
 QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day)
 {
-    quietDcmtkLogging();
+    setUpDcmtk();
     DcmSCU scu;
     scu.setAETitle(worklist.callingAe.toLatin1().constData());
     scu.setPeerHostName(worklist.host.toLatin1().constData());

@@ -37,6 +37,15 @@ void endProcess(std::unique_ptr<QProcess> &process)
     process.reset();
 }
 
+// Debian's Orthanc and wlmscpfs are built on a DCMTK that leaves Nagle's algorithm on unless
+// told otherwise: every answer would wait for the client's delayed acknowledgement.
+QProcessEnvironment serverEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TCP_NODELAY"), QStringLiteral("1"));
+    return environment;
+}
+
 bool listening(quint16 port)
 {
     QTcpSocket socket;
@@ -103,6 +112,7 @@ bool OrthancServer::start()
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/orthanc.log"), QIODevice::Append);
+    m_process->setProcessEnvironment(serverEnvironment());
     m_process->start(program, {file.fileName()});
     if (!m_process->waitForStarted(10000)) {
         m_whyNot = QStringLiteral("Orthanc did not start: %1").arg(m_process->errorString());
@@ -203,6 +213,7 @@ bool WorklistServer::start()
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/wlmscpfs.log"));
+    m_process->setProcessEnvironment(serverEnvironment());
     m_process->start(program, {QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
     if (!m_process->waitForStarted(10000)) {
         m_whyNot = QStringLiteral("wlmscpfs did not start: %1").arg(m_process->errorString());
