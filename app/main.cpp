@@ -4,6 +4,7 @@
 #include "app/CommandLineJob.h"
 #include "app/DatabaseCopyJob.h"
 #include "app/DeletionJournalJob.h"
+#include "app/DicomJobs.h"
 #include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
 #include "app/untMain.h"
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
 {
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(),
+        backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(), outboxJob(), sendDicomJob(),
     };
 
     QCommandLineParser parser;

@@ -5,11 +5,14 @@
 #include "capture/LivePictureView.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
+#include "dicom/DicomPeer.h"
+#include "exam/DicomOutbox.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "exam/ReportFilling.h"
 #include "exam/Snapshot.h"
+#include "exam/WorklistChoice.h"
 #include "imaging/Calibration.h"
 #include "imaging/ImageControl.h"
 #include "imaging/ProcessPanel.h"
@@ -300,6 +303,8 @@ void TfrmMain::TntFormCreate()
         m_sheet->LoadReportHeader();
         m_sheet->LoadHeaderList(cbProposer, QStringLiteral("proposer"));
         m_sheet->LoadHeaderList(cbTitle, QStringLiteral("title"));
+        // 8a. DICOM: the PACS outbox's worker and the worklist shortcut, when configured.
+        startDicom();
 
         // 9. The measuring overlay of the live picture.
         EnsureBlankOverlay(imageFront);
@@ -360,7 +365,9 @@ void TfrmMain::TntFormClose()
     });
     // 2. Stop the capture: no camera frame arrives after this.
     ErrorDisplay::guarded([this] { actStopExecute(); });
-    // 3. Close the database.
+    // 3. The outbox's worker ends (what waits stays in the database), then the database closes.
+    if (m_outbox)
+        m_outbox->stop();
     ADOQuery1.close();
     ADOConn.close();
 }
@@ -372,6 +379,46 @@ void TfrmMain::TntFormDestroy()
         ErrorDisplay::guarded([this] { actStopExecute(); });
     delete frmProcess;
     frmProcess = nullptr;
+}
+
+void TfrmMain::startDicom()
+{
+    const DicomSettings dicom = DicomSettings::read();
+    if (dicom.pacs.enabled()) {
+        const QString language =
+            ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini"));
+        const ReportSource report{m_imagesFolder, ProgramFolder::file(QStringLiteral("data/1.fr3")),
+                                  ProgramFolder::file(QStringLiteral("lang/") + language)};
+        m_outbox = std::make_unique<OutboxWorker>(ADOConn.file(), dicom.pacs, report);
+        connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
+        m_sheet->setOutbox([this] { m_outbox->wake(); });
+        m_outbox->start();
+    }
+    if (dicom.worklist.enabled()) {
+        m_worklist = std::make_unique<WorklistChoice>(
+            dicom.worklist, *m_lookup, cbTitle, *m_sheet, [this](const QString &key) { return m_language->text(key); },
+            [this](const QString &key) { m_language->showMessage(key, this); }, this);
+    }
+}
+
+// Nothing on the window while the outbox is empty; a short line while instances wait, naming
+// the last failure (its full text in the tooltip).
+void TfrmMain::showOutboxState(int waiting, int failing, const QString &lastError)
+{
+    if (waiting == 0) {
+        lbDicomState->hide();
+        return;
+    }
+    if (failing > 0 || waiting < 0) {
+        lbDicomState->setText(m_language->text(QStringLiteral("DicomOutbox.Failing")).arg(std::max(failing, 0)));
+        lbDicomState->setToolTip(lastError);
+        lbDicomState->setStyleSheet(QStringLiteral("color: #b03a2e"));
+    } else {
+        lbDicomState->setText(m_language->text(QStringLiteral("DicomOutbox.Waiting")).arg(waiting));
+        lbDicomState->setToolTip(QString());
+        lbDicomState->setStyleSheet(QStringLiteral("color: #606060"));
+    }
+    lbDicomState->show();
 }
 
 void TfrmMain::actPreviewExecute()

@@ -32,6 +32,8 @@ class ExaminationSheet;
 class FocusRelease;
 class ImageControl;
 class LanguageTexts;
+class OutboxWorker;
+class WorklistChoice;
 class LogoLink;
 class PatientLookup;
 class PatientNumbering;
@@ -138,6 +140,7 @@ public:
     QFrame *TntPanel7 = nullptr;
     QLabel *lbLang = nullptr;
     QComboBox *cbLang = nullptr;
+    QLabel *lbDicomState = nullptr; // the PACS outbox's sign: shown only while something waits
     QFrame *TntPanel9 = nullptr;
     LogoImage *imgLogo = nullptr;
     QLabel *lbTitle = nullptr;
@@ -183,6 +186,9 @@ private:
     void createProcessingPanel();
 
     void connectReactions();
+    // DICOM sending and the worklist, when config.ini's [dicom] section names their servers.
+    void startDicom();
+    void showOutboxState(int waiting, int failing, const QString &lastError);
 
     bool m_shownOnce = false;
     bool m_closed = false;
@@ -208,5 +214,7 @@ private:
     std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;
+    std::unique_ptr<OutboxWorker> m_outbox; // sending examinations to the PACS
+    std::unique_ptr<WorklistChoice> m_worklist; // F2 on the number field
     FocusRelease *m_focusRelease = nullptr;
 };

@@ -301,6 +301,9 @@ void TfrmMain::setupHeaderLine()
     cbLang->addItems({QStringLiteral("中文"), QStringLiteral("English")});
     lbLang->setBuddy(cbLang);
 
+    lbDicomState = label(TntPanel7, "lbDicomState", QString(), 232, 10, paneWidth - 145 - 6 - 240);
+    lbDicomState->hide();
+
     TntPanel9 = panel(TntPanel7, "TntPanel9", QRect(paneWidth - 145 - 6, 2, 145, 31));
     imgLogo = make<LogoImage>(TntPanel9, "imgLogo");
     imgLogo->setGeometry(0, 0, 145, 31);

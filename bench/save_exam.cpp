@@ -4,12 +4,16 @@
 // folder given by EXAMSTATION_BENCH_DIR), so the durable commit hits the real disk.
 //
 // The same saves against a private PostgreSQL server over loopback run in the same program.
+// With DICOM sending on, the save also queues its instances and a background worker delivers
+// them to a private Orthanc while the next saves run (skipped when Orthanc cannot start).
 //
 // Usage: bench_save_exam [google-benchmark options]
+#include "DicomServers.h"
 #include "PgServer.h"
 #include "core/Dialogs.h"
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
+#include "exam/DicomOutbox.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
@@ -25,7 +29,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFrame>
+#include <QJsonArray>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -234,6 +240,39 @@ void BM_SaveKnownPatient(benchmark::State &state)
         });
 }
 
+// The same save with DICOM sending on: four pictures and the report queued in the save's
+// transaction, delivered by the outbox's worker to Orthanc meanwhile.
+void BM_SaveKnownPatientDicomOn(benchmark::State &state)
+{
+    OrthancServer orthanc;
+    if (!orthanc.start()) {
+        state.SkipWithError(qPrintable(orthanc.whyNot()));
+        return;
+    }
+    Workstation station;
+    QDir().mkpath(ProgramFolder::file("data"));
+    QFile::copy(QStringLiteral(EXAMSTATION_DATA_SOURCE "/1.fr3"), ProgramFolder::file("data/1.fr3"));
+    const DicomPeer pacs{.host = QStringLiteral("127.0.0.1"),
+                         .port = orthanc.dicomPort(),
+                         .calledAe = orthanc.aet(),
+                         .callingAe = QStringLiteral("EXAMSTATION")};
+    OutboxWorker worker(station.db.file(), pacs,
+                        {ProgramFolder::file("images/"), ProgramFolder::file("data/1.fr3"), QString()});
+    station.sheet->setOutbox([&worker] { worker.wake(); });
+    worker.start();
+    station.fill(QStringLiteral("10001"), 0);
+    station.sheet->btnGenReportClick();
+    int run = 1;
+    timed(
+        state, "save: known patient, 4 new pictures, DICOM on", [&] { station.fill(QStringLiteral("10001"), run++); },
+        [&] {
+            if (!station.sheet->btnGenReportClick())
+                state.SkipWithError("save failed");
+        });
+    worker.stop();
+    state.counters["delivered"] = double(orthanc.get(QStringLiteral("/instances")).toArray().size());
+}
+
 // A new patient every time, with one new diagnosis phrase (one more write of system.ini).
 void BM_SaveNewPatientNewPhrase(benchmark::State &state)
 {
@@ -342,6 +381,7 @@ void BM_Reload(benchmark::State &state)
 }
 
 BENCHMARK(BM_SaveKnownPatient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_SaveKnownPatientDicomOn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveNewPatientNewPhrase)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveSameSheetAgain)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveKnownPatientOnServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);

@@ -5,6 +5,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/TrimmedText.h"
+#include "exam/DicomOutbox.h"
 #include "exam/Logging.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
@@ -280,7 +281,10 @@ bool ExaminationSheet::btnGenReportClick()
         }
         for (const QString &name : writtenPictures)
             PictureStore::store(m_db, m_imagesFolder, name);
-        Statements::insertExamRecord(m_db, recordFromSheet(number));
+        const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
+        if (m_outboxQueued) {
+            DicomOutbox::queueRecord(m_db, id, number == m_accessionFor ? m_accessionNumber : QString());
+        }
         transaction.commit();
     } catch (const std::exception &failure) {
         // 6. Rolled back by the scope before the operator is told. The box has no room for the
@@ -292,6 +296,12 @@ bool ExaminationSheet::btnGenReportClick()
     m_drawnNumber.clear();
     if (renumbered)
         writeNumber(number);
+
+    if (m_outboxQueued) {
+        m_accessionFor.clear();
+        m_accessionNumber.clear();
+        m_outboxQueued();
+    }
 
     // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
     // (a picture file damaged meanwhile), so the operator is told so before any such failure.
@@ -307,6 +317,12 @@ bool ExaminationSheet::btnGenReportClick()
     if (reloadFailure)
         std::rethrow_exception(reloadFailure);
     return true;
+}
+
+void ExaminationSheet::setAccessionNumber(const QString &number, const QString &accessionNumber)
+{
+    m_accessionFor = Text::trimmed(number);
+    m_accessionNumber = accessionNumber;
 }
 
 // ---- reloading -----------------------------------------------------------------------------

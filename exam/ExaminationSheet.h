@@ -86,6 +86,13 @@ public:
 
     static QStringList ReadHeaderList(IniFile &settings, const QString &section);
 
+    // DICOM sending: when set, every save queues the record's instances for the PACS in its
+    // own transaction and calls `queued` once committed (to wake the outbox's worker).
+    void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
+    // The worklist's accession number for this patient number, stored with the next record
+    // saved for that number.
+    void setAccessionNumber(const QString &number, const QString &accessionNumber);
+
 private:
     void drawNumberWhenEmpty();
     // Writes the number field with its change reaction detached.
@@ -116,4 +123,7 @@ private:
     // The number drawn for a new patient and not yet stored: finding it taken at saving time
     // means another workstation stored it meanwhile.
     QString m_drawnNumber;
+    std::function<void()> m_outboxQueued;
+    QString m_accessionFor; // the patient number the accession number belongs to
+    QString m_accessionNumber;
 };

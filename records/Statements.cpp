@@ -261,6 +261,10 @@ bool picturesInDatabase(const Database &db)
 
 void deleteExamRecords(const Database &db, const QString &number)
 {
+    // Instances of these records not yet delivered to the PACS are never sent.
+    db.run(QStringLiteral("delete from t_dicom_outbox where state <> 'sent' and content_id in"
+                          " (select ID from t_contents where client_id_key = :c_id)"),
+           {{":c_id", PatientText::key(number)}});
     db.run(text(11), {{":c_id", PatientText::key(number)}});
 }
 
@@ -272,6 +276,7 @@ void deletePatient(const Database &db, const QString &number)
 void deleteExamRecord(const Database &db, qint64 id)
 {
     db.run(text(13), {{":d_id", id}});
+    db.run(QStringLiteral("delete from t_dicom_outbox where content_id = :d_id and state <> 'sent'"), {{":d_id", id}});
 }
 
 } // namespace Statements

@@ -48,10 +48,12 @@ const QStringList kPanelTexts = {
 };
 
 const QStringList kKeptTexts = {
-    QStringLiteral("frmMeasure.Caption"), QStringLiteral("OK.Caption"),
-    QStringLiteral("Cancel.Caption"),     QStringLiteral("lbRealLength.Caption"),
-    QStringLiteral("lbDate.Caption"),     kOneDoctor,
-    QStringLiteral("Msg_no_camera"),      QStringLiteral("btnCameraDefaults.Caption"),
+    QStringLiteral("frmMeasure.Caption"),  QStringLiteral("OK.Caption"),
+    QStringLiteral("Cancel.Caption"),      QStringLiteral("lbRealLength.Caption"),
+    QStringLiteral("lbDate.Caption"),      kOneDoctor,
+    QStringLiteral("Msg_no_camera"),       QStringLiteral("btnCameraDefaults.Caption"),
+    QStringLiteral("Worklist.Caption"),    QStringLiteral("Worklist.Columns"),
+    QStringLiteral("DicomOutbox.Waiting"), QStringLiteral("DicomOutbox.Failing"),
 };
 
 struct MessageKey {
@@ -71,6 +73,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_print_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_delete_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_print_failed"), Dialogs::Kind::Error},
+    {QStringLiteral("Msg_worklist_empty"), Dialogs::Kind::Information},
 };
 
 // The stacked side labels and their rotated twins.

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/CommandLineJob.h"
+
+#include <QString>
+
+// The command-line jobs of DICOM sending, run without the window on the program's folder.
+namespace DicomJobs {
+
+// --outbox: prints every instance of the outbox, waiting or sent. Returns the exit status.
+int printOutbox();
+
+// --send-dicom NUMBER|all: queues the stored examinations of the patient (of every patient),
+// delivers everything waiting, prints what was sent and what was not. Non-zero when anything
+// could not be delivered, when no PACS is configured or the patient has no examination.
+int sendStoredExaminations(const QString &which);
+
+} // namespace DicomJobs
+
+CommandLineJob outboxJob();
+// Paints: the report of each examination goes to the PACS as a PDF page.
+CommandLineJob sendDicomJob();

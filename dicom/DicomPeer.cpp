@@ -1,0 +1,39 @@
+#include "dicom/DicomPeer.h"
+
+#include "core/inifunc.h"
+
+namespace {
+
+const QString kSection = QStringLiteral("dicom");
+const QString kDefaultStationAe = QStringLiteral("EXAMSTATION");
+
+QString value(const char *key)
+{
+    return ReadConfigString(kSection, QString::fromLatin1(key), QString()).trimmed();
+}
+
+DicomPeer peer(const char *host, const char *port, const char *ae, const QString &stationAe)
+{
+    DicomPeer peer;
+    peer.host = value(host);
+    bool numeric = false;
+    const uint number = value(port).toUInt(&numeric);
+    if (numeric && number > 0 && number <= 65535)
+        peer.port = quint16(number);
+    peer.calledAe = value(ae);
+    if (peer.calledAe.isEmpty())
+        peer.calledAe = QStringLiteral("ANY-SCP");
+    peer.callingAe = stationAe;
+    return peer;
+}
+
+} // namespace
+
+DicomSettings DicomSettings::read()
+{
+    QString stationAe = value("station_ae");
+    if (stationAe.isEmpty())
+        stationAe = kDefaultStationAe;
+    return {.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
+            .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe)};
+}

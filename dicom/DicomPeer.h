@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// Where a DICOM partner listens and how long each step of talking to it may take.
+struct DicomPeer {
+    QString host; // empty: this partner is not used
+    quint16 port = 104;
+    QString calledAe; // the partner's application entity title
+    QString callingAe; // this station's
+    int connectTimeoutSeconds = 10;
+    int dimseTimeoutSeconds = 30; // each request and each association step
+
+    bool enabled() const { return !host.isEmpty(); }
+};
+
+// The [dicom] section of config.ini: the PACS that receives examinations and the worklist that
+// schedules patients. Missing keys leave both off. Window thread only (profile reads).
+struct DicomSettings {
+    DicomPeer pacs;
+    DicomPeer worklist;
+
+    static DicomSettings read();
+};

@@ -1,0 +1,235 @@
+#include "dicom/StudyInstance.h"
+
+#include "core/AppError.h"
+
+#include <QRegularExpression>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+namespace {
+
+// Baseline JPEG, as the slot pictures are written.
+struct JpegFrame {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    bool subsampled = false; // chroma at half resolution (4:2:2 or 4:2:0)
+};
+
+// Reads the frame header (SOF0) of a JPEG stream; nothing else of the stream is interpreted.
+JpegFrame jpegFrame(const QByteArray &jpeg)
+{
+    const auto byte = [&](qsizetype i) { return i < jpeg.size() ? uchar(jpeg.at(i)) : 0; };
+    if (byte(0) != 0xFF || byte(1) != 0xD8)
+        throw AppError(QStringLiteral("The picture is not a JPEG file."));
+    qsizetype i = 2;
+    while (i + 4 <= jpeg.size()) {
+        if (byte(i) != 0xFF)
+            break;
+        const uchar marker = byte(i + 1);
+        const int length = (byte(i + 2) << 8) | byte(i + 3);
+        if (marker == 0xC0) {
+            JpegFrame frame;
+            if (byte(i + 4) != 8)
+                break;
+            frame.height = (byte(i + 5) << 8) | byte(i + 6);
+            frame.width = (byte(i + 7) << 8) | byte(i + 8);
+            frame.components = byte(i + 9);
+            frame.subsampled = frame.components == 3 && (byte(i + 11) >> 4) > 1;
+            if (frame.width == 0 || frame.height == 0 || (frame.components != 1 && frame.components != 3))
+                break;
+            return frame;
+        }
+        if ((marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) || marker == 0xDA)
+            break; // another coding process, or the scan began without a baseline frame header
+        i += 2 + length;
+    }
+    throw AppError(QStringLiteral("The picture is not a baseline JPEG picture of 8 bits."));
+}
+
+void put(DcmItem &item, const DcmTagKey &tag, const QString &value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    const OFCondition status = item.putAndInsertString(tag, utf8.constData());
+    if (status.bad())
+        throw AppError(QStringLiteral("Cannot set DICOM attribute %1: %2")
+                           .arg(QString::fromLatin1(DcmTag(tag).getTagName()), QString::fromLatin1(status.text())));
+}
+
+// A person's name as one family-name component: the sheet has one name field, and "^" and "\"
+// would split it into components or values.
+QString personName(const QString &text)
+{
+    QString name = text.trimmed();
+    name.replace(u'^', u' ').replace(u'\\', u' ');
+    return name;
+}
+
+// Short strings, long strings and codes may not hold a backslash (it separates values).
+QString singleValue(const QString &text)
+{
+    QString value = text.trimmed();
+    value.replace(u'\\', u'/');
+    return value;
+}
+
+void putCommon(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids, const char *sopClass,
+               const char *modality)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    put(ds, DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
+    put(ds, DCM_SOPClassUID, QString::fromLatin1(sopClass));
+    put(ds, DCM_SOPInstanceUID, ids.sopUid);
+    put(ds, DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")));
+    put(ds, DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")));
+    // Patient
+    put(ds, DCM_PatientName, personName(study.patientName));
+    put(ds, DCM_PatientID, singleValue(study.patientId).left(64));
+    put(ds, DCM_PatientBirthDate, QString());
+    put(ds, DCM_PatientSex, StudyInstance::dicomSex(study.sex));
+    const QString age = StudyInstance::dicomAge(study.age);
+    if (!age.isEmpty())
+        put(ds, DCM_PatientAge, age);
+    // General Study
+    put(ds, DCM_StudyInstanceUID, study.studyUid);
+    put(ds, DCM_StudyDate, study.studyTime.toString(QStringLiteral("yyyyMMdd")));
+    put(ds, DCM_StudyTime, study.studyTime.toString(QStringLiteral("HHmmss")));
+    put(ds, DCM_ReferringPhysicianName, personName(study.referringPhysician));
+    put(ds, DCM_StudyID, QString());
+    put(ds, DCM_AccessionNumber, singleValue(study.accessionNumber).left(16));
+    if (!study.studyDescription.trimmed().isEmpty())
+        put(ds, DCM_StudyDescription, singleValue(study.studyDescription).left(64));
+    // General Series and Equipment
+    put(ds, DCM_Modality, QString::fromLatin1(modality));
+    put(ds, DCM_SeriesInstanceUID, ids.seriesUid);
+    put(ds, DCM_SeriesNumber, QString::number(ids.seriesNumber));
+    if (!study.performingPhysician.trimmed().isEmpty())
+        put(ds, DCM_PerformingPhysicianName, personName(study.performingPhysician));
+    put(ds, DCM_Manufacturer, QStringLiteral("ExamStation"));
+    put(ds, DCM_InstanceNumber, QString::number(ids.instanceNumber));
+    put(ds, DCM_ContentDate, study.studyTime.toString(QStringLiteral("yyyyMMdd")));
+    put(ds, DCM_ContentTime, study.studyTime.toString(QStringLiteral("HHmmss")));
+}
+
+} // namespace
+
+namespace StudyInstance {
+
+// DCMTK's own site root, which OFFIS lets programs built on DCMTK use: the host, process, time
+// and counter DCMTK appends keep UIDs of different workstations apart. A clinic with a root of
+// its own changes it here.
+const char *const kUidRoot = SITE_INSTANCE_UID_ROOT;
+
+QString newUid()
+{
+    char uid[100];
+    dcmGenerateUniqueIdentifier(uid, kUidRoot);
+    return QString::fromLatin1(uid);
+}
+
+QString dicomSex(const QString &sexField)
+{
+    const QString sex = sexField.trimmed().toLower();
+    if (sex.isEmpty())
+        return {};
+    if (sex == u"男" || sex == u"m" || sex == u"male")
+        return QStringLiteral("M");
+    if (sex == u"女" || sex == u"f" || sex == u"female")
+        return QStringLiteral("F");
+    return QStringLiteral("O");
+}
+
+QString dicomAge(const QString &ageField)
+{
+    static const QRegularExpression kAge(QStringLiteral("^\\s*(\\d{1,3})\\s*(\\S*)\\s*$"));
+    const QRegularExpressionMatch match = kAge.match(ageField);
+    if (!match.hasMatch())
+        return {};
+    const QString unit = match.captured(2).toLower();
+    QChar code = u'Y';
+    if (unit.startsWith(u'd') || unit == u"天")
+        code = u'D';
+    else if (unit.startsWith(u'w') || unit == u"周")
+        code = u'W';
+    else if (unit.startsWith(u'm') || unit == u"月" || unit == u"个月")
+        code = u'M';
+    return QStringLiteral("%1%2").arg(match.captured(1).toInt(), 3, 10, QLatin1Char('0')).arg(code);
+}
+
+std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg)
+{
+    const JpegFrame frame = jpegFrame(jpeg);
+    auto file = std::make_unique<DcmFileFormat>();
+    DcmDataset &ds = *file->getDataset();
+    // Secondary Capture: every PACS and viewer stores and shows it, and it asks nothing the
+    // workstation does not know (the endoscopic image classes require acquisition context).
+    putCommon(ds, study, ids, UID_SecondaryCaptureImageStorage, "ES");
+    put(ds, DCM_ConversionType, QStringLiteral("DV")); // digitized video
+    put(ds, DCM_PatientOrientation, QString());
+    put(ds, DCM_SamplesPerPixel, QString::number(frame.components));
+    put(ds, DCM_PhotometricInterpretation,
+        frame.components == 1 ? QStringLiteral("MONOCHROME2")
+                              : (frame.subsampled ? QStringLiteral("YBR_FULL_422") : QStringLiteral("YBR_FULL")));
+    if (frame.components == 3)
+        ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    ds.putAndInsertUint16(DCM_Rows, Uint16(frame.height));
+    ds.putAndInsertUint16(DCM_Columns, Uint16(frame.width));
+    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
+    ds.putAndInsertUint16(DCM_BitsStored, 8);
+    ds.putAndInsertUint16(DCM_HighBit, 7);
+    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    put(ds, DCM_LossyImageCompression, QStringLiteral("01"));
+    put(ds, DCM_LossyImageCompressionMethod, QStringLiteral("ISO_10918_1"));
+
+    // The JPEG stream as one fragment of one frame, after an empty offset table.
+    auto *sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+    sequence->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
+    DcmOffsetList offsets;
+    QByteArray fragment = jpeg;
+    if (fragment.size() % 2)
+        fragment.append('\0');
+    OFCondition status =
+        sequence->storeCompressedFrame(offsets, reinterpret_cast<Uint8 *>(fragment.data()), Uint32(fragment.size()), 0);
+    auto *pixelData = new DcmPixelData(DCM_PixelData);
+    pixelData->putOriginalRepresentation(EXS_JPEGProcess1, nullptr, sequence);
+    if (status.good())
+        status = ds.insert(pixelData, true);
+    else
+        delete pixelData;
+    if (status.bad())
+        throw AppError(QStringLiteral("Cannot store the picture in the DICOM instance: %1")
+                           .arg(QString::fromLatin1(status.text())));
+    ds.updateOriginalXfer();
+    return file;
+}
+
+std::unique_ptr<DcmFileFormat> pdfDocument(const StudyValues &study, const InstanceIds &ids, const QByteArray &pdf)
+{
+    if (!pdf.startsWith("%PDF-"))
+        throw AppError(QStringLiteral("The report is not a PDF document."));
+    auto file = std::make_unique<DcmFileFormat>();
+    DcmDataset &ds = *file->getDataset();
+    putCommon(ds, study, ids, UID_EncapsulatedPDFStorage, "DOC");
+    put(ds, DCM_ConversionType, QStringLiteral("WSD")); // made on a workstation
+    put(ds, DCM_AcquisitionDateTime, study.studyTime.toString(QStringLiteral("yyyyMMddHHmmss")));
+    put(ds, DCM_BurnedInAnnotation, QStringLiteral("YES"));
+    put(ds, DCM_DocumentTitle, singleValue(study.studyDescription));
+    ds.insertEmptyElement(DCM_ConceptNameCodeSequence);
+    put(ds, DCM_MIMETypeOfEncapsulatedDocument, QStringLiteral("application/pdf"));
+    QByteArray document = pdf;
+    if (document.size() % 2)
+        document.append('\0'); // even length, as every value; PDF readers ignore what follows %%EOF
+    const OFCondition status = ds.putAndInsertUint8Array(
+        DCM_EncapsulatedDocument, reinterpret_cast<const Uint8 *>(document.constData()), unsigned(document.size()));
+    if (status.bad())
+        throw AppError(QStringLiteral("Cannot store the report in the DICOM instance: %1")
+                           .arg(QString::fromLatin1(status.text())));
+    return file;
+}
+
+} // namespace StudyInstance

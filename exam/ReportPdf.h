@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class Database;
+
+// Where the report page of a stored record comes from, away from the window: the pictures, the
+// template, and the language file whose captions the page shows.
+struct ReportSource {
+    QString imagesFolder; // ends in "/"
+    QString templateFile; // data/1.fr3
+    QString languageFile; // lang/<name>.ini; captions are empty without one
+};
+
+// The report page of one examination record as a PDF document, filled as the preview fills it
+// (captions from the language file, the patient's fields as stored). Kept in one function so
+// the report engine's own PDF export can take its place. Any thread with its own connection.
+namespace ReportPdf {
+
+// Throws AppError when the record is gone or the template is missing or damaged.
+QByteArray render(Database &db, qint64 contentId, const ReportSource &source);
+
+} // namespace ReportPdf

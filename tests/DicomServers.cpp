@@ -1,0 +1,237 @@
+#include "DicomServers.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+QString serverFolder()
+{
+    const QString folder = QStringLiteral(EXAMSTATION_SERVER_DIR);
+    QDir().mkpath(folder);
+    return folder + QStringLiteral("/server-XXXXXX");
+}
+
+void endProcess(std::unique_ptr<QProcess> &process)
+{
+    if (!process)
+        return;
+    process->terminate();
+    if (!process->waitForFinished(15000)) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+    process.reset();
+}
+
+// Debian's Orthanc and wlmscpfs are built on a DCMTK that leaves Nagle's algorithm on unless
+// told otherwise: every answer would wait for the client's delayed acknowledgement.
+QProcessEnvironment serverEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TCP_NODELAY"), QStringLiteral("1"));
+    return environment;
+}
+
+bool listening(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(500);
+}
+
+} // namespace
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// ---- Orthanc -------------------------------------------------------------------------------
+
+OrthancServer::OrthancServer()
+    : m_dir(serverFolder())
+{
+    m_dicomPort = freeLoopbackPort();
+    m_httpPort = freeLoopbackPort();
+}
+
+OrthancServer::~OrthancServer()
+{
+    stop();
+}
+
+bool OrthancServer::start()
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("Orthanc"), {"/usr/sbin", "/usr/bin"});
+    if (program.isEmpty()) {
+        m_whyNot = QStringLiteral("Orthanc is not installed (Debian package orthanc)");
+        return false;
+    }
+    const QString storage = m_dir.path() + QStringLiteral("/storage");
+    const QByteArray config = QStringLiteral(R"({
+  "Name": "ExamStation test PACS",
+  "StorageDirectory": "%1",
+  "IndexDirectory": "%1",
+  "DicomAet": "ORTHANC",
+  "DicomPort": %2,
+  "HttpPort": %3,
+  "DicomServerEnabled": true,
+  "HttpServerEnabled": true,
+  "RemoteAccessAllowed": false,
+  "AuthenticationEnabled": false,
+  "DicomCheckCalledAet": true,
+  "DicomAlwaysAllowStore": true,
+  "Plugins": []
+})")
+                                  .arg(storage)
+                                  .arg(m_dicomPort)
+                                  .arg(m_httpPort)
+                                  .toUtf8();
+    QFile file(m_dir.path() + QStringLiteral("/orthanc.json"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
+        m_whyNot = QStringLiteral("cannot write the Orthanc configuration");
+        return false;
+    }
+    file.close();
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/orthanc.log"), QIODevice::Append);
+    m_process->setProcessEnvironment(serverEnvironment());
+    m_process->start(program, {file.fileName()});
+    if (!m_process->waitForStarted(10000)) {
+        m_whyNot = QStringLiteral("Orthanc did not start: %1").arg(m_process->errorString());
+        m_process.reset();
+        return false;
+    }
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        if (m_process->state() != QProcess::Running)
+            break;
+        if (get(QStringLiteral("/system")).isObject())
+            return true;
+        QThread::msleep(100);
+    }
+    QFile log(m_dir.path() + QStringLiteral("/orthanc.log"));
+    log.open(QIODevice::ReadOnly);
+    m_whyNot =
+        QStringLiteral("Orthanc did not answer within 30 s: %1").arg(QString::fromUtf8(log.readAll().right(600)));
+    endProcess(m_process);
+    return false;
+}
+
+void OrthancServer::stop()
+{
+    endProcess(m_process);
+}
+
+QByteArray OrthancServer::getRaw(const QString &path) const
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply =
+        network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(path))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QByteArray body;
+    if (reply->isFinished() && reply->error() == QNetworkReply::NoError)
+        body = reply->readAll();
+    reply->abort();
+    delete reply;
+    return body;
+}
+
+QJsonValue OrthancServer::get(const QString &path) const
+{
+    const QJsonDocument document = QJsonDocument::fromJson(getRaw(path));
+    if (document.isObject())
+        return document.object();
+    if (document.isArray())
+        return document.array();
+    return {};
+}
+
+// ---- worklist ------------------------------------------------------------------------------
+
+WorklistServer::WorklistServer()
+    : m_dir(serverFolder())
+{
+    m_port = freeLoopbackPort();
+}
+
+WorklistServer::~WorklistServer()
+{
+    stop();
+}
+
+bool WorklistServer::addItem(const QString &aeTitle, const QString &dump)
+{
+    const QString folder = m_dir.path() + u'/' + aeTitle;
+    QDir().mkpath(folder);
+    QFile lock(folder + QStringLiteral("/lockfile"));
+    lock.open(QIODevice::WriteOnly);
+    lock.close();
+    const QString dumpFile = QStringLiteral("%1/item%2.dump").arg(folder).arg(++m_items);
+    QFile text(dumpFile);
+    if (!text.open(QIODevice::WriteOnly))
+        return false;
+    text.write(dump.toUtf8());
+    text.close();
+    QProcess dump2dcm;
+    dump2dcm.setProcessChannelMode(QProcess::MergedChannels);
+    dump2dcm.start(QStringLiteral("dump2dcm"), {dumpFile, QStringLiteral("%1/item%2.wl").arg(folder).arg(m_items)});
+    if (!dump2dcm.waitForFinished(20000) || dump2dcm.exitCode() != 0) {
+        m_whyNot = QStringLiteral("dump2dcm failed: %1%2").arg(dump2dcm.errorString(), dump2dcm.readAll());
+        return false;
+    }
+    return true;
+}
+
+bool WorklistServer::start()
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("wlmscpfs"));
+    if (program.isEmpty()) {
+        m_whyNot = QStringLiteral("wlmscpfs is not installed (Debian package dcmtk)");
+        return false;
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/wlmscpfs.log"));
+    m_process->setProcessEnvironment(serverEnvironment());
+    m_process->start(program, {QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
+    if (!m_process->waitForStarted(10000)) {
+        m_whyNot = QStringLiteral("wlmscpfs did not start: %1").arg(m_process->errorString());
+        m_process.reset();
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        if (listening(m_port))
+            return true;
+        QThread::msleep(100);
+    }
+    m_whyNot = QStringLiteral("wlmscpfs did not listen on port %1 within 15 s").arg(m_port);
+    endProcess(m_process);
+    return false;
+}
+
+void WorklistServer::stop()
+{
+    endProcess(m_process);
+}

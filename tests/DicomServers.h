@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Private DICOM servers for the tests, each in a folder of its own under the build folder,
+// on free loopback ports, started and stopped by the test. start() says why when it cannot.
+
+quint16 freeLoopbackPort();
+
+// Debian's Orthanc with a configuration of its own; its storage survives stop() and start().
+class OrthancServer {
+public:
+    OrthancServer();
+    ~OrthancServer();
+
+    // Starts and waits (bounded) until its REST API answers; false with whyNot() otherwise.
+    bool start();
+    void stop();
+    QString whyNot() const { return m_whyNot; }
+
+    quint16 dicomPort() const { return m_dicomPort; }
+    QString aet() const { return QStringLiteral("ORTHANC"); }
+
+    // GET on the REST API; a null value when it does not answer within ten seconds.
+    QJsonValue get(const QString &path) const;
+    QByteArray getRaw(const QString &path) const;
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_dicomPort = 0;
+    quint16 m_httpPort = 0;
+    std::unique_ptr<QProcess> m_process;
+    QString m_whyNot;
+};
+
+// DCMTK's worklist server over worklist files written with dump2dcm.
+class WorklistServer {
+public:
+    WorklistServer();
+    ~WorklistServer();
+
+    // Writes one worklist file for the AE title from a dump2dcm text (one attribute a line).
+    bool addItem(const QString &aeTitle, const QString &dump);
+    bool start();
+    void stop();
+    QString whyNot() const { return m_whyNot; }
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+    int m_items = 0;
+    std::unique_ptr<QProcess> m_process;
+    QString m_whyNot;
+};

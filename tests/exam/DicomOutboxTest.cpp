@@ -1,0 +1,148 @@
+// Saved examinations reach a real Orthanc through the outbox: in the save's transaction, by the
+// background worker, once, across a PACS that is down and a restart of the workstation.
+#include "exam/DicomOutbox.h"
+
+#include "DicomServers.h"
+#include "SheetFixture.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QThread>
+
+namespace {
+
+class DicomOutboxTest : public SheetFixture {
+protected:
+    void SetUp() override
+    {
+        if (!orthanc.start())
+            GTEST_SKIP() << orthanc.whyNot().toStdString();
+        home.installReportTemplate();
+        examSheet->setOutbox([this] {
+            if (worker)
+                worker->wake();
+        });
+    }
+
+    void startWorkstationOutbox()
+    {
+        worker = std::make_unique<OutboxWorker>(db.file(), pacs(), report());
+        worker->start();
+    }
+
+    DicomPeer pacs() const
+    {
+        return {.host = QStringLiteral("127.0.0.1"),
+                .port = orthanc.dicomPort(),
+                .calledAe = orthanc.aet(),
+                .callingAe = QStringLiteral("EXAMSTATION"),
+                .connectTimeoutSeconds = 5,
+                .dimseTimeoutSeconds = 10};
+    }
+
+    ReportSource report() const
+    {
+        return {ProgramFolder::file("images/"), home.file("data/1.fr3"), home.file("lang/english.ini")};
+    }
+
+    void saveExamination(const QString &number, const QString &name, int pictures)
+    {
+        enterPatient(number, name);
+        fillSheet();
+        for (int slot = 1; slot <= 4; ++slot) {
+            if (slot <= pictures)
+                snapshotInto(slot, QStringLiteral("%1_%2.jpg").arg(number).arg(slot));
+            else
+                pictureSlots->ClearSlotPicture(slot);
+        }
+        ASSERT_TRUE(examSheet->btnGenReportClick());
+    }
+
+    // Waits (bounded) until Orthanc holds this many instances.
+    int instancesArriving(int expected)
+    {
+        const QDeadlineTimer deadline(60000);
+        int count = 0;
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            count = int(orthanc.get(QStringLiteral("/instances")).toArray().size());
+            if (count >= expected)
+                break;
+            QThread::msleep(200);
+        }
+        return count;
+    }
+
+    OrthancServer orthanc;
+    std::unique_ptr<OutboxWorker> worker;
+};
+
+TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheReport)
+{
+    startWorkstationOutbox();
+    saveExamination(QStringLiteral("A-7"), QStringLiteral("王小明"), 4);
+    ASSERT_EQ(instancesArriving(5), 5);
+
+    const QJsonArray studies = orthanc.get(QStringLiteral("/studies?expand")).toArray();
+    ASSERT_EQ(studies.size(), 1);
+    const QJsonObject study = studies[0].toObject();
+    const QJsonObject tags = study[QStringLiteral("MainDicomTags")].toObject();
+    EXPECT_EQ(tags[QStringLiteral("StudyDescription")].toString(), QStringLiteral("Gastroscopy"));
+    EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Dr. Proposer"));
+    const QJsonObject patient = study[QStringLiteral("PatientMainDicomTags")].toObject();
+    EXPECT_EQ(patient[QStringLiteral("PatientName")].toString(), QStringLiteral("王小明"));
+    EXPECT_EQ(patient[QStringLiteral("PatientID")].toString(), QStringLiteral("A-7"));
+    EXPECT_EQ(patient[QStringLiteral("PatientSex")].toString(), QStringLiteral("F"));
+    QSqlQuery kept = db.run(QStringLiteral("select study_uid from t_dicom_studies"), {});
+    ASSERT_TRUE(kept.next());
+    EXPECT_EQ(tags[QStringLiteral("StudyInstanceUID")].toString(), kept.value(0).toString());
+
+    // The report is the record's page, rendered to PDF.
+    int documents = 0;
+    for (const QJsonValue &id : orthanc.get(QStringLiteral("/instances")).toArray()) {
+        const QByteArray pdf = orthanc.getRaw(QStringLiteral("/instances/%1/pdf").arg(id.toString()));
+        if (!pdf.isEmpty()) {
+            ++documents;
+            EXPECT_TRUE(pdf.startsWith("%PDF-"));
+            EXPECT_GT(pdf.size(), 10000); // the four pictures are on the page
+        }
+    }
+    EXPECT_EQ(documents, 1);
+}
+
+TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminationOnce)
+{
+    orthanc.stop();
+    startWorkstationOutbox();
+    saveExamination(QStringLiteral("B-1"), QStringLiteral("Ann Lee"), 2);
+    saveExamination(QStringLiteral("B-2"), QStringLiteral("李娜"), 1);
+    // A third examination is deleted in the preview before the PACS comes back: never sent.
+    saveExamination(QStringLiteral("B-3"), QStringLiteral("Deleted"), 3);
+    ADOQuery1.open(db, QStringLiteral("B-3"));
+    ADOQuery1.Delete(db);
+
+    // The workstation closes while the PACS is down; nothing is lost.
+    worker.reset();
+    const QList<DicomOutbox::Entry> waiting = DicomOutbox::entries(db);
+    ASSERT_EQ(waiting.size(), 5); // 2 + 1 pictures and 2 reports
+    for (const DicomOutbox::Entry &entry : waiting)
+        EXPECT_EQ(entry.state, QStringLiteral("waiting"));
+
+    ASSERT_TRUE(orthanc.start()) << orthanc.whyNot().toStdString();
+    startWorkstationOutbox();
+    EXPECT_EQ(instancesArriving(5), 5);
+    worker.reset();
+    EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+    for (const DicomOutbox::Entry &entry : DicomOutbox::entries(db))
+        EXPECT_EQ(entry.state, QStringLiteral("sent")) << entry.sopUid.toStdString();
+
+    // Queuing the stored examinations again sends nothing twice.
+    EXPECT_EQ(DicomOutbox::queueStoredRecords(db, QString()), 0);
+    const DicomOutbox::Delivery again = DicomOutbox::deliver(db, pacs(), report(), true);
+    EXPECT_TRUE(again.sent.isEmpty());
+    EXPECT_TRUE(again.failed.isEmpty());
+}
+
+} // namespace

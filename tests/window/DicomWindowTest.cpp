@@ -1,0 +1,187 @@
+// The window with a worklist and a PACS configured: F2 on the number field takes the patient
+// from a real worklist server, the save queues the examination with the worklist's accession
+// number, and the unobtrusive sign says the PACS did not take it.
+#include "DicomServers.h"
+#include "WindowFixture.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace {
+
+class DicomWindow : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        home.installLanguageFiles();
+        home.installReportTemplate();
+        const QDate today = QDate::currentDate();
+        const QString item = QStringLiteral("(0008,0005) CS [ISO_IR 192]\n"
+                                            "(0008,0050) SH [ACC-31]\n"
+                                            "(0010,0010) PN [王^小明]\n"
+                                            "(0010,0020) LO [W-31]\n"
+                                            "(0010,0030) DA [%1]\n"
+                                            "(0010,0040) CS [F]\n"
+                                            "(0020,000d) UI [2.25.271828]\n"
+                                            "(0032,1060) LO [胃镜检查]\n"
+                                            "(0040,0100) SQ (Sequence with undefined length #=1)\n"
+                                            "(fffe,e000) na (Item with undefined length #=6)\n"
+                                            "(0008,0060) CS [ES]\n"
+                                            "(0040,0001) AE [EXAMSTATION]\n"
+                                            "(0040,0002) DA [%2]\n"
+                                            "(0040,0003) TM [1100]\n"
+                                            "(0040,0007) LO [Upper GI]\n"
+                                            "(0040,0009) SH [SPS-31]\n"
+                                            "(fffe,e00d) na (ItemDelimitationItem)\n"
+                                            "(fffe,e0dd) na (SequenceDelimitationItem)\n"
+                                            "(0040,1001) SH [RP-31]\n")
+                                 .arg(today.addYears(-40).toString(QStringLiteral("yyyyMMdd")),
+                                      today.toString(QStringLiteral("yyyyMMdd")));
+        ASSERT_TRUE(worklist.addItem(QStringLiteral("WORKLIST"), item)) << worklist.whyNot().toStdString();
+        if (!worklist.start())
+            GTEST_SKIP() << worklist.whyNot().toStdString();
+        // The PACS's port has nobody listening: sending fails and is retried.
+        home.write(QStringLiteral("config.ini"),
+                   QStringLiteral("[dicom]\nstation_ae=EXAMSTATION\n"
+                                  "pacs_host=127.0.0.1\npacs_port=%1\npacs_ae=PACS\n"
+                                  "worklist_host=127.0.0.1\nworklist_port=%2\n"
+                                  "worklist_ae=WORKLIST\n")
+                       .arg(freeLoopbackPort())
+                       .arg(worklist.port())
+                       .toUtf8());
+        openWindow();
+    }
+
+    WorklistServer worklist;
+};
+
+TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
+{
+    window->cbTitle->setEditText(QString());
+    dialogs.onDialog([](QDialog &dialog) {
+        auto *table = dialog.findChild<QTableWidget *>(QStringLiteral("worklistTable"));
+        if (!table || table->rowCount() != 1 || table->item(0, 2)->text() != u"王 小明")
+            return int(QDialog::Rejected);
+        table->selectRow(0);
+        return int(QDialog::Accepted);
+    });
+    window->edtNumber->setFocus();
+    QTest::keyClick(window->edtNumber, Qt::Key_F2);
+
+    EXPECT_EQ(window->edtNumber->text(), QStringLiteral("W-31"));
+    EXPECT_EQ(window->edtName->text(), QStringLiteral("王 小明"));
+    EXPECT_EQ(window->cbSex->currentText(), window->cbSex->itemText(1));
+    EXPECT_EQ(window->edtAge->text(), QStringLiteral("40"));
+    EXPECT_EQ(window->cbTitle->currentText(), QStringLiteral("胃镜检查"));
+    EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'/').toStdString();
+
+    window->symptomLines[0]->setEditText(QStringLiteral("gastritis"));
+    window->edtDoctor->setText(QStringLiteral("Dr. Who"));
+    window->ckbHaveTreat->setChecked(false);
+    clickOn(window->btnGenReport);
+    ASSERT_EQ(recordRows(QStringLiteral("W-31")), 1) << dialogs.texts().join(u'/').toStdString();
+    QSqlQuery study = db().run(QStringLiteral("select accession_number from t_dicom_studies"), {});
+    ASSERT_TRUE(study.next());
+    EXPECT_EQ(study.value(0).toString(), QStringLiteral("ACC-31"));
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->isVisible(); }, 30000));
+    EXPECT_EQ(window->lbDicomState->text(), QStringLiteral("PACS: 1 not sent"));
+    EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the PACS")));
+}
+
+} // namespace
+
+namespace {
+
+// The program's --send-dicom and --outbox jobs, run as a clinic runs them, against Orthanc.
+class DicomJobs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!orthanc.start())
+            GTEST_SKIP() << orthanc.whyNot().toStdString();
+        home.installLanguageFiles();
+        home.installReportTemplate();
+        home.write(QStringLiteral("config.ini"),
+                   QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=ORTHANC\n")
+                       .arg(orthanc.dicomPort())
+                       .toUtf8());
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::darkCyan);
+        QDir().mkpath(home.file(QStringLiteral("images")));
+        ASSERT_TRUE(picture.save(home.file(QStringLiteral("images/p1.jpg")), "JPG"));
+        Database db;
+        db.open();
+        Statements::insertPatient(db, {QStringLiteral("P1"), QStringLiteral("Ann Lee")});
+        addRecord(db, QStringLiteral("P1"), QStringLiteral("p1.jpg"));
+        addRecord(db, QStringLiteral("P1"), QString());
+    }
+
+    static void addRecord(Database &db, const QString &number, const QString &picture)
+    {
+        Statements::ExamRecord record;
+        record.client_id = number;
+        record.title = QStringLiteral("Colonoscopy");
+        record.printtime = QDateTime(QDate(2019, 5, 6), QTime(8, 30, 0));
+        record.pic[0] = picture;
+        Statements::insertExamRecord(db, record);
+    }
+
+    // Runs the program with these arguments; its exit code and standard output.
+    std::pair<int, QString> run(const QStringList &arguments)
+    {
+        QProcess program;
+        program.setProgram(QStringLiteral(EXAMSTATION_BINARY));
+        program.setArguments(QStringList{QStringLiteral("--home"), home.path()} + arguments);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        program.setProcessEnvironment(environment);
+        program.start();
+        if (!program.waitForFinished(120000))
+            return {-1, QStringLiteral("did not finish")};
+        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput())};
+    }
+
+    TestHome home;
+    OrthancServer orthanc;
+};
+
+TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
+{
+    const auto [firstCode, firstOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("P1")});
+    EXPECT_EQ(firstCode, 0) << firstOutput.toStdString();
+    EXPECT_TRUE(firstOutput.contains(QStringLiteral("3 sent, 0 not sent"))) << firstOutput.toStdString();
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 3);
+    EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+
+    const auto [againCode, againOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
+    EXPECT_EQ(againCode, 0);
+    EXPECT_TRUE(againOutput.contains(QStringLiteral("0 sent, 0 not sent"))) << againOutput.toStdString();
+
+    orthanc.stop();
+    {
+        Database db;
+        db.open(home.file(QStringLiteral("data/data.db")));
+        addRecord(db, QStringLiteral("P1"), QString());
+    }
+    const auto [downCode, downOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
+    EXPECT_NE(downCode, 0);
+    EXPECT_TRUE(downOutput.contains(QStringLiteral("NOT SENT\tpatient P1, record 3, report")))
+        << downOutput.toStdString();
+
+    const auto [listCode, listing] = run({QStringLiteral("--outbox")});
+    EXPECT_EQ(listCode, 0);
+    EXPECT_EQ(listing.count(QStringLiteral("sent\tpatient P1")), 3);
+    EXPECT_EQ(listing.count(QStringLiteral("waiting\tpatient P1\trecord 3\treport")), 1);
+}
+
+} // namespace
