@@ -71,7 +71,7 @@ int run(const QCommandLineParser &parser)
         };
 
         Database db;
-        db.open(ProgramFolder::file(QStringLiteral("data/data.db")));
+        db.open();
         const std::optional<Statements::Patient> patient = Statements::loadPatient(db, number);
         if (!patient)
             return fail(QStringLiteral("There is no patient with the number \"%1\".").arg(number));

@@ -389,7 +389,7 @@ void TfrmMain::startDicom()
             ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini"));
         const ReportSource report{m_imagesFolder, ProgramFolder::file(QStringLiteral("data/1.fr3")),
                                   ProgramFolder::file(QStringLiteral("lang/") + language)};
-        m_outbox = std::make_unique<OutboxWorker>(ADOConn.file(), dicom.pacs, report);
+        m_outbox = std::make_unique<OutboxWorker>(ADOConn.parameters(), dicom.pacs, report);
         connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
         m_sheet->setOutbox([this] { m_outbox->wake(); });
         m_outbox->start();

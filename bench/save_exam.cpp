@@ -256,7 +256,7 @@ void BM_SaveKnownPatientDicomOn(benchmark::State &state)
                          .port = orthanc.dicomPort(),
                          .calledAe = orthanc.aet(),
                          .callingAe = QStringLiteral("EXAMSTATION")};
-    OutboxWorker worker(station.db.file(), pacs,
+    OutboxWorker worker(station.db.parameters(), pacs,
                         {ProgramFolder::file("images/"), ProgramFolder::file("data/1.fr3"), QString()});
     station.sheet->setOutbox([&worker] { worker.wake(); });
     worker.start();

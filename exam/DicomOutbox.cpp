@@ -6,6 +6,7 @@
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
 #include "records/PatientText.h"
+#include "records/PictureStore.h"
 #include "records/Statements.h"
 
 #include <QFile>
@@ -101,6 +102,9 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
         return StudyInstance::pdfDocument(values, {study.reportSeriesUid, entry.sopUid, 2, 1},
                                           ReportPdf::render(db, entry.contentId, report));
     const QString name = entry.slot >= 1 && entry.slot <= 4 ? record.exam.pic[entry.slot - 1] : QString();
+    // With the records on a server the picture may have been saved in another room.
+    if (!name.isEmpty() && !name.contains(u'/'))
+        PictureStore::fetchWhenMissing(db, report.imagesFolder, name);
     QFile picture(report.imagesFolder + name);
     if (name.isEmpty() || name.contains(u'/') || !picture.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("The picture %1 of record %2 cannot be read.").arg(name).arg(entry.contentId));
@@ -307,10 +311,10 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 
 // ---- the worker ----------------------------------------------------------------------------
 
-OutboxWorker::OutboxWorker(const QString &databaseFile, const DicomPeer &pacs, const ReportSource &report,
+OutboxWorker::OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
                            QObject *parent)
     : QObject(parent)
-    , m_databaseFile(databaseFile)
+    , m_database(database)
     , m_pacs(pacs)
     , m_report(report)
 {
@@ -351,7 +355,7 @@ void OutboxWorker::run()
 {
     Database db;
     try {
-        db.open(m_databaseFile);
+        db.open(m_database);
     } catch (const AppError &error) {
         qCWarning(lcDicom).noquote() << "the outbox cannot open the database:" << error.message();
         emit stateChanged(-1, -1, error.message());

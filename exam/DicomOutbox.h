@@ -2,6 +2,7 @@
 
 #include "dicom/DicomPeer.h"
 #include "exam/ReportPdf.h"
+#include "records/DatabaseEngine.h"
 
 #include <QDateTime>
 #include <QList>
@@ -77,7 +78,7 @@ class OutboxWorker : public QObject {
     Q_OBJECT
 
 public:
-    OutboxWorker(const QString &databaseFile, const DicomPeer &pacs, const ReportSource &report,
+    OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
                  QObject *parent = nullptr);
     ~OutboxWorker() override;
 
@@ -94,7 +95,7 @@ private:
     void run();
 
     // set before start(), read by the worker thread
-    const QString m_databaseFile;
+    const DatabaseParameters m_database;
     const DicomPeer m_pacs;
     const ReportSource m_report;
     // shared between the threads

@@ -164,12 +164,11 @@ void ReportFilling::showPreview()
         m_preview->setWindowFlag(Qt::Window);
         // The preview waits for each message to be handled before its next input, as the
         // handlers run inside the button's signal.
-        connect(m_preview, &ReportPreview::recordRequested, this,
-                [this](int which) { ErrorDisplay::guarded([&] { WMMySelRecordMsg(which); }); });
-        connect(m_preview, &ReportPreview::deleteRequested, this,
-                [this] { ErrorDisplay::guarded([&] { WMMyDelRecordMsg(); }); });
-        connect(m_preview, &ReportPreview::printRequested, this,
-                [this](const ReportTemplate &shown) { ErrorDisplay::guarded([&] { print(shown); }); });
+        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::recordRequested, this,
+                                     [this](int which) { WMMySelRecordMsg(which); });
+        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::deleteRequested, this, [this] { WMMyDelRecordMsg(); });
+        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::printRequested, this,
+                                     [this](const ReportTemplate &shown) { print(shown); });
     }
     m_preview->showReport(m_report);
     if (!m_preview->isVisible())

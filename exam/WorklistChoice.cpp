@@ -37,7 +37,7 @@ WorklistChoice::WorklistChoice(const DicomPeer &worklist, PatientLookup &lookup,
 {
     auto *f2 =
         new QShortcut(QKeySequence(Qt::Key_F2), m_lookup.controls().edtNumber, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(f2, &QShortcut::activated, this, [this] { ErrorDisplay::guarded([this] { edtNumberF2(); }); });
+    ErrorDisplay::connectGuarded(f2, &QShortcut::activated, this, [this] { edtNumberF2(); });
 }
 
 void WorklistChoice::edtNumberF2()

@@ -28,7 +28,7 @@ protected:
 
     void startWorkstationOutbox()
     {
-        worker = std::make_unique<OutboxWorker>(db.file(), pacs(), report());
+        worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report());
         worker->start();
     }
 
