@@ -151,7 +151,7 @@ void ReportPreview::showReport(const ReportTemplate &report)
 
 void ReportPreview::paintPage(QPrinter *printer)
 {
-    ReportRenderer::renderToDevice(m_report, *printer);
+    ReportRenderer::renderToDevice(m_report, *printer, ReportRenderer::Text::Outlines);
 }
 
 void ReportPreview::zoomChosen(int index)

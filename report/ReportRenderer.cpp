@@ -5,12 +5,15 @@
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfWriter>
 #include <QPen>
 #include <QPrinter>
+#include <QRawFont>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -188,7 +191,7 @@ std::vector<TextBlock> layOut(const ReportTemplate &report)
     return blocks;
 }
 
-void drawBlock(const TextBlock &block, QPainter &painter)
+void drawBlock(const TextBlock &block, QPainter &painter, ReportRenderer::Text text)
 {
     painter.save();
     // Horizontally the frame clips (a glyph wider than the frame); the lines shown are whole.
@@ -199,7 +202,22 @@ void drawBlock(const TextBlock &block, QPainter &painter)
     for (QTextLine line : block.lines) {
         // Each line is placed by its baseline, whatever its fallback fonts' own ascents.
         line.setPosition(QPointF(0.0, baseline - line.ascent()));
-        line.draw(&painter, QPointF(block.frame.left(), 0.0));
+        if (text == ReportRenderer::Text::Glyphs) {
+            line.draw(&painter, QPointF(block.frame.left(), 0.0));
+        } else {
+            // The glyphs' outlines at the places the layout gave them.
+            QPainterPath outlines;
+            for (const QGlyphRun &run : line.glyphRuns()) {
+                const QRawFont font = run.rawFont();
+                const QList<quint32> glyphs = run.glyphIndexes();
+                const QList<QPointF> places = run.positions();
+                for (qsizetype i = 0; i < glyphs.size(); ++i)
+                    outlines.addPath(
+                        font.pathForGlyph(glyphs[i]).translated(places[i] + QPointF(block.frame.left(), 0.0)));
+            }
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.fillPath(outlines, Qt::black);
+        }
         baseline += block.box.height() + block.gap;
     }
     painter.restore();
@@ -244,7 +262,7 @@ QList<TextPlacement> layOutTexts(const ReportTemplate &report)
     return placements;
 }
 
-void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm)
+void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm, Text text)
 {
     const std::vector<TextBlock> blocks = layOut(report);
     const QPointF band(report.margins().left(), report.margins().top());
@@ -278,7 +296,7 @@ void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm)
         painter.drawLine(QPointF(box.left(), box.top()), QPointF(box.right(), box.top()));
     }
     for (const TextBlock &block : blocks)
-        drawBlock(block, painter);
+        drawBlock(block, painter, text);
     painter.restore();
 }
 
@@ -296,7 +314,7 @@ QImage renderToImage(const ReportTemplate &report, double dpi)
     return image;
 }
 
-bool renderToDevice(const ReportTemplate &report, QPagedPaintDevice &device)
+bool renderToDevice(const ReportTemplate &report, QPagedPaintDevice &device, Text text)
 {
     // The template places everything from the paper's corner, so the device draws full page.
     if (auto *printer = dynamic_cast<QPrinter *>(&device))
@@ -306,7 +324,7 @@ bool renderToDevice(const ReportTemplate &report, QPagedPaintDevice &device)
     QPainter painter;
     if (!painter.begin(&device))
         return false;
-    paint(report, painter, device.logicalDpiX() / kMmPerInch);
+    paint(report, painter, device.logicalDpiX() / kMmPerInch, text);
     return painter.end();
 }
 

@@ -32,7 +32,12 @@ QList<TextPlacement> layOutTexts(const ReportTemplate &report);
 // Chinese falls back to Noto Sans CJK SC.
 QStringList fontFamilies(const QString &templateFamily);
 
-void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm);
+// How text reaches the device: as text (selectable in a PDF), or as the glyphs' outlines, for
+// devices that record drawing and lay text out again when they play it back (the preview
+// window's pages), which would lose the shared baselines.
+enum class Text { Glyphs, Outlines };
+
+void paint(const ReportTemplate &report, QPainter &painter, double dotsPerMm, Text text = Text::Glyphs);
 
 // The whole page on white paper at the given resolution.
 QImage renderToImage(const ReportTemplate &report, double dpi);
@@ -40,7 +45,7 @@ QImage renderToImage(const ReportTemplate &report, double dpi);
 // One page on a paged device (printer, PDF writer) whose page layout becomes full-page A4 or
 // the template's paper; the painter begins on the device's first page. False when the device
 // could not be painted on or finished (a file that cannot be written).
-bool renderToDevice(const ReportTemplate &report, QPagedPaintDevice &device);
+bool renderToDevice(const ReportTemplate &report, QPagedPaintDevice &device, Text text = Text::Glyphs);
 
 // The page as a one-page PDF document with selectable text and the pictures at their own
 // resolution, titled jobName.

@@ -29,7 +29,7 @@ public:
         : m_attributes(xml.attributes())
         , m_source(source)
         , m_line(xml.lineNumber())
-        , m_element(xml.name().toString())
+        , m_reader(xml)
     {
     }
 
@@ -38,7 +38,7 @@ public:
         throw AppError(QStringLiteral("The report template %1 is damaged (line %2, <%3>): %4")
                            .arg(m_source)
                            .arg(m_line)
-                           .arg(m_element, sentence(what)));
+                           .arg(m_reader.name().toString(), sentence(what)));
     }
 
     std::optional<double> optionalNumber(const QString &name) const
@@ -69,7 +69,8 @@ private:
     QXmlStreamAttributes m_attributes;
     QString m_source;
     qint64 m_line;
-    QString m_element;
+    // Faults are found while the reader stands on the element, so its name is read then.
+    const QXmlStreamReader &m_reader;
 };
 
 Qt::Alignment horizontalAlignment(const Attributes &a)
@@ -191,12 +192,12 @@ void ReportTemplate::loadFromText(const QByteArray &content, const QString &sour
                               a.number(QStringLiteral("width")), height);
         if (object.frame.width() < 0 || object.frame.height() < 0)
             a.fail(QStringLiteral("negative size"));
-        object.visible = a.text(QStringLiteral("visible")).toLower() != u"false";
+        object.visible = a.text(QStringLiteral("visible")).compare(u"false", Qt::CaseInsensitive) != 0;
 
         switch (object.kind) {
         case ReportObject::Kind::Text: {
-            if (!a.text(QStringLiteral("font")).isEmpty())
-                object.fontFamily = a.text(QStringLiteral("font"));
+            if (QString font = a.text(QStringLiteral("font")); !font.isEmpty())
+                object.fontFamily = std::move(font);
             object.fontSize = a.number(QStringLiteral("size"), 10.0);
             if (object.fontSize <= 0)
                 a.fail(QStringLiteral("the font has no size"));

@@ -201,6 +201,11 @@ bool PrivateCups::addPdfQueue(const QString &name, bool makeDefault)
     return !makeDefault || run(QStringLiteral("/usr/sbin/lpadmin"), {QStringLiteral("-d"), name});
 }
 
+bool PrivateCups::setQueueDefault(const QString &name, const QString &option)
+{
+    return run(QStringLiteral("/usr/sbin/lpadmin"), {QStringLiteral("-p"), name, QStringLiteral("-o"), option});
+}
+
 bool PrivateCups::rejectJobs(const QString &name, const QString &reason)
 {
     return run(QStringLiteral("/usr/sbin/cupsreject"), {QStringLiteral("-r"), reason, name});

@@ -24,6 +24,8 @@ public:
 
     // A CUPS-PDF queue, accepting jobs; made the default destination when asked.
     bool addPdfQueue(const QString &name, bool makeDefault);
+    // Sets a default of the queue, e.g. "print-color-mode-default=monochrome" (lpadmin -o).
+    bool setQueueDefault(const QString &name, const QString &option);
     // The queue refuses new jobs with that reason (cupsreject).
     bool rejectJobs(const QString &name, const QString &reason);
 

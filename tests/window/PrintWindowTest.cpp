@@ -36,6 +36,9 @@ protected:
         // Every CUPS request of this process goes to the private server.
         qputenv("CUPS_SERVER", cups->server().toUtf8());
         ASSERT_TRUE(cups->addPdfQueue(QStringLiteral("ReportPdf"), true)) << cups->errorLog().right(2000).toStdString();
+        // A queue whose own default is grey: the report's pictures must still print in colour.
+        ASSERT_TRUE(
+            cups->setQueueDefault(QStringLiteral("ReportPdf"), QStringLiteral("print-color-mode-default=monochrome")));
         WindowTest::SetUp();
         home.installReportTemplate();
 
