@@ -44,8 +44,6 @@ constexpr int kReplugPollMs = 1000;
 constexpr int kReplugSettleMs = 150;
 const QString kNoCameraKey = QStringLiteral("Msg_no_camera");
 
-}
-
 GraphState stateOf(GstState state)
 {
     switch (state) {

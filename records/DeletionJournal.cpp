@@ -64,7 +64,7 @@ QStringList unreferencedPictures(const Database &db, const QJsonArray &contents)
                                          + QStringLiteral(" limit 1"));
             for (int slot = 1; slot <= 4; ++slot)
                 query.bindValue(QStringLiteral(":p%1").arg(slot), name);
-            Database::exec(query);
+            db.exec(query);
             if (!query.next())
                 pictures << name;
         }
@@ -110,7 +110,7 @@ void insertRows(const Database &db, const QString &table, const QJsonArray &rows
         int i = 0;
         for (auto it = row.begin(); it != row.end(); ++it, ++i)
             query.bindValue(marks[i], it.value().toVariant());
-        Database::exec(query);
+        db.exec(query);
     }
 }
 
