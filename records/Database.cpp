@@ -98,6 +98,7 @@ void Database::open(const DatabaseParameters &parameters)
 
 void Database::close()
 {
+    m_prepared.clear();
     if (!QSqlDatabase::contains(m_name))
         return;
     {
@@ -198,6 +199,7 @@ QSqlDatabase Database::usableConnection() const
         if (!db.isOpen() || !probe.exec(QStringLiteral("select 1"))) {
             qCInfo(lcRecords) << "connection to the server lost, opening it again:" << engineMessage(probe.lastError());
             probe = QSqlQuery();
+            m_prepared.clear();
             db.close();
             if (!db.open())
                 throw AppError(engineMessage(db.lastError()));
@@ -220,10 +222,20 @@ void Database::fail(const QSqlError &error) const
 
 QSqlQuery Database::prepare(const QString &statement) const
 {
-    QSqlQuery query(usableConnection());
+    QSqlDatabase db = usableConnection();
+    if (m_parameters.isServer()) {
+        if (const auto known = m_prepared.constFind(statement); known != m_prepared.cend()) {
+            QSqlQuery query = *known;
+            query.finish();
+            return query;
+        }
+    }
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(statement))
         fail(query.lastError());
+    if (m_parameters.isServer())
+        m_prepared.insert(statement, query);
     return query;
 }
 

@@ -2,6 +2,7 @@
 
 #include "records/DatabaseEngine.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -67,6 +68,9 @@ private:
     bool m_inTransaction = false;
     // A statement failed on the server: the connection may be gone (restart, network).
     mutable bool m_suspect = false;
+    // Server only: statements prepared once per connection, so each later run is one round
+    // trip instead of prepare, execute and release.
+    mutable QHash<QString, QSqlQuery> m_prepared;
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.
