@@ -164,10 +164,11 @@ void ReportFilling::showPreview()
         m_preview->setWindowFlag(Qt::Window);
         // The preview waits for each message to be handled before its next input, as the
         // handlers run inside the button's signal.
-        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::recordRequested, this,
+        ErrorDisplay::connectGuarded(m_preview.data(), &ReportPreview::recordRequested, this,
                                      [this](int which) { WMMySelRecordMsg(which); });
-        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::deleteRequested, this, [this] { WMMyDelRecordMsg(); });
-        ErrorDisplay::connectGuarded(m_preview, &ReportPreview::printRequested, this,
+        ErrorDisplay::connectGuarded(m_preview.data(), &ReportPreview::deleteRequested, this,
+                                     [this] { WMMyDelRecordMsg(); });
+        ErrorDisplay::connectGuarded(m_preview.data(), &ReportPreview::printRequested, this,
                                      [this](const ReportTemplate &shown) { print(shown); });
     }
     m_preview->showReport(m_report);

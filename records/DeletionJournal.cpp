@@ -21,11 +21,11 @@ const char *const kPictureColumns[] = {"pic1", "pic2", "pic3", "pic4"};
 
 void ensureTable(const Database &db)
 {
-    db.run(QStringLiteral("create table if not exists t_deleted ("
-                          " ID integer not null primary key, deleted_at text not null, kind text not null,"
-                          " client_id text, client_name text, records integer not null default 0,"
-                          " content text not null, pictures text)"),
-           {});
+    // Schema statements are never prepared: a server prepares queries only.
+    db.execute(QStringLiteral("create table if not exists t_deleted ("
+                              " ID integer not null primary key, deleted_at text not null, kind text not null,"
+                              " client_id text, client_name text, records integer not null default 0,"
+                              " content text not null, pictures text)"));
 }
 
 // Every column of every row, by column name; numbers stay numbers, empty stays apart from null.

@@ -159,8 +159,10 @@ TEST_F(NumberingTest, NewPatientEmptiesFieldsAndSheetButDrawsNoNumber)
 // gives identical rows and files, and a taken number is refused without a change.
 TEST_F(NumberingTest, DeletedPatientComesBackWhole)
 {
-    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"), QStringLiteral("555 0100"));
-    addPatient(QStringLiteral("10002"), QStringLiteral("Bob"));
+    addPatient({.client_id = QStringLiteral("10001"),
+                .client_name = QStringLiteral("Ann"),
+                .client_phone = QStringLiteral("555 0100")});
+    addPatient({.client_id = QStringLiteral("10002"), .client_name = QStringLiteral("Bob")});
     const QStringList pictures = {QStringLiteral("10001_a.jpg"), QStringLiteral("10001_b.jpg")};
     for (int i = 0; i < 2; ++i) {
         Statements::ExamRecord record;
@@ -199,7 +201,7 @@ TEST_F(NumberingTest, DeletedPatientComesBackWhole)
     EXPECT_EQ(entries[0].number, QStringLiteral("10001"));
     EXPECT_EQ(entries[0].records, 2);
 
-    addPatient(QStringLiteral("10001"), QStringLiteral("Someone else"));
+    addPatient({.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Someone else")});
     EXPECT_THROW(DeletionJournal::restore(db, entries[0].id, home.file(QStringLiteral("images/"))), AppError);
     EXPECT_EQ(DeletionJournal::list(db).size(), 1);
     db.run(QStringLiteral("delete from t_clients where client_name = 'Someone else'"), {});

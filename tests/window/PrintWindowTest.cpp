@@ -43,8 +43,12 @@ protected:
         home.installReportTemplate();
 
         // A saved examination with four pictures, each of one colour.
-        addPatient(QStringLiteral("10023"), QStringLiteral("Zhang Wei"), QStringLiteral("555"), QStringLiteral("男"),
-                   QStringLiteral("45"), QStringLiteral("Road 1"));
+        addPatient({.client_id = QStringLiteral("10023"),
+                    .client_name = QStringLiteral("Zhang Wei"),
+                    .sex = QStringLiteral("男"),
+                    .age = QStringLiteral("45"),
+                    .client_phone = QStringLiteral("555"),
+                    .address = QStringLiteral("Road 1")});
         Statements::ExamRecord record;
         record.client_id = QStringLiteral("10023");
         record.title = QStringLiteral("胃镜检查报告 Gastroscopy");
