@@ -4,11 +4,10 @@
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
-#include "exam/ReportFilling.h"
+#include "exam/ReportPdf.h"
 #include "records/Database.h"
 #include "records/RecordSet.h"
 #include "records/Statements.h"
-#include "report/ReportRenderer.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -22,21 +21,6 @@ namespace {
 
 const QString kOption = QStringLiteral("export-report");
 const QString kRecordOption = QStringLiteral("record");
-
-// The sheet's built-in captions, for a language file that lacks one.
-const QHash<QString, QString> kBuiltInCaptions = {
-    {QStringLiteral("lbName"), QStringLiteral("姓名")},
-    {QStringLiteral("lbSex"), QStringLiteral("性别")},
-    {QStringLiteral("lbAge"), QStringLiteral("年龄")},
-    {QStringLiteral("lbTel"), QStringLiteral("电话")},
-    {QStringLiteral("lbAddr"), QStringLiteral("地址")},
-    {QStringLiteral("lbNumber"), QStringLiteral("编号")},
-    {QStringLiteral("lbPic"), QStringLiteral("检查所见")},
-    {QStringLiteral("lbSypmtom"), QStringLiteral("诊    断")},
-    {QStringLiteral("lbTreat"), QStringLiteral("处置意见")},
-    {QStringLiteral("lbDoctor"), QStringLiteral("诊断医生")},
-    {QStringLiteral("lbProposer"), QStringLiteral("申请医生")},
-};
 
 int fail(const QString &message)
 {
@@ -66,40 +50,13 @@ int run(const QCommandLineParser &parser)
         const QString language = ProgramFolder::file(
             QStringLiteral("lang/")
             + ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
-        const auto text = [&](const QString &key) {
-            return ReadProfileString(language, QStringLiteral("main"), key.trimmed(), QString());
-        };
-
         Database db;
         db.open();
-        const std::optional<Statements::Patient> patient = Statements::loadPatient(db, number);
-        if (!patient)
+        if (!Statements::loadPatient(db, number))
             return fail(QStringLiteral("There is no patient with the number \"%1\".").arg(number));
-        // The patient's fields stand where the sheet would show them.
-        const QHash<QString, QString> fields = {
-            {QStringLiteral("edtNumber"), patient->client_id}, {QStringLiteral("edtName"), patient->client_name},
-            {QStringLiteral("cbSex"), patient->sex},           {QStringLiteral("edtAge"), patient->age},
-            {QStringLiteral("edtTel"), patient->client_phone}, {QStringLiteral("edtAddr"), patient->address},
-        };
-
         RecordSet records;
-        ReportFillingHooks hooks;
-        hooks.openExaminationRecords = [&](const QString &wanted) {
-            records.open(db, wanted);
-            if (records.isEmpty())
-                return false;
-            records.Last();
-            return true;
-        };
-        hooks.text = text;
-        hooks.askMessage = [](const QString &) { return Dialogs::Answer::No; };
-        hooks.controlText = [&](const QString &control) {
-            if (fields.contains(control))
-                return fields.value(control);
-            const QString caption = text(control + QStringLiteral(".Caption"));
-            return caption.isEmpty() ? kBuiltInCaptions.value(control) : caption;
-        };
-        if (!hooks.openExaminationRecords(number))
+        records.open(db, number);
+        if (records.isEmpty())
             return fail(QStringLiteral("The patient \"%1\" has no examination.").arg(number));
         if (back > records.RecordCount())
             return fail(
@@ -107,15 +64,13 @@ int run(const QCommandLineParser &parser)
                     .arg(number)
                     .arg(records.RecordCount())
                     .arg(back));
+        records.Last();
         for (int i = 1; i < back; ++i)
             records.Prior();
-
-        ReportFilling filling(records, db, hooks, ProgramFolder::file(QStringLiteral("images/")),
-                              ProgramFolder::file(QStringLiteral("data/1.fr3")));
-        filling.FillReport();
-        const QByteArray pdf = ReportRenderer::renderToPdf(filling.report(), QStringLiteral("Report"));
-        if (pdf.isEmpty())
-            return fail(QStringLiteral("The report could not be drawn."));
+        const QByteArray pdf = ReportPdf::render(db, records.asInteger(QStringLiteral("ID")),
+                                                 {.imagesFolder = ProgramFolder::file(QStringLiteral("images/")),
+                                                  .templateFile = ProgramFolder::file(QStringLiteral("data/1.fr3")),
+                                                  .languageFile = language});
         QSaveFile file(target);
         if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() || !file.commit())
             return fail(QStringLiteral("The report cannot be written to %1: %2.").arg(target, file.errorString()));

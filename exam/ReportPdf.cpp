@@ -8,8 +8,26 @@
 #include "records/Statements.h"
 #include "report/ReportRenderer.h"
 
-#include <QBuffer>
-#include <QPdfWriter>
+#include <QHash>
+
+namespace {
+
+// The sheet's built-in captions, for a language file that lacks one.
+const QHash<QString, QString> kBuiltInCaptions = {
+    {QStringLiteral("lbName"), QStringLiteral("姓名")},
+    {QStringLiteral("lbSex"), QStringLiteral("性别")},
+    {QStringLiteral("lbAge"), QStringLiteral("年龄")},
+    {QStringLiteral("lbTel"), QStringLiteral("电话")},
+    {QStringLiteral("lbAddr"), QStringLiteral("地址")},
+    {QStringLiteral("lbNumber"), QStringLiteral("编号")},
+    {QStringLiteral("lbPic"), QStringLiteral("检查所见")},
+    {QStringLiteral("lbSypmtom"), QStringLiteral("诊    断")},
+    {QStringLiteral("lbTreat"), QStringLiteral("处置意见")},
+    {QStringLiteral("lbDoctor"), QStringLiteral("诊断医生")},
+    {QStringLiteral("lbProposer"), QStringLiteral("申请医生")},
+};
+
+} // namespace
 
 namespace ReportPdf {
 
@@ -52,21 +70,16 @@ QByteArray render(Database &db, qint64 contentId, const ReportSource &source)
             return patient.client_phone;
         if (name == u"edtAddr")
             return patient.address;
-        return text(name + QStringLiteral(".Caption"));
+        const QString caption = text(name + QStringLiteral(".Caption"));
+        return caption.isEmpty() ? kBuiltInCaptions.value(name) : caption;
     };
     ReportFilling filling(records, db, hooks, source.imagesFolder, source.templateFile);
     filling.FillReport();
 
-    QByteArray pdf;
-    QBuffer buffer(&pdf);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        writer.setResolution(300);
-        writer.setTitle(records.asString(QStringLiteral("title")));
-        writer.setCreator(QStringLiteral("ExamStation"));
-        ReportRenderer::renderToDevice(filling.report(), writer);
-    }
+    // The report engine's own page: searchable text, pictures at full resolution.
+    const QByteArray pdf = ReportRenderer::renderToPdf(filling.report(), QStringLiteral("Report"));
+    if (pdf.isEmpty())
+        throw AppError(QStringLiteral("The report of examination record %1 could not be drawn.").arg(contentId));
     return pdf;
 }
 

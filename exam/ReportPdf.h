@@ -13,9 +13,9 @@ struct ReportSource {
     QString languageFile; // lang/<name>.ini; captions are empty without one
 };
 
-// The report page of one examination record as a PDF document, filled as the preview fills it
-// (captions from the language file, the patient's fields as stored). Kept in one function so
-// the report engine's own PDF export can take its place. Any thread with its own connection.
+// The report page of one examination record as the report engine's PDF document, filled as the
+// preview fills it (captions from the language file, else the built-in ones; the patient's
+// fields as stored). The PACS and the export job use it. Any thread with its own connection.
 namespace ReportPdf {
 
 // Throws AppError when the record is gone or the template is missing or damaged.
