@@ -225,7 +225,12 @@ QSqlQuery Database::prepare(const QString &statement) const
     QSqlDatabase db = usableConnection();
     if (m_parameters.isServer()) {
         if (const auto known = m_prepared.constFind(statement); known != m_prepared.cend()) {
+            // A copy shares the prepared statement on the server: that sharing is the point of
+            // the cache, so the copy Qt deprecates is meant here.
+            QT_WARNING_PUSH
+            QT_WARNING_DISABLE_DEPRECATED
             QSqlQuery query = *known;
+            QT_WARNING_POP
             query.finish();
             return query;
         }

@@ -216,7 +216,7 @@ TEST_F(NumberingTest, DeletedPatientComesBackWhole)
 // Entries older than the kept days go at start, with their pictures; younger ones stay.
 TEST_F(NumberingTest, PurgeRemovesOnlyEntriesPastTheKeptDays)
 {
-    for (const QString patient : {QStringLiteral("10001"), QStringLiteral("10002")}) {
+    for (const QString &patient : {QStringLiteral("10001"), QStringLiteral("10002")}) {
         addPatient(patient);
         Statements::ExamRecord record;
         record.client_id = patient;

@@ -258,9 +258,10 @@ TEST_F(RenderedPage, EveryLabelShowsWholeInBothLanguages)
                     << "\" of \"" << label->text.toStdString() << "\"";
                 for (const QString &value : values) {
                     const QRectF frame = report.find(value)->frame;
-                    if (qAbs(frame.top() - label->frame.top()) < 1 && frame.left() > label->frame.left())
+                    if (qAbs(frame.top() - label->frame.top()) < 1 && frame.left() > label->frame.left()) {
                         EXPECT_LT(placed.textRight, 20 + frame.left())
                             << language << " " << placed.name.toStdString() << " runs into " << value.toStdString();
+                    }
                 }
             }
             for (const QString &value : values)

@@ -28,7 +28,7 @@ TEST(MessageLogTest, WarningsAreLoggedWithTimeAndTheFilesStayBounded)
         qCritical("%s", line.constData());
     MessageLog::uninstall();
     qInstallMessageHandler(nullptr);
-    for (const QString suffix : {QString(), QStringLiteral(".1"), QStringLiteral(".2"), QStringLiteral(".3")}) {
+    for (const QString &suffix : {QString(), QStringLiteral(".1"), QStringLiteral(".2"), QStringLiteral(".3")}) {
         const QFileInfo file(home.file(QStringLiteral("examstation.log") + suffix));
         EXPECT_TRUE(file.exists()) << suffix.toStdString();
         EXPECT_LE(file.size(), MessageLog::kLimit);
