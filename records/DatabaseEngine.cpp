@@ -10,6 +10,24 @@ const QString kSection = QStringLiteral("database");
 // The schema beside the columns the system reads and writes: `*_key` hold the case-folded
 // texts that equality and prefix look-ups compare (SQLite's own folding is ASCII only), and
 // `client_num` the value of an all-digit number, so the greatest number is found by value.
+const QStringList kCommonTables = {
+    // DICOM: each record's study (its UIDs kept, so sending again never makes a second study)
+    // and the outbox of instances waiting for the PACS, one row per SOP Instance UID. Plain
+    // SQL, the same on both engines; next_try is in milliseconds since the epoch.
+    QStringLiteral("create table if not exists t_dicom_studies ("
+                   " content_id bigint primary key,"
+                   " study_uid text not null, image_series_uid text not null, report_series_uid text not null,"
+                   " accession_number text)"),
+    QStringLiteral("create table if not exists t_dicom_outbox ("
+                   " sop_uid text primary key,"
+                   " content_id bigint not null, kind text not null, slot integer not null default 0,"
+                   " state text not null default 'waiting',"
+                   " attempts integer not null default 0, next_try bigint not null default 0,"
+                   " last_error text, sent_at text,"
+                   " unique (content_id, kind, slot))"),
+    QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
+};
+
 const QStringList kSQLiteSchema = {
     QStringLiteral("create table if not exists t_clients ("
                    " client_id text not null,"
@@ -32,21 +50,6 @@ const QStringList kSQLiteSchema = {
                    " picY1 integer not null default 0, picY2 integer not null default 0,"
                    " picY3 integer not null default 0, picY4 integer not null default 0)"),
     QStringLiteral("create index if not exists ix_contents_client on t_contents(client_id_key, ID)"),
-    // DICOM: each record's study (its UIDs kept, so sending again never makes a second study)
-    // and the outbox of instances waiting for the PACS, one row per SOP Instance UID. Plain
-    // SQL, the same on both engines; next_try is in milliseconds since the epoch.
-    QStringLiteral("create table if not exists t_dicom_studies ("
-                   " content_id bigint primary key,"
-                   " study_uid text not null, image_series_uid text not null, report_series_uid text not null,"
-                   " accession_number text)"),
-    QStringLiteral("create table if not exists t_dicom_outbox ("
-                   " sop_uid text primary key,"
-                   " content_id bigint not null, kind text not null, slot integer not null default 0,"
-                   " state text not null default 'waiting',"
-                   " attempts integer not null default 0, next_try bigint not null default 0,"
-                   " last_error text, sent_at text,"
-                   " unique (content_id, kind, slot))"),
-    QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
 };
 
 // The same tables on the server. SQLite's implicit `rowid` becomes a column of that name, so
@@ -78,21 +81,6 @@ const QStringList kPostgreSQLSchema = {
                    " picY3 integer not null default 0, picY4 integer not null default 0)"),
     QStringLiteral("create index if not exists ix_contents_client on t_contents(client_id_key, ID)"),
     QStringLiteral("create table if not exists t_pictures (name text collate \"C\" primary key, jpeg bytea not null)"),
-    // DICOM: each record's study (its UIDs kept, so sending again never makes a second study)
-    // and the outbox of instances waiting for the PACS, one row per SOP Instance UID. Plain
-    // SQL, the same on both engines; next_try is in milliseconds since the epoch.
-    QStringLiteral("create table if not exists t_dicom_studies ("
-                   " content_id bigint primary key,"
-                   " study_uid text not null, image_series_uid text not null, report_series_uid text not null,"
-                   " accession_number text)"),
-    QStringLiteral("create table if not exists t_dicom_outbox ("
-                   " sop_uid text primary key,"
-                   " content_id bigint not null, kind text not null, slot integer not null default 0,"
-                   " state text not null default 'waiting',"
-                   " attempts integer not null default 0, next_try bigint not null default 0,"
-                   " last_error text, sent_at text,"
-                   " unique (content_id, kind, slot))"),
-    QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
 };
 
 } // namespace
@@ -144,7 +132,9 @@ const QStringList &settingsAfterSchema(DatabaseParameters::Driver driver)
 
 const QStringList &schema(DatabaseParameters::Driver driver)
 {
-    return driver == DatabaseParameters::Driver::PostgreSQL ? kPostgreSQLSchema : kSQLiteSchema;
+    static const QStringList sqlite = kSQLiteSchema + kCommonTables;
+    static const QStringList server = kPostgreSQLSchema + kCommonTables;
+    return driver == DatabaseParameters::Driver::PostgreSQL ? server : sqlite;
 }
 
 QString beginTransaction(DatabaseParameters::Driver driver)
