@@ -1,27 +1,11 @@
 #include "capture/DeviceMonitor.h"
 
+#include "capture/BusWatch.h"
 #include "capture/Logging.h"
 #include "capture/SyntheticCamera.h"
+#include "capture/V4l2Camera.h"
 
 #include <QPointer>
-#include <QSocketNotifier>
-
-namespace {
-
-QString devicePath(GstDevice *device)
-{
-    GstStructure *properties = gst_device_get_properties(device);
-    if (!properties)
-        return {};
-    const char *path = gst_structure_get_string(properties, "api.v4l2.path");
-    if (!path)
-        path = gst_structure_get_string(properties, "device.path");
-    const QString result = QString::fromUtf8(path);
-    gst_structure_free(properties);
-    return result;
-}
-
-} // namespace
 
 DeviceMonitor::DeviceMonitor(QObject *parent)
     : QObject(parent)
@@ -46,7 +30,7 @@ DeviceMonitor::DeviceMonitor(QObject *parent)
 DeviceMonitor::~DeviceMonitor()
 {
     SyntheticCamera::unwatchPresence(m_syntheticWatch);
-    m_notifier.reset();
+    m_watch.reset();
     if (m_monitor)
         gst_device_monitor_stop(m_monitor.get());
 }
@@ -63,31 +47,37 @@ void DeviceMonitor::start()
         return;
     }
     GstBusHandle bus(gst_device_monitor_get_bus(m_monitor.get()));
-    GPollFD poll{};
-    gst_bus_get_pollfd(bus.get(), &poll);
-    m_notifier = std::make_unique<QSocketNotifier>(poll.fd, QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, &DeviceMonitor::drain);
+    m_watch = std::make_unique<BusWatch>(bus.get(), [this](GstMessage *message) { onMessage(message); });
 }
 
-void DeviceMonitor::drain()
+bool DeviceMonitor::watching() const
 {
-    GstBusHandle bus(gst_device_monitor_get_bus(m_monitor.get()));
-    while (GstMessageHandle message{gst_bus_pop(bus.get())}) {
-        const GstMessageType type = GST_MESSAGE_TYPE(message.get());
-        if (type != GST_MESSAGE_DEVICE_ADDED && type != GST_MESSAGE_DEVICE_REMOVED)
-            continue;
-        GstDevice *raw = nullptr;
-        if (type == GST_MESSAGE_DEVICE_ADDED)
-            gst_message_parse_device_added(message.get(), &raw);
-        else
-            gst_message_parse_device_removed(message.get(), &raw);
-        GstDeviceHandle device(raw);
-        const QString path = device ? devicePath(device.get()) : QString();
-        if (path.isEmpty())
-            continue;
-        if (type == GST_MESSAGE_DEVICE_ADDED)
-            emit deviceAdded(path);
-        else
-            emit deviceRemoved(path);
-    }
+    return m_monitor || SyntheticCamera::declared();
+}
+
+bool DeviceMonitor::cameraPresent() const
+{
+    if (SyntheticCamera::declared() || !m_monitor)
+        return !ListVideoInputDevices().isEmpty();
+    return !V4l2Camera::list(m_monitor.get()).isEmpty();
+}
+
+void DeviceMonitor::onMessage(GstMessage *message)
+{
+    const GstMessageType type = GST_MESSAGE_TYPE(message);
+    if (type != GST_MESSAGE_DEVICE_ADDED && type != GST_MESSAGE_DEVICE_REMOVED)
+        return;
+    GstDevice *raw = nullptr;
+    if (type == GST_MESSAGE_DEVICE_ADDED)
+        gst_message_parse_device_added(message, &raw);
+    else
+        gst_message_parse_device_removed(message, &raw);
+    GstDeviceHandle device(raw);
+    const QString path = device ? V4l2Camera::pathOf(device.get()) : QString();
+    if (path.isEmpty())
+        return;
+    if (type == GST_MESSAGE_DEVICE_ADDED)
+        emit deviceAdded(path);
+    else
+        emit deviceRemoved(path);
 }
