@@ -33,3 +33,11 @@ bool BusWatch::waitFor(const std::function<bool()> &done, GstClockTime timeout)
     }
     return true;
 }
+
+std::pair<QString, int> BusWatch::errorOf(GstMessage *message)
+{
+    GError *raw = nullptr;
+    gst_message_parse_error(message, &raw, nullptr);
+    GErrorHandle error(raw);
+    return {QString::fromUtf8(error ? error->message : ""), error ? error->code : 0};
+}

@@ -3,9 +3,11 @@
 #include "capture/GstHandles.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QSocketNotifier;
 
@@ -26,6 +28,9 @@ public:
     // or `timeout` passed; false on the timeout. For a stop that must end with a finished
     // recording (bounded: it blocks the window thread at most `timeout`).
     bool waitFor(const std::function<bool()> &done, GstClockTime timeout);
+
+    // The text and code of an error message.
+    static std::pair<QString, int> errorOf(GstMessage *message);
 
 private:
     void drain();

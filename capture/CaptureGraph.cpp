@@ -15,18 +15,13 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include <tuple>
+
 namespace {
 
 // How long a stop waits for the end of a recording to travel through the muxer, and how long a
 // camera that went away waits for it before the graph goes.
 constexpr GstClockTime kFinishTimeout = 10 * GST_SECOND;
-// After the device monitor reports a camera, how long the restart waits for the device node;
-// how often (and how many times) a restart that found no camera or failed is tried again;
-// without a device monitor, how often the device list is looked at while the camera is away.
-constexpr int kReplugSettleMs = 150;
-constexpr int kRestartRetryMs = 1000;
-constexpr int kRestartTries = 5;
-constexpr int kReplugPollMs = 1000;
 
 GraphState stateOf(GstState state)
 {
@@ -59,19 +54,13 @@ CaptureGraph::CaptureGraph(const CaptureControls &controls, IniFile &iniFile, QO
         if (!m_cameraLost && m_pipeline && m_device && path == m_device->path())
             loseCamera();
     });
-    connect(m_deviceMonitor.get(), &DeviceMonitor::deviceAdded, this, [this] {
-        m_restartsLeft = kRestartTries;
-        if (m_cameraLost || m_losing)
-            restartSoon(kReplugSettleMs);
-    });
+    connect(m_deviceMonitor.get(), &DeviceMonitor::cameraBack, this, &CaptureGraph::tryRestart);
     m_lossTimer.setSingleShot(true);
     m_lossTimer.setInterval(int(kFinishTimeout / GST_MSECOND));
     connect(&m_lossTimer, &QTimer::timeout, this, [this] {
         qCWarning(lcCapture) << "the recording" << m_recording.file() << "did not finish in time";
         completeLoss();
     });
-    m_replugTimer.setInterval(kReplugPollMs);
-    connect(&m_replugTimer, &QTimer::timeout, this, &CaptureGraph::tryRestart);
     openFootSwitch();
 }
 
@@ -124,7 +113,7 @@ void CaptureGraph::actPreviewExecute()
     if (m_cameraLost && m_devices.isEmpty())
         return;
     m_cameraLost = false;
-    m_replugTimer.stop();
+    m_deviceMonitor->stopAwaiting();
     if (m_deviceReady) {
         BuildCaptureGraph();
         run();
@@ -186,7 +175,8 @@ void CaptureGraph::makeInactive()
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
         m_pipeline.reset();
     }
-    m_source = m_tee = m_sampleGrabber = nullptr;
+    m_tee = m_sampleGrabber = nullptr;
+    m_camera.clear();
     m_recording.detach();
 }
 
@@ -212,17 +202,12 @@ void CaptureGraph::onBusMessage(GstMessage *message, quint64 generation)
     }
     if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
         return;
-    GError *raw = nullptr;
-    gst_message_parse_error(message, &raw, nullptr);
-    GErrorHandle error(raw);
     // The last error explains a later failure to run.
-    m_lastBusError = QString::fromUtf8(error ? error->message : "");
-    m_lastBusErrorCode = error ? error->code : 0;
+    std::tie(m_lastBusError, m_lastBusErrorCode) = BusWatch::errorOf(message);
     qCWarning(lcCapture) << "pipeline error:" << m_lastBusError;
     // An error of the camera's own source is a camera that went away (a pulled cable gives
     // a read error before the device monitor has noticed).
-    GstObject *from = GST_MESSAGE_SRC(message);
-    if (m_source && from && (from == GST_OBJECT(m_source) || gst_object_has_as_ancestor(from, GST_OBJECT(m_source))))
+    if (m_camera.sent(message))
         queued(&CaptureGraph::loseCamera);
 }
 
@@ -236,21 +221,13 @@ void CaptureGraph::setState(GstState target, bool waitForChange)
     if (result != GST_STATE_CHANGE_FAILURE)
         return;
 
-    QString text = QStringLiteral("The capture graph could not change its state");
-    int code = GST_CORE_ERROR_STATE_CHANGE;
+    auto [text, code] =
+        std::pair{QStringLiteral("The capture graph could not change its state"), int(GST_CORE_ERROR_STATE_CHANGE)};
     GstBusHandle bus(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
-    if (GstMessageHandle message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
-        GError *raw = nullptr;
-        gst_message_parse_error(message.get(), &raw, nullptr);
-        GErrorHandle error(raw);
-        if (error) {
-            text = QString::fromUtf8(error->message);
-            code = error->code;
-        }
-    } else if (!m_lastBusError.isEmpty()) {
-        text = m_lastBusError;
-        code = m_lastBusErrorCode;
-    }
+    if (GstMessageHandle message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)})
+        std::tie(text, code) = BusWatch::errorOf(message.get());
+    else if (!m_lastBusError.isEmpty())
+        std::tie(text, code) = std::pair{m_lastBusError, m_lastBusErrorCode};
     throw AppError(QStringLiteral("%1 ($%2).").arg(text, QString::number(quint32(code), 16).toUpper()));
 }
 
@@ -266,30 +243,11 @@ void CaptureGraph::pause()
 
 void CaptureGraph::stop()
 {
-    finishRecording();
+    // The file is complete when the stop returns: it waits for the recording's end (bounded).
+    if (m_recording.attached())
+        m_recording.finish(m_pipeline.get(), *m_bus, kFinishTimeout);
     // READY stops the streaming threads and waits for them.
     setState(GST_STATE_READY, true);
-}
-
-void CaptureGraph::finishRecording()
-{
-    if (!m_pipeline || !m_recording.attached() || m_recording.finished())
-        return;
-    if (!m_recording.ending()) {
-        // A start still under way is let finish first, so the end of stream follows real frames.
-        GstState current = GST_STATE_NULL;
-        gst_element_get_state(m_pipeline.get(), &current, nullptr, 2 * GST_SECOND);
-        if (current < GST_STATE_PAUSED)
-            return;
-        // The end of stream must pass through the muxer; a frozen (paused) live source lets no
-        // data flow, so let it run for that.
-        if (current == GST_STATE_PAUSED)
-            gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
-        m_recording.end();
-    }
-    // The file is complete when the end of stream's message is back; the stop waits for it.
-    if (!m_bus->waitFor([this] { return m_recording.finished(); }, kFinishTimeout))
-        qCWarning(lcCapture) << "the recording" << m_recording.file() << "did not finish in time";
 }
 
 GraphState CaptureGraph::graphState() const
@@ -310,6 +268,7 @@ void CaptureGraph::loseCamera()
     if (m_cameraLost || m_losing)
         return;
     qCWarning(lcCapture) << "the camera" << deviceName() << "went away; waiting for a camera";
+    m_deviceMonitor->awaitCamera();
     GstState current = GST_STATE_NULL;
     if (m_pipeline)
         gst_element_get_state(m_pipeline.get(), &current, nullptr, 0);
@@ -331,34 +290,21 @@ void CaptureGraph::completeLoss()
     makeInactive();
     m_cameraLost = true;
     livePicture().showNoCamera(caption(QStringLiteral("Msg_no_camera"), QStringLiteral("无摄像头")));
-    // Arrivals come from the device monitor; without one the list is looked at again.
-    if (!m_deviceMonitor->watching())
-        m_replugTimer.start();
-}
-
-void CaptureGraph::restartSoon(int delayMs)
-{
-    QTimer::singleShot(delayMs, this, &CaptureGraph::tryRestart);
 }
 
 void CaptureGraph::tryRestart()
 {
-    if (!m_cameraLost && !m_losing)
-        return;
-    // Still finishing the recording, or the arrival not in the monitor's list yet: look again.
-    if (m_losing || !m_deviceMonitor->cameraPresent()) {
-        if (m_restartsLeft-- > 0)
-            restartSoon(kRestartRetryMs);
-        return;
-    }
+    if (m_losing)
+        return m_deviceMonitor->retry();
+    if (!m_cameraLost)
+        return m_deviceMonitor->stopAwaiting();
     try {
         actPreviewExecute();
     } catch (const std::exception &failure) {
         // Not a box: the camera is still on its way; the next look tries again.
         qCWarning(lcCapture) << "the camera did not start again:" << failure.what();
         loseCamera();
-        if (m_restartsLeft-- > 0)
-            restartSoon(kRestartRetryMs);
+        m_deviceMonitor->retry();
     }
 }
 
@@ -379,7 +325,6 @@ void CaptureGraph::BuildCaptureGraph()
         if (m_mediaTypes.isEmpty())
             throw BuildStopped{};
         m_mediaTypeIndex = m_sizes.buildAndChoose(m_mediaTypes, m_mediaTypeIndex);
-        applyMediaType(m_mediaTypeIndex);
         renderStreams();
         // Without its branch (an encoder missing) the preview goes on without recording.
         if (m_recording.on() && !m_recording.attach(GST_BIN(m_pipeline.get()), m_tee))
@@ -396,58 +341,18 @@ void CaptureGraph::TrackBar1Change()
         actPreviewExecute();
 }
 
-void CaptureGraph::applyMediaType(quint16 index)
-{
-    if (index >= m_mediaTypes.size())
-        throw BuildStopped{};
-    const MediaType &type = m_mediaTypes[index];
-    m_captureSize = MediaTypeFrameSize(type);
-
-    GstElementHandle sourceHandle = m_device->createSource(type);
-    GstElementHandle formatHandle = gstMake("capsfilter", "MediaType");
-    if (!sourceHandle || !formatHandle)
-        throw BuildStopped{};
-    gst_object_set_name(GST_OBJECT(sourceHandle.get()), "VideoSourceFilter");
-    g_object_set(formatHandle.get(), "caps", type.caps(), nullptr);
-    GstElement *source = gstAdd(GST_BIN(m_pipeline.get()), std::move(sourceHandle));
-    GstElement *format = gstAdd(GST_BIN(m_pipeline.get()), std::move(formatHandle));
-    m_source = source;
-    if (!source || !format || !gst_element_link(source, format))
-        throw BuildStopped{};
-}
-
 void CaptureGraph::renderStreams()
 {
-    GstElementHandle format(gst_bin_get_by_name(GST_BIN(m_pipeline.get()), "MediaType"));
-    GstElement *last = format.get();
+    if (m_mediaTypeIndex >= m_mediaTypes.size())
+        throw BuildStopped{};
     const MediaType &type = m_mediaTypes[m_mediaTypeIndex];
-    // Compressed types are decoded before the tee: MJPG by jpegdec, anything else by decodebin,
-    // whose output appears only once it knows the stream (the tee follows then).
-    const bool decodedLater = !type.isJpeg() && !type.isFrameFormat();
-    if (type.isJpeg() || decodedLater) {
-        GstElement *decoder = gstAdd(GST_BIN(m_pipeline.get()), gstMake(type.isJpeg() ? "jpegdec" : "decodebin"));
-        if (!decoder || !gst_element_link(last, decoder))
-            throw BuildStopped{};
-        last = decoder;
-    }
-    GstElement *tee = gstAdd(GST_BIN(m_pipeline.get()), gstMake("tee", "Tee"));
-    if (!tee)
-        throw BuildStopped{};
-    m_tee = tee;
-    if (decodedLater) {
-        g_signal_connect(last, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer teeElement) {
-                             GstPadHandle sink(gst_element_get_static_pad(GST_ELEMENT(teeElement), "sink"));
-                             if (!gst_pad_is_linked(sink.get()))
-                                 gst_pad_link(pad, sink.get());
-                         }),
-                         tee);
-    } else if (!gst_element_link(last, tee)) {
-        throw BuildStopped{};
-    }
-    if (!gst_element_link(tee, m_sampleGrabber))
+    m_captureSize = MediaTypeFrameSize(type);
+    GstBin *pipeline = GST_BIN(m_pipeline.get());
+    m_tee = gstAdd(pipeline, gstMake("tee", "Tee"));
+    if (!m_tee || !m_camera.build(pipeline, *m_device, type, m_tee) || !gst_element_link(m_tee, m_sampleGrabber))
         throw BuildStopped{};
     // A stream whose size is known only after decoding is not cropped.
-    if (!decodedLater)
+    if (CameraSource::sizeKnownBeforeDecoding(type))
         PreviewSink::fitTo(m_sampleGrabber, type, m_captureSize);
 
     // The still output: a camera with a snapshot button has one. Each press reaches
@@ -505,13 +410,14 @@ void CaptureGraph::btnCameraPropClick()
 {
     if (!m_pipeline || !m_device)
         return;
-    CameraPropDialog::showFor(m_device->controls(m_source), *m_cameraSettings, m_device->identity(), m_controls.owner,
+    CameraPropDialog::showFor(m_device->controls(m_camera.element()), *m_cameraSettings, m_device->identity(),
+                              m_controls.owner,
                               caption(QStringLiteral("btnCameraDefaults.Caption"), QStringLiteral("默认值")));
 }
 
 void CaptureGraph::applyStoredSettings()
 {
     // At every start, so after a capture-size change and a replug too.
-    if (m_pipeline && m_device && m_source)
-        m_cameraSettings->applyTo(m_device->identity(), m_device->controls(m_source));
+    if (m_pipeline && m_device && m_camera.element())
+        m_cameraSettings->applyTo(m_device->identity(), m_device->controls(m_camera.element()));
 }

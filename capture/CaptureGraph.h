@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/CameraSource.h"
 #include "capture/CaptureDevice.h"
 #include "capture/CaptureSizes.h"
 #include "capture/GstHandles.h"
@@ -125,16 +126,13 @@ private:
     void makeActive();
     void makeInactive();
     void onBusMessage(GstMessage *message, quint64 generation);
-    void finishRecording();
     void setState(GstState target, bool waitForChange);
 
     void loseCamera();
     void completeLoss();
-    void restartSoon(int delayMs);
     void tryRestart();
     void applyStoredSettings();
 
-    void applyMediaType(quint16 index);
     void renderStreams();
 
     CaptureControls m_controls;
@@ -145,7 +143,7 @@ private:
     std::shared_ptr<CaptureDevice> m_device;
     bool m_deviceReady = false;
     GstElementHandle m_pipeline; // null while the graph is inactive
-    GstElement *m_source = nullptr; // owned by m_pipeline
+    CameraSource m_camera;
     GstElement *m_tee = nullptr; // owned by m_pipeline
     GstElement *m_sampleGrabber = nullptr; // owned by m_pipeline
     std::unique_ptr<BusWatch> m_bus;
@@ -164,9 +162,7 @@ private:
     std::unique_ptr<CameraSettings> m_cameraSettings;
     bool m_cameraLost = false;
     bool m_losing = false; // gone; the recording's end of stream is on its way to the file
-    int m_restartsLeft = 0; // restarts tried after a camera's arrival before waiting for the next
     QTimer m_lossTimer; // bounds the wait for the recording's end when the camera went away
-    QTimer m_replugTimer; // without a device monitor only: looks for a camera again
 
     PreviewSink m_preview; // its callback runs on the preview streaming thread
 };

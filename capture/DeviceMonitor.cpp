@@ -7,6 +7,14 @@
 
 #include <QPointer>
 
+namespace {
+// How long after an arrival the camera is looked for (its device node follows the monitor's
+// news), how long between looks, and how many looks one arrival is worth.
+constexpr int kSettleMs = 150;
+constexpr int kRetryMs = 1000;
+constexpr int kTries = 5;
+} // namespace
+
 DeviceMonitor::DeviceMonitor(QObject *parent)
     : QObject(parent)
 {
@@ -24,6 +32,13 @@ DeviceMonitor::DeviceMonitor(QObject *parent)
                     emit self->deviceRemoved(path);
             },
             Qt::QueuedConnection);
+    });
+    m_poll.setInterval(kRetryMs);
+    connect(&m_poll, &QTimer::timeout, this, &DeviceMonitor::look);
+    connect(this, &DeviceMonitor::deviceAdded, this, [this] {
+        m_triesLeft = kTries;
+        if (m_awaiting)
+            QTimer::singleShot(kSettleMs, this, &DeviceMonitor::look);
     });
 }
 
@@ -80,4 +95,33 @@ void DeviceMonitor::onMessage(GstMessage *message)
         emit deviceAdded(path);
     else
         emit deviceRemoved(path);
+}
+
+void DeviceMonitor::awaitCamera()
+{
+    m_awaiting = true;
+    if (!watching())
+        m_poll.start();
+}
+
+void DeviceMonitor::stopAwaiting()
+{
+    m_awaiting = false;
+    m_poll.stop();
+}
+
+void DeviceMonitor::retry()
+{
+    if (m_awaiting && m_triesLeft-- > 0)
+        QTimer::singleShot(kRetryMs, this, &DeviceMonitor::look);
+}
+
+void DeviceMonitor::look()
+{
+    if (!m_awaiting)
+        return;
+    if (cameraPresent())
+        emit cameraBack();
+    else if (!m_poll.isActive())
+        retry();
 }

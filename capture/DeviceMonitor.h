@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -13,7 +14,7 @@ typedef struct _GstDeviceMonitor GstDeviceMonitor;
 // Tells the window thread when a video input device comes or goes: V4L2 cameras through the
 // GStreamer device monitor (its bus watched from the event loop), synthetic cameras through
 // their presence (SyntheticCamera::setPresent). Devices are named by CaptureDevice::path().
-// Window thread only.
+// While the graph waits for a camera it tells when one is back. Window thread only.
 class DeviceMonitor : public QObject {
     Q_OBJECT
 
@@ -30,14 +31,27 @@ public:
     // running monitor the devices are listed afresh.
     bool cameraPresent() const;
 
+    // Waits for a camera: cameraBack comes once one is listed after an arrival (given a moment
+    // for its device node to appear), or, without a running monitor, at a look every second.
+    void awaitCamera();
+    void stopAwaiting();
+    // The restart after cameraBack failed, or came too early: looks again in a second, a few
+    // times per arrival.
+    void retry();
+
 signals:
     void deviceAdded(const QString &path);
     void deviceRemoved(const QString &path);
+    void cameraBack();
 
 private:
     void onMessage(GstMessage *message);
+    void look();
 
     GstObjectHandle<GstDeviceMonitor> m_monitor;
     std::unique_ptr<BusWatch> m_watch;
     int m_syntheticWatch = 0;
+    bool m_awaiting = false;
+    int m_triesLeft = 0; // looks after the last arrival
+    QTimer m_poll; // without a running monitor only
 };

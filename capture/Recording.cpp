@@ -1,5 +1,7 @@
 #include "capture/Recording.h"
 
+#include "capture/BusWatch.h"
+#include "capture/Logging.h"
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
@@ -177,6 +179,25 @@ void Recording::end()
     GstPadHandle input(gst_element_get_static_pad(m_writer, "sink"));
     if (input)
         gst_pad_send_event(input.get(), gst_event_new_eos());
+}
+
+void Recording::finish(GstElement *pipeline, BusWatch &bus, GstClockTime timeout)
+{
+    if (!m_writer || m_finished)
+        return;
+    if (!m_endSent) {
+        // A start still under way is let finish first, so the end of stream follows real frames.
+        GstState current = GST_STATE_NULL;
+        gst_element_get_state(pipeline, &current, nullptr, 2 * GST_SECOND);
+        if (current < GST_STATE_PAUSED)
+            return;
+        // A frozen (paused) live source lets no data flow, so let it run for the end.
+        if (current == GST_STATE_PAUSED)
+            gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        end();
+    }
+    if (!bus.waitFor([this] { return m_finished; }, timeout))
+        qCWarning(lcCapture) << "the recording" << m_file << "did not finish in time";
 }
 
 bool Recording::handleMessage(GstMessage *message)

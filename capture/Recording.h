@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class BusWatch;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -56,6 +57,10 @@ public:
     // Sends the end of stream into the branch, behind the frames it still holds (the camera
     // sends nothing more, or the recording stops); once per branch.
     void end();
+    // Ends the branch of `pipeline` (letting a start under way finish, and a paused pipeline
+    // run, so the end passes through the muxer) and waits on its bus, at most `timeout`, for
+    // the end's message: a stop returns with the file complete.
+    void finish(GstElement *pipeline, BusWatch &bus, GstClockTime timeout);
     bool ending() const { return m_endSent; }
     // Whether the branch's end of stream came back: the file is complete.
     bool finished() const { return m_finished; }
