@@ -75,6 +75,7 @@ CaptureGraph::~CaptureGraph()
     // The window stops the graph at close; this only covers an early end. Nothing may be
     // thrown out of a destructor, and a recording still gets its end.
     m_footSwitch.reset();
+    m_losing = false; // no "no camera" picture for a window that is going
     try {
         actStopExecute();
     } catch (const std::exception &) {
