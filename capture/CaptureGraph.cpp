@@ -270,14 +270,10 @@ void CaptureGraph::loseCamera()
         return;
     qCWarning(lcCapture) << "the camera" << deviceName() << "went away; waiting for a camera";
     m_deviceMonitor->awaitCamera();
-    GstState current = GST_STATE_NULL;
-    if (m_pipeline)
-        gst_element_get_state(m_pipeline.get(), &current, nullptr, 0);
-    if (current == GST_STATE_PLAYING && m_recording.attached() && !m_recording.finished()) {
-        // The camera sends nothing more: the recording gets its end of stream behind the frames
-        // the branch still holds, and the graph goes when its message is back (bounded).
+    // The camera sends nothing more: the recording gets its end of stream behind the frames the
+    // branch still holds, and the graph goes when its message is back (bounded).
+    if (m_pipeline && m_recording.end(m_pipeline.get())) {
         m_losing = true;
-        m_recording.end();
         m_lossTimer.start();
         return;
     }

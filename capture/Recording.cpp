@@ -169,34 +169,35 @@ void Recording::detach()
     m_endSent = m_finished = false;
 }
 
-void Recording::end()
+bool Recording::end(GstElement *pipeline)
 {
-    if (!m_writer || std::exchange(m_endSent, true))
-        return;
+    if (!m_writer || m_finished)
+        return false;
+    if (m_endSent)
+        return true;
+    GstState current = GST_STATE_NULL;
+    gst_element_get_state(pipeline, &current, nullptr, 0);
+    if (current < GST_STATE_PAUSED)
+        return false; // nothing ever flowed: no end can come back
+    // A frozen (paused) live source lets no data flow, so let it run for the end.
+    if (current == GST_STATE_PAUSED)
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
     // The end of stream goes straight into the writer, so the muxer writes the file's index and
     // final header. (The source's own end of stream may have got there first; the second is then
     // refused.)
+    m_endSent = true;
     GstPadHandle input(gst_element_get_static_pad(m_writer, "sink"));
     if (input)
         gst_pad_send_event(input.get(), gst_event_new_eos());
+    return true;
 }
 
 void Recording::finish(GstElement *pipeline, BusWatch &bus, GstClockTime timeout)
 {
-    if (!m_writer || m_finished)
-        return;
-    if (!m_endSent) {
-        // A start still under way is let finish first, so the end of stream follows real frames.
-        GstState current = GST_STATE_NULL;
-        gst_element_get_state(pipeline, &current, nullptr, 2 * GST_SECOND);
-        if (current < GST_STATE_PAUSED)
-            return;
-        // A frozen (paused) live source lets no data flow, so let it run for the end.
-        if (current == GST_STATE_PAUSED)
-            gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        end();
-    }
-    if (!bus.waitFor([this] { return m_finished; }, timeout))
+    // A start still under way is let finish first, so the end of stream follows real frames.
+    if (m_writer && !m_finished)
+        gst_element_get_state(pipeline, nullptr, nullptr, 2 * GST_SECOND);
+    if (end(pipeline) && !bus.waitFor([this] { return m_finished; }, timeout))
         qCWarning(lcCapture) << "the recording" << m_file << "did not finish in time";
 }
 

@@ -54,14 +54,14 @@ public:
     QString file() const { return m_file; }
     bool attached() const { return m_writer != nullptr; }
 
-    // Sends the end of stream into the branch, behind the frames it still holds (the camera
-    // sends nothing more, or the recording stops); once per branch.
-    void end();
-    // Ends the branch of `pipeline` (letting a start under way finish, and a paused pipeline
-    // run, so the end passes through the muxer) and waits on its bus, at most `timeout`, for
-    // the end's message: a stop returns with the file complete.
+    // Sends the end of stream into the branch of `pipeline`, behind the frames it still holds
+    // (the camera sends nothing more, or the recording stops), letting a paused pipeline run
+    // for it; once per branch. True while its message is awaited; false when none can come
+    // (no branch, already finished, or a pipeline that never ran).
+    bool end(GstElement *pipeline);
+    // Ends the branch (after a start under way has finished) and waits on the pipeline's bus,
+    // at most `timeout`, for the end's message: a stop returns with the file complete.
     void finish(GstElement *pipeline, BusWatch &bus, GstClockTime timeout);
-    bool ending() const { return m_endSent; }
     // Whether the branch's end of stream came back: the file is complete.
     bool finished() const { return m_finished; }
     // Takes the branch's end-of-stream message (forwarded by its bin); true for that message.
