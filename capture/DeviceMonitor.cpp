@@ -35,10 +35,14 @@ DeviceMonitor::DeviceMonitor(QObject *parent)
     });
     m_poll.setInterval(kRetryMs);
     connect(&m_poll, &QTimer::timeout, this, &DeviceMonitor::look);
+    m_look.setSingleShot(true);
+    connect(&m_look, &QTimer::timeout, this, &DeviceMonitor::look);
     connect(this, &DeviceMonitor::deviceAdded, this, [this] {
         m_triesLeft = kTries;
-        if (m_awaiting)
-            QTimer::singleShot(kSettleMs, this, &DeviceMonitor::look);
+        if (m_awaiting) {
+            m_look.stop();
+            lookSoon(kSettleMs);
+        }
     });
 }
 
@@ -102,18 +106,27 @@ void DeviceMonitor::awaitCamera()
     m_awaiting = true;
     if (!watching())
         m_poll.start();
+    // A camera that came back before its loss was noticed is found by a first look.
+    lookSoon(kRetryMs);
 }
 
 void DeviceMonitor::stopAwaiting()
 {
     m_awaiting = false;
     m_poll.stop();
+    m_look.stop();
 }
 
 void DeviceMonitor::retry()
 {
-    if (m_awaiting && m_triesLeft-- > 0)
-        QTimer::singleShot(kRetryMs, this, &DeviceMonitor::look);
+    if (m_awaiting)
+        lookSoon(kRetryMs);
+}
+
+void DeviceMonitor::lookSoon(int delayMs)
+{
+    if (!m_look.isActive() && m_triesLeft-- > 0)
+        m_look.start(delayMs);
 }
 
 void DeviceMonitor::look()
@@ -122,6 +135,6 @@ void DeviceMonitor::look()
         return;
     if (cameraPresent())
         emit cameraBack();
-    else if (!m_poll.isActive())
+    else
         retry();
 }

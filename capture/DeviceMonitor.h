@@ -35,8 +35,8 @@ public:
     // for its device node to appear), or, without a running monitor, at a look every second.
     void awaitCamera();
     void stopAwaiting();
-    // The restart after cameraBack failed, or came too early: looks again in a second, a few
-    // times per arrival.
+    // The restart after cameraBack failed, or came too early: looks again in a second. Every
+    // arrival is worth a few looks; then the monitor waits for the next one.
     void retry();
 
 signals:
@@ -47,11 +47,13 @@ signals:
 private:
     void onMessage(GstMessage *message);
     void look();
+    void lookSoon(int delayMs); // one look per try left
 
     GstObjectHandle<GstDeviceMonitor> m_monitor;
     std::unique_ptr<BusWatch> m_watch;
     int m_syntheticWatch = 0;
     bool m_awaiting = false;
-    int m_triesLeft = 0; // looks after the last arrival
-    QTimer m_poll; // without a running monitor only
+    int m_triesLeft = 0; // looks left since the last arrival
+    QTimer m_look; // the next look
+    QTimer m_poll; // without a running monitor only: a look every second
 };
