@@ -191,6 +191,9 @@ void LanguageTexts::ApplyLanguage(const QString &fileName)
     m_displayName = file.read(QStringLiteral("Lang"), QStringLiteral("displayname"), QString());
     if (m_cbLang) {
         const QSignalBlocker blocker(m_cbLang);
+        // The entry of the language shown is the current one, so the arrow keys step from it.
+        if (const int index = m_cbLang->findData(fileName); index >= 0)
+            m_cbLang->setCurrentIndex(index);
         if (m_cbLang->isEditable())
             m_cbLang->setEditText(m_displayName);
         else
@@ -258,7 +261,9 @@ void LanguageTexts::applyLabelForms()
             continue;
         if (stackedLabel) {
             const QRect place = stackedLabel->geometry();
-            rotatedLabel->setGeometry(place.left(), place.top(), place.width(), rotatedLabel->height());
+            // As wide as the text's line at least, so no descender is cut at the label's side.
+            const int width = qMax(place.width(), rotatedLabel->sizeHint().width());
+            rotatedLabel->setGeometry(place.left(), place.top(), width, rotatedLabel->height());
         }
         setWidgetText(rotatedLabel, m_texts.value(stackedName + QStringLiteral(".Caption")));
         rotatedLabel->show();
