@@ -27,8 +27,10 @@ constexpr double kMmPerPoint = kMmPerInch / 72.0;
 // The layout is made in hundredths of a millimetre and only scaled to each device, so line
 // breaks and positions do not follow the device's pixel grid.
 constexpr double kUnitsPerMm = 100.0;
-// A one-line text that is too wide for its frame shrinks, down to this share of its size.
-constexpr double kSmallestShrink = 0.75;
+// A one-line text that is too wide for its frame shrinks, down to this share of its size; a
+// label (its language file has a shorter word where it would need less) to the second.
+constexpr double kSmallestShrink = 0.5;
+constexpr double kSmallestLabelShrink = 0.75;
 // Frames whose tops are this close (mm) form one row; their first lines share a baseline.
 constexpr double kRowTolerance = 1.0;
 // The least room (mm) between a text and the next text of its row.
@@ -112,8 +114,14 @@ double fittingScale(const TextBlock &block)
     return scale;
 }
 
+// Labels are the template's objects named lb...
+bool isLabel(const ReportObject &object)
+{
+    return object.name.startsWith(u"lb");
+}
+
 // Lays the block out at scale (from fittingScale, or its row's) of its size, never below
-// kSmallestShrink: a text that would need less loses its end.
+// kSmallestShrink (kSmallestLabelShrink for a label): a text that would need less loses its end.
 void layOutBlock(TextBlock &block, double scale)
 {
     const ReportObject &object = *block.object;
@@ -121,7 +129,7 @@ void layOutBlock(TextBlock &block, double scale)
     block.points = object.fontSize;
     // Rounded down a little so the shrunk text is sure to fit.
     if (scale < 1.0)
-        block.points = object.fontSize * qMax(kSmallestShrink, scale * 0.995);
+        block.points = object.fontSize * qMax(isLabel(object) ? kSmallestLabelShrink : kSmallestShrink, scale * 0.995);
     block.box = lineBoxOf(object.fontFamily, block.points);
     block.gap = object.lineGap * kUnitsPerMm;
 
@@ -190,12 +198,11 @@ std::vector<TextBlock> layOut(const ReportTemplate &report)
     std::vector<double> scales;
     for (const TextBlock &block : blocks)
         scales.push_back(fittingScale(block));
-    const auto isLabel = [](const TextBlock &block) { return block.object->name.startsWith(u"lb"); };
     for (size_t i = 0; i < blocks.size(); ++i) {
         double scale = scales[i];
-        if (isLabel(blocks[i])) {
+        if (isLabel(*blocks[i].object)) {
             for (size_t j = 0; j < blocks.size(); ++j) {
-                if (isLabel(blocks[j])
+                if (isLabel(*blocks[j].object)
                     && qAbs(blocks[j].frame.top() - blocks[i].frame.top()) < kRowTolerance * kUnitsPerMm)
                     scale = qMin(scale, scales[j]);
             }

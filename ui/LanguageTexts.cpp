@@ -242,9 +242,19 @@ void LanguageTexts::applyLabelForms()
 {
     if (!m_window)
         return;
-    // Chinese words stand one character per line in the narrow stacked labels; other
-    // languages' words need the labels turned on their side.
-    const bool stacked = m_displayName.contains(QStringLiteral("中文"));
+    // Chinese, Japanese and Korean words stand one character per line in the narrow stacked
+    // labels, upright as in vertical writing; other languages' words need the labels turned on
+    // their side.
+    bool stacked = true;
+    for (const auto &names : kSideLabels) {
+        for (const QChar character : m_texts.value(names.first + QStringLiteral(".Caption"))) {
+            const QChar::Script script = character.script();
+            stacked = stacked
+                && (character.isSpace() || script == QChar::Script_Han || script == QChar::Script_Hiragana
+                    || script == QChar::Script_Katakana || script == QChar::Script_Hangul);
+        }
+    }
+    stacked = stacked || m_displayName.contains(QStringLiteral("中文"));
     for (const auto &[stackedName, rotatedName] : kSideLabels) {
         auto *stackedLabel = m_window->findChild<QWidget *>(stackedName);
         auto *rotatedLabel = m_window->findChild<QWidget *>(rotatedName);

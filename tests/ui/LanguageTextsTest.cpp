@@ -285,12 +285,23 @@ TEST_F(LanguageFileRulesTest, LabelTextIsNeverMarkup)
     EXPECT_EQ(tree.label("lbName")->textFormat(), Qt::PlainText);
 }
 
-TEST_F(LanguageFileRulesTest, Utf16FileWithoutChineseShowsRotatedLabels)
+// Side words of Han, kana or Hangul characters stand upright, one character per line; a side
+// word in another script turns the labels on their side.
+TEST_F(LanguageFileRulesTest, Utf16FileWithJapaneseSideWordsStacksThem)
 {
     home.write(QStringLiteral("lang/ja.ini"),
-               utf16File(QStringLiteral("[Lang]\r\ndisplayname=日本語\r\n[main]\r\nlbPic.Caption=所見\r\n")));
+               utf16File(QStringLiteral("[Lang]\r\ndisplayname=日本語\r\n[main]\r\nlbPic.Caption=所見\r\n"
+                                        "lbSypmtom.Caption=診断\r\nlbTreat.Caption=처치\r\n")));
     texts.ApplyLanguage(QStringLiteral("ja.ini"));
     EXPECT_EQ(tree.cbLang->currentText(), QStringLiteral("日本語"));
+    EXPECT_FALSE(tree.label("lbPic")->isHidden());
+    EXPECT_TRUE(tree.rotated[0]->isHidden());
+    EXPECT_EQ(tree.label("lbPic")->text(), QStringLiteral("所見"));
+
+    home.write(QStringLiteral("lang/ja.ini"),
+               utf16File(QStringLiteral("[Lang]\r\ndisplayname=日本語\r\n[main]\r\nlbPic.Caption=所見\r\n"
+                                        "lbSypmtom.Caption=診断\r\nlbTreat.Caption=Rx\r\n")));
+    texts.ApplyLanguage(QStringLiteral("ja.ini"));
     EXPECT_TRUE(tree.label("lbPic")->isHidden());
     EXPECT_EQ(tree.rotated[0]->text(), QStringLiteral("所見"));
 }
