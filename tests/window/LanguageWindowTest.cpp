@@ -194,15 +194,18 @@ TEST_F(LanguageWindow, everyCaptionShowsWholeInEveryLanguageAtScaleFactorsOneAnd
             EXPECT_GE(pointsOf(shown), FittingLabel::kSmallestShare * pointsOf(label->font()) - 0.01)
                 << language << ": " << name;
         }
-        // Buttons do not shrink: the text, with the icon beside it, inside the button's frame.
-        for (const QPushButton *button : window->findChildren<QPushButton *>()) {
-            if (button->text().isEmpty())
-                continue;
+        // Buttons do not shrink: the text, with the icon beside it, inside the button's frame;
+        // the record button also with its caption while recording.
+        const auto expectButtonWhole = [&language](const QPushButton *button, const QString &text) {
             const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
-            EXPECT_LE(QFontMetricsF(button->font()).horizontalAdvance(button->text()) + icon, button->width() - 8)
-                << language << ": " << button->objectName().toStdString() << " \"" << button->text().toStdString()
-                << "\"";
+            EXPECT_LE(QFontMetricsF(button->font()).horizontalAdvance(text) + icon, button->width() - 8)
+                << language << ": " << button->objectName().toStdString() << " \"" << text.toStdString() << "\"";
+        };
+        for (const QPushButton *button : window->findChildren<QPushButton *>()) {
+            if (!button->text().isEmpty())
+                expectButtonWhole(button, button->text());
         }
+        expectButtonWhole(window->btnRecord, texts.value(QStringLiteral("main/btnRecordEnd.Caption")));
         for (RotatedLabel *rotated : window->findChildren<RotatedLabel *>()) {
             if (!rotated->isVisible())
                 continue;
