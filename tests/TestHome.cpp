@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QRawFont>
 
+#include <algorithm>
 #include <stdexcept>
 
 TestHome::TestHome()
@@ -37,10 +40,61 @@ QString TestHome::file(const QString &relative) const
     return path() + relative;
 }
 
+namespace {
+
+QDir languageSource()
+{
+    return QDir(qEnvironmentVariable("EXAMSTATION_LANG_DIR", QStringLiteral(EXAMSTATION_LANG_SOURCE)));
+}
+
+} // namespace
+
+QStringList TestHome::shippedLanguages()
+{
+    return languageSource().entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name);
+}
+
+QMap<QString, QString> TestHome::shippedLanguageTexts(const QString &name)
+{
+    QFile file(languageSource().filePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + file.fileName().toStdString());
+    QMap<QString, QString> texts;
+    QString section;
+    for (QString line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        line = line.remove(u'\r').remove(QChar(0xFEFF)).trimmed();
+        if (line.startsWith(u'[') && line.endsWith(u']'))
+            section = line.mid(1, line.size() - 2);
+        else if (!line.startsWith(u';') && line.contains(u'='))
+            texts.insert(section + u'/' + line.section(u'=', 0, 0).trimmed(), line.section(u'=', 1).trimmed());
+    }
+    return texts;
+}
+
+QString TestHome::uncoveredCharacters(const QString &text, const QStringList &families)
+{
+    QList<QRawFont> fonts;
+    for (const QString &family : families) {
+        const QRawFont font = QRawFont::fromFont(QFont(family));
+        // A family that is not installed is replaced by another; that one does not count.
+        if (font.isValid() && font.familyName() == family)
+            fonts << font;
+    }
+    QString uncovered;
+    for (const char32_t character : text.toUcs4()) {
+        if (QChar::isSpace(character) || uncovered.contains(QString::fromUcs4(&character, 1)))
+            continue;
+        if (std::none_of(fonts.cbegin(), fonts.cend(),
+                         [character](const QRawFont &font) { return font.supportsCharacter(character); }))
+            uncovered += QString::fromUcs4(&character, 1);
+    }
+    return uncovered;
+}
+
 void TestHome::installLanguageFiles() const
 {
-    const QDir source(qEnvironmentVariable("EXAMSTATION_LANG_DIR", QStringLiteral(EXAMSTATION_LANG_SOURCE)));
-    const QStringList names = source.entryList({QStringLiteral("*.ini")}, QDir::Files);
+    const QDir source = languageSource();
+    const QStringList names = shippedLanguages();
     if (names.isEmpty())
         throw std::runtime_error("no language files in " + source.path().toStdString());
     QDir().mkpath(file(QStringLiteral("lang")));

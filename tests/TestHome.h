@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A fresh, empty program folder for one test; ProgramFolder points at it while it lives.
@@ -20,6 +22,15 @@ public:
 
     void write(const QString &relative, const QByteArray &content) const;
     QByteArray read(const QString &relative) const;
+
+    // The shipped language files (lang/ of the source tree): their names, and one file's texts
+    // as "section/key" (section and key as the file spells them) to text, read line by line
+    // as a person reads the file, so a key set can be compared file against file.
+    static QStringList shippedLanguages();
+    static QMap<QString, QString> shippedLanguageTexts(const QString &name);
+    // The characters of text that no installed font of families draws (they would show as the
+    // "missing" box); blanks need no glyph.
+    static QString uncoveredCharacters(const QString &text, const QStringList &families);
 
 private:
     QTemporaryDir m_dir;
