@@ -1,5 +1,6 @@
 #include "app/BackupJob.h"
 
+#include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "records/Backup.h"
 
@@ -21,6 +22,7 @@ CommandLineJob backupJob()
                 for (const QString &line : result.written)
                     jobSays(QStringLiteral("  ") + line);
                 jobSays(QStringLiteral("checked: the copy is whole"));
+                Audit::record(Audit::Event::BackupTaken);
                 return 0;
             },
     };

@@ -1,5 +1,6 @@
 #include "app/DeletionJournalJob.h"
 
+#include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "records/Database.h"
 #include "records/DeletionJournal.h"
@@ -42,7 +43,13 @@ CommandLineJob undeleteJob()
                                          .arg(parser.value(undelete)));
                 Database db;
                 db.open();
+                QString number;
+                for (const DeletionJournal::Entry &entry : DeletionJournal::list(db)) {
+                    if (entry.id == id)
+                        number = entry.number;
+                }
                 jobSays(DeletionJournal::restore(db, id, ProgramFolder::file(QStringLiteral("images/"))));
+                Audit::record(Audit::Event::PatientUndeleted, number);
                 return 0;
             },
     };

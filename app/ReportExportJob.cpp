@@ -1,6 +1,7 @@
 #include "app/ReportExportJob.h"
 
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
@@ -77,6 +78,7 @@ int run(const QCommandLineParser &parser)
     } catch (const std::exception &failure) {
         return fail(ErrorDisplay::textFor(QString::fromUtf8(failure.what())));
     }
+    Audit::record(Audit::Event::ReportExported, number);
     std::printf("%s\n", qPrintable(QFileInfo(target).absoluteFilePath()));
     return 0;
 }

@@ -1,5 +1,6 @@
 // Program entry: the command line (parsed before any display is touched), the command-line jobs,
 // and otherwise the main window and its message loop.
+#include "app/AuditJob.h"
 #include "app/BackupJob.h"
 #include "app/CommandLineJob.h"
 #include "app/DatabaseCopyJob.h"
@@ -13,6 +14,8 @@
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
 #include "core/inifunc.h"
+#include "dicom/DicomPeer.h"
+#include "security/AuditTrail.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -47,6 +50,9 @@ int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QS
     useProgramFolder(home);
     SetConfigFolder(ProgramFolder::path());
     try {
+        // What the job does to patients' data goes to the audit trail, written before it exits.
+        const AuditTrail audit(DatabaseParameters::fromConfig(),
+                               Workstation::thisComputer(DicomSettings::read().pacs.callingAe));
         return job.run(parser);
     } catch (const AppError &failure) {
         return jobFailed(failure.message());
@@ -60,7 +66,8 @@ int main(int argc, char **argv)
 {
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(), outboxJob(), sendDicomJob(),
+        backupJob(), deletedJob(),   undeleteJob(),    reportExportJob(), databaseCopyJob(),
+        outboxJob(), sendDicomJob(), verifyAuditJob(), auditJob(),
     };
 
     QCommandLineParser parser;

@@ -26,6 +26,7 @@ class QSlider;
 class QTableView;
 class QToolButton;
 
+class AuditTrail;
 class Calibration;
 class CaptureGraph;
 class ExaminationSheet;
@@ -67,6 +68,7 @@ public:
     CaptureGraph &capture() { return *m_capture; }
     ReportFilling &reportFilling() { return *m_report; }
     ExaminationSheet &sheet() { return *m_sheet; }
+    AuditTrail *auditTrail() { return m_audit.get(); }
     LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
@@ -214,6 +216,8 @@ private:
     std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;
+    // The audit trail's writer; declared before the workers that record into it.
+    std::unique_ptr<AuditTrail> m_audit;
     std::unique_ptr<OutboxWorker> m_outbox; // sending examinations to the PACS
     std::unique_ptr<WorklistChoice> m_worklist; // F2 on the number field
     FocusRelease *m_focusRelease = nullptr;

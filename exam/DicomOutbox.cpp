@@ -1,6 +1,7 @@
 #include "exam/DicomOutbox.h"
 
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "dicom/Logging.h"
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
@@ -291,6 +292,7 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             }
             client->store(*instance->getDataset());
             markSent(db, entry.sopUid);
+            Audit::record(Audit::Event::InstancesSent, record->exam.client_id);
             delivery.sent.append(describe(entry, record ? &*record : nullptr) + QStringLiteral(": ") + entry.sopUid);
             qCDebug(lcDicom) << "sent" << entry.sopUid;
         } catch (const AppError &error) {

@@ -1,6 +1,7 @@
 #include "exam/ReportFilling.h"
 
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "core/ErrorDisplay.h"
 #include "exam/PictureSlots.h"
 #include "imaging/JpegFile.h"
@@ -140,6 +141,7 @@ void ReportFilling::PrintReport()
 
 int ReportFilling::print(const ReportTemplate &report)
 {
+    Audit::record(Audit::Event::ReportPrinted, m_hooks.controlText(QStringLiteral("edtNumber")));
     if (m_hooks.print) {
         m_hooks.print(report, kJobName);
         return 0;
@@ -172,6 +174,7 @@ void ReportFilling::showPreview()
                                      [this](const ReportTemplate &shown) { print(shown); });
     }
     m_preview->showReport(m_report);
+    Audit::record(Audit::Event::ReportPreviewed, m_hooks.controlText(QStringLiteral("edtNumber")));
     if (!m_preview->isVisible())
         m_preview->showMaximized();
 }
@@ -321,11 +324,13 @@ void ReportFilling::WMMyDelRecordMsg()
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
         return;
     qint64 journalId = 0;
+    const QString number = m_ADOQuery1.asString(QStringLiteral("client_id"));
     {
         ScopedTransaction transaction(m_db);
         journalId = m_ADOQuery1.Delete(m_db);
         transaction.commit();
     }
+    Audit::record(Audit::Event::RecordDeleted, number);
     if (journalId)
         DeletionJournal::movePicturesAway(m_db, journalId, m_imagesFolder);
     PreviewReport();

@@ -26,6 +26,13 @@ const QStringList kCommonTables = {
                    " last_error text, sent_at text,"
                    " unique (content_id, kind, slot))"),
     QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
+    // The audit trail (records/AuditStore): appended only, each row chained to the one before by
+    // its hash. Plain SQL, the same on both engines.
+    QStringLiteral("create table if not exists t_audit ("
+                   " id bigint primary key, at text not null, operator text not null, host text not null,"
+                   " ae_title text not null, event text not null, event_id text not null, event_type text not null,"
+                   " action text not null, patient text not null, outcome integer not null, hash text not null)"),
+    QStringLiteral("create index if not exists ix_audit_at on t_audit(at)"),
 };
 
 const QStringList kSQLiteSchema = {
@@ -153,6 +160,12 @@ QString lockPatientNumbers(DatabaseParameters::Driver driver)
     return driver == DatabaseParameters::Driver::PostgreSQL
         ? QStringLiteral("lock table t_clients in share row exclusive mode")
         : QString();
+}
+
+QString lockAuditTrail(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral("lock table t_audit in exclusive mode")
+                                                            : QString();
 }
 
 } // namespace DatabaseEngine

@@ -44,5 +44,8 @@ QString likeEscape(DatabaseParameters::Driver driver);
 // Run first in the save's transaction so that checking a number and storing its patient is
 // one step among all rooms (empty on SQLite, where the transaction already holds the file).
 QString lockPatientNumbers(DatabaseParameters::Driver driver);
+// Run first when appending to the audit trail, so rooms appending at once keep one chain
+// (empty on SQLite, where the transaction already holds the file).
+QString lockAuditTrail(DatabaseParameters::Driver driver);
 
 } // namespace DatabaseEngine
