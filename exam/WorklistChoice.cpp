@@ -4,7 +4,6 @@
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/TrimmedText.h"
-#include "dicom/StoreClient.h"
 #include "exam/ExaminationSheet.h"
 #include "records/PatientLookup.h"
 

@@ -16,6 +16,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <csignal>
+
 namespace {
 
 QString serverFolder()
@@ -44,6 +46,22 @@ QProcessEnvironment serverEnvironment()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TCP_NODELAY"), QStringLiteral("1"));
     return environment;
+}
+
+DicomPeer loopbackPeer(quint16 port, const QString &calledAe)
+{
+    return {.host = QStringLiteral("127.0.0.1"),
+            .port = port,
+            .calledAe = calledAe,
+            .callingAe = QStringLiteral("EXAMSTATION"),
+            .connectTimeoutSeconds = 5,
+            .dimseTimeoutSeconds = 10};
+}
+
+void sendSignal(const std::unique_ptr<QProcess> &process, int signal)
+{
+    if (process && process->processId() > 0)
+        ::kill(pid_t(process->processId()), signal);
 }
 
 bool listening(quint16 port)
@@ -137,7 +155,23 @@ bool OrthancServer::start()
 
 void OrthancServer::stop()
 {
+    thaw(); // a frozen server cannot end
     endProcess(m_process);
+}
+
+DicomPeer OrthancServer::peer() const
+{
+    return loopbackPeer(m_dicomPort, aet());
+}
+
+void OrthancServer::freeze()
+{
+    sendSignal(m_process, SIGSTOP);
+}
+
+void OrthancServer::thaw()
+{
+    sendSignal(m_process, SIGCONT);
 }
 
 QByteArray OrthancServer::getRaw(const QString &path) const
@@ -233,5 +267,21 @@ bool WorklistServer::start()
 
 void WorklistServer::stop()
 {
+    thaw();
     endProcess(m_process);
+}
+
+DicomPeer WorklistServer::peer(const QString &calledAe) const
+{
+    return loopbackPeer(m_port, calledAe);
+}
+
+void WorklistServer::freeze()
+{
+    sendSignal(m_process, SIGSTOP);
+}
+
+void WorklistServer::thaw()
+{
+    sendSignal(m_process, SIGCONT);
 }

@@ -31,6 +31,10 @@ int main(int argc, char **argv)
     // No test reaches the machine's own CUPS: a print goes to a port where nothing listens,
     // unless a test points CUPS_SERVER at a private cupsd of its own.
     qputenv("CUPS_SERVER", "127.0.0.1:9");
+    // What the program's main() sets before any thread (DicomAssociation::prepareProcess): DCMTK
+    // reads it on every thread that connects, and Nagle's algorithm would slow every C-STORE.
+    if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+        qputenv("TCP_NODELAY", "1");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     if (PgServer::forTestHomes())

@@ -32,15 +32,7 @@ protected:
         worker->start();
     }
 
-    DicomPeer pacs() const
-    {
-        return {.host = QStringLiteral("127.0.0.1"),
-                .port = orthanc.dicomPort(),
-                .calledAe = orthanc.aet(),
-                .callingAe = QStringLiteral("EXAMSTATION"),
-                .connectTimeoutSeconds = 5,
-                .dimseTimeoutSeconds = 10};
-    }
+    DicomPeer pacs() const { return orthanc.peer(); }
 
     ReportSource report() const
     {

@@ -1,0 +1,170 @@
+#include "dicom/DicomAssociation.h"
+
+#include "dicom/Logging.h"
+
+#include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
+#include <dcmtk/dcmnet/scu.h>
+#include <sys/socket.h>
+
+// The connection DCMTK reads and writes, known to the task's DicomCancel while it is open.
+class WatchedConnection : public DcmTCPConnection {
+public:
+    WatchedConnection(DcmNativeSocketType socket, DicomCancel *cancel)
+        : DcmTCPConnection(socket)
+        , m_cancel(cancel)
+    {
+        if (m_cancel)
+            m_cancel->attach(socket);
+    }
+    ~WatchedConnection() override { forget(); }
+    void close() override
+    {
+        forget();
+        DcmTCPConnection::close();
+    }
+
+private:
+    void forget()
+    {
+        if (m_cancel)
+            m_cancel->detach();
+    }
+    DicomCancel *m_cancel;
+};
+
+// DCMTK asks its transport layer for each new connection; this one hands out watched plain TCP
+// connections. A TLS layer will wrap its connections the same way. DCMTK calls it only for a
+// "secure" association, hence useSecureConnection() below.
+class WatchedTransport : public DcmTransportLayer {
+public:
+    explicit WatchedTransport(DicomCancel *cancel)
+        : m_cancel(cancel)
+    {
+    }
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
+    {
+        return new WatchedConnection(socket, m_cancel);
+    }
+
+private:
+    DicomCancel *m_cancel;
+};
+
+// DcmSCU with its transport layer settable (DCMTK offers it to subclasses only).
+class TransportScu : public DcmSCU {
+public:
+    using DcmSCU::useSecureConnection;
+};
+
+void DicomCancel::cancel()
+{
+    const std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void DicomCancel::attach(int socket)
+{
+    const std::lock_guard lock(m_mutex);
+    m_socket = socket;
+    // Cancelled while connecting: the first read fails at once.
+    if (m_cancelled)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void DicomCancel::detach()
+{
+    const std::lock_guard lock(m_mutex);
+    m_socket = -1;
+}
+
+DicomAssociation::DicomAssociation(const DicomPeer &peer, const QString &role,
+                                   const QList<PresentationContext> &contexts, DicomCancel *cancel)
+    : m_peer(peer)
+    , m_role(role)
+    , m_cancel(cancel)
+    , m_transport(std::make_unique<WatchedTransport>(cancel))
+    , m_scu(std::make_unique<TransportScu>())
+{
+    setUpDcmtk();
+    m_scu->setAETitle(peer.callingAe.toLatin1().constData());
+    m_scu->setPeerHostName(peer.host.toLatin1().constData());
+    m_scu->setPeerPort(peer.port);
+    m_scu->setPeerAETitle(peer.calledAe.toLatin1().constData());
+    m_scu->setConnectionTimeout(peer.connectTimeoutSeconds);
+    m_scu->setACSETimeout(Uint32(peer.dimseTimeoutSeconds));
+    m_scu->setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    m_scu->setDIMSETimeout(Uint32(peer.dimseTimeoutSeconds));
+    m_scu->setVerbosePCMode(OFFalse);
+    for (const PresentationContext &context : contexts) {
+        OFList<OFString> syntaxes;
+        for (const char *syntax : context.transferSyntaxes)
+            syntaxes.push_back(syntax);
+        m_scu->addPresentationContext(context.abstractSyntax, syntaxes);
+    }
+}
+
+DicomAssociation::~DicomAssociation()
+{
+    if (isConnected())
+        release();
+}
+
+void DicomAssociation::open()
+{
+    if (m_cancel && m_cancel->cancelled())
+        throw DicomError(QStringLiteral("Cannot connect to the %1 %2: cancelled").arg(m_role, partner()));
+    OFCondition status = m_scu->initNetwork();
+    if (status.good())
+        status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());
+    if (status.good())
+        status = m_scu->negotiateAssociation();
+    if (status.bad())
+        throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), reason(status)));
+    qCDebug(lcDicom) << "association with" << partner() << "open";
+}
+
+bool DicomAssociation::isConnected() const
+{
+    return m_scu->isConnected();
+}
+
+quint8 DicomAssociation::contextFor(const char *sopClass) const
+{
+    return m_scu->findAnyPresentationContextID(sopClass, "");
+}
+
+void DicomAssociation::release()
+{
+    // A partner that went away or a cancelled task gets no release request it cannot answer.
+    if (m_cancel && m_cancel->cancelled())
+        abort();
+    else
+        m_scu->releaseAssociation();
+}
+
+void DicomAssociation::abort()
+{
+    if (m_scu->isConnected())
+        m_scu->abortAssociation();
+}
+
+QString DicomAssociation::partner() const
+{
+    return QStringLiteral("%1 at %2:%3").arg(m_peer.calledAe, m_peer.host).arg(m_peer.port);
+}
+
+QString DicomAssociation::reason(const OFCondition &condition) const
+{
+    if (m_cancel && m_cancel->cancelled())
+        return QStringLiteral("cancelled");
+    return QString::fromLatin1(condition.text());
+}
+
+void DicomAssociation::prepareProcess()
+{
+    if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+        qputenv("TCP_NODELAY", "1");
+}
