@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QThread>
@@ -135,6 +137,20 @@ TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminat
     const DicomOutbox::Delivery again = DicomOutbox::deliver(db, pacs(), report(), true);
     EXPECT_TRUE(again.sent.isEmpty());
     EXPECT_TRUE(again.failed.isEmpty());
+}
+
+TEST_F(DicomOutboxTest, AWorkerWhoseDatabaseCannotBeOpenedTriesAgain)
+{
+    saveExamination(QStringLiteral("C-1"), QStringLiteral("Ann Lee"), 1);
+    // A folder where the database file should be: opening it fails until it is back.
+    const QString file = db.parameters().file;
+    ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(".away")));
+    ASSERT_TRUE(QDir().mkdir(file));
+    startWorkstationOutbox();
+    QThread::msleep(1000);
+    ASSERT_TRUE(QDir().rmdir(file));
+    ASSERT_TRUE(QFile::rename(file + QStringLiteral(".away"), file));
+    EXPECT_EQ(instancesArriving(2), 2);
 }
 
 } // namespace
