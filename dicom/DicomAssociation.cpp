@@ -2,10 +2,20 @@
 
 #include "dicom/Logging.h"
 
+#include <QDeadlineTimer>
+
 #include <dcmtk/dcmnet/dcmlayer.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
 
 // The connection DCMTK reads and writes, known to the task's DicomCancel while it is open.
 class WatchedConnection : public DcmTCPConnection {
@@ -56,6 +66,47 @@ class TransportScu : public DcmSCU {
 public:
     using DcmSCU::useSecureConnection;
 };
+
+namespace {
+
+// DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
+// own TCP connect to a host that drops packets. A cancellable task therefore first connects
+// itself, polling the cancel every 100 ms, and hands over to DCMTK once the partner answered
+// (DCMTK's connect then takes a moment). Returns the reason it could not, empty when it did.
+QString reachable(const DicomPeer &peer, const DicomCancel &cancel)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    // A name that does not resolve is DCMTK's to report, with its own text.
+    if (::getaddrinfo(peer.host.toLocal8Bit().constData(), QByteArray::number(peer.port).constData(), &hints, &found)
+            != 0
+        || !found)
+        return {};
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+    const int socket = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return {};
+    int error = ::connect(socket, found->ai_addr, found->ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+        const QDeadlineTimer deadline(std::chrono::seconds(peer.connectTimeoutSeconds));
+        error = ETIMEDOUT;
+        while (!cancel.cancelled() && !deadline.hasExpired()) {
+            pollfd wanted{socket, POLLOUT, 0};
+            if (::poll(&wanted, 1, 100) > 0) {
+                socklen_t size = sizeof error;
+                ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size);
+                break;
+            }
+        }
+    }
+    ::close(socket);
+    if (cancel.cancelled())
+        return QStringLiteral("cancelled");
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
 
 void DicomCancel::cancel()
 {
@@ -114,8 +165,11 @@ DicomAssociation::~DicomAssociation()
 
 void DicomAssociation::open()
 {
-    if (m_cancel && m_cancel->cancelled())
-        throw DicomError(QStringLiteral("Cannot connect to the %1 %2: cancelled").arg(m_role, partner()));
+    if (m_cancel) {
+        const QString unreachable = reachable(m_peer, *m_cancel);
+        if (!unreachable.isEmpty())
+            throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
+    }
     OFCondition status = m_scu->initNetwork();
     if (status.good())
         status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());

@@ -18,7 +18,8 @@ class WatchedTransport;
 // marks the task cancelled and shuts down the socket of the association under way, so that the
 // thread waiting in DCMTK wakes with a network error; that thread alone then aborts and frees
 // the association. DCMTK's association objects are not safe across threads, a socket shutdown
-// is, so nothing else of DCMTK is touched from the cancelling thread. Any thread.
+// is, so nothing else of DCMTK is touched from the cancelling thread. The TCP connect before
+// that is polled (DicomAssociation::open). Any thread.
 class DicomCancel {
 public:
     void cancel();
@@ -56,7 +57,8 @@ public:
     DicomAssociation &operator=(const DicomAssociation &) = delete;
 
     // Connects and negotiates; throws DicomError when the partner cannot be reached in time,
-    // rejects the association or the task was cancelled.
+    // rejects the association or the task was cancelled. With a DicomCancel the TCP connection
+    // is tried once by this class first, so that a cancel also ends a connect under way.
     void open();
     bool isConnected() const;
     // The accepted presentation context for this SOP class; 0 when the partner accepted none.

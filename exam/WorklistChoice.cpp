@@ -51,9 +51,9 @@ struct WorklistChoice::Query {
 
 WorklistChoice::~WorklistChoice()
 {
-    // A cancelled query ends as soon as DCMTK sees its socket shut; only a TCP connect still under
-    // way (an unreachable host) runs on to its connect timeout. The window does not wait for that:
-    // such a thread finishes alone (it touches nothing of this object) and deletes itself.
+    // A cancelled query ends within 100 ms (see DicomCancel); only a host name still being
+    // resolved holds it longer. The window does not wait for that: such a thread finishes alone
+    // (it touches nothing of this object) and deletes itself.
     for (QThread *thread : std::as_const(m_threads)) {
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         if (m_query)

@@ -31,7 +31,7 @@ public:
                    std::function<QString(const QString &key)> text, std::function<void(const QString &key)> showMessage,
                    QWidget *dialogParent, QObject *parent = nullptr);
 
-    // Cancels a query under way; waits for its thread only a moment (see the destructor's note).
+    // Cancels a query under way; waits for its thread only a moment.
     ~WorklistChoice() override;
 
     // The reaction of F2 on the number field: starts the query and returns. A failed query is

@@ -16,6 +16,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
 
 namespace {
@@ -284,4 +289,32 @@ void WorklistServer::freeze()
 void WorklistServer::thaw()
 {
     sendSignal(m_process, SIGCONT);
+}
+
+// ---- a host that never answers ---------------------------------------------------------------
+
+UnansweringPort::UnansweringPort()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t size = sizeof address;
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(m_listener, 0) != 0
+        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return;
+    m_port = ntohs(address.sin_port);
+    // A backlog of 0 holds one connection; the second waits in the SYN queue and fills it.
+    for (int &queued : m_queued) {
+        queued = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(queued, reinterpret_cast<sockaddr *>(&address), size);
+    }
+    QThread::msleep(100);
+}
+
+UnansweringPort::~UnansweringPort()
+{
+    for (int queued : m_queued)
+        ::close(queued);
+    ::close(m_listener);
 }

@@ -70,3 +70,19 @@ private:
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
 };
+
+// A loopback port whose listen queue is full: the kernel drops every further connection attempt,
+// as for a host behind a pulled cable, so a connect to it waits for its timeout.
+class UnansweringPort {
+public:
+    UnansweringPort();
+    ~UnansweringPort();
+    UnansweringPort(const UnansweringPort &) = delete;
+    UnansweringPort &operator=(const UnansweringPort &) = delete;
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_queued[2] = {-1, -1}; // the connections that fill the queue
+    quint16 m_port = 0;
+};

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -151,6 +152,26 @@ TEST_F(DicomOutboxTest, AWorkerWhoseDatabaseCannotBeOpenedTriesAgain)
     ASSERT_TRUE(QDir().rmdir(file));
     ASSERT_TRUE(QFile::rename(file + QStringLiteral(".away"), file));
     EXPECT_EQ(instancesArriving(2), 2);
+}
+
+TEST_F(DicomOutboxTest, StoppingDoesNotWaitForAPacsThatNeverAnswersTheConnection)
+{
+    UnansweringPort silent;
+    DicomPeer unanswering = pacs();
+    unanswering.port = silent.port();
+    worker = std::make_unique<OutboxWorker>(db.parameters(), unanswering, report());
+    worker->start();
+    saveExamination(QStringLiteral("D-1"), QStringLiteral("Ann Lee"), 0);
+    QThread::msleep(1500); // connecting by now (the connect timeout is 5 s)
+
+    QElapsedTimer stopping;
+    stopping.start();
+    worker.reset();
+    EXPECT_LT(stopping.elapsed(), 2000);
+    const QList<DicomOutbox::Entry> waiting = DicomOutbox::entries(db);
+    ASSERT_EQ(waiting.size(), 1);
+    EXPECT_EQ(waiting[0].state, QStringLiteral("waiting"));
+    EXPECT_EQ(waiting[0].attempts, 0); // a stop is no failed attempt
 }
 
 } // namespace
