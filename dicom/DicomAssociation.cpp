@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -221,4 +222,7 @@ void DicomAssociation::prepareProcess()
 {
     if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
         qputenv("TCP_NODELAY", "1");
+    // DCMTK writes with write(2): the A-ABORT on a socket a cancel has shut down must fail with
+    // EPIPE, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
