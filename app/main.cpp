@@ -13,6 +13,7 @@
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
 #include "core/inifunc.h"
+#include "dicom/DicomAssociation.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -58,6 +59,8 @@ int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QS
 
 int main(int argc, char **argv)
 {
+    // Before any thread exists: the environment is read by DCMTK on every thread that connects.
+    DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
         backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(), outboxJob(), sendDicomJob(),

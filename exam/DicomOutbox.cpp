@@ -246,7 +246,7 @@ QDateTime nextDue(const Database &db)
 }
 
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 const std::atomic<bool> *stop)
+                 DicomCancel *cancel)
 {
     QList<Waiting> due;
     {
@@ -265,7 +265,7 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
     std::unique_ptr<StoreClient> client;
     QString unreachable; // the PACS could not be reached in this pass: not tried again for each instance
     for (const Waiting &entry : due) {
-        if (stop && stop->load())
+        if (cancel && cancel->cancelled())
             break;
         std::optional<Record> record;
         try {
@@ -283,7 +283,7 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             std::unique_ptr<DcmFileFormat> instance = buildInstance(db, entry, *record, *study, report);
             if (!client || !client->isConnected()) {
                 try {
-                    client = std::make_unique<StoreClient>(pacs);
+                    client = std::make_unique<StoreClient>(pacs, cancel);
                 } catch (const DicomError &error) {
                     unreachable = error.message();
                     throw;
@@ -294,6 +294,11 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             delivery.sent.append(describe(entry, record ? &*record : nullptr) + QStringLiteral(": ") + entry.sopUid);
             qCDebug(lcDicom) << "sent" << entry.sopUid;
         } catch (const AppError &error) {
+            // Cancelled: not a failure of the instance, which waits as it was for the next pass.
+            if (cancel && cancel->cancelled()) {
+                qCInfo(lcDicom) << "delivery cancelled; instance" << entry.sopUid << "stays queued";
+                break;
+            }
             qCWarning(lcDicom).noquote() << "not sent:" << entry.sopUid << error.message();
             delivery.failed.append(describe(entry, record ? &*record : nullptr) + QStringLiteral(": ")
                                    + error.message());
@@ -330,6 +335,7 @@ void OutboxWorker::start()
     if (m_thread.joinable())
         return;
     m_stop = false;
+    m_cancel.reset();
     m_thread = std::thread([this] { run(); });
 }
 
@@ -346,27 +352,47 @@ void OutboxWorker::stop()
 {
     if (!m_thread.joinable())
         return;
-    m_stop = true;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_cancel.cancel();
     m_wakeUp.notify_one();
     m_thread.join();
+}
+
+bool OutboxWorker::pause(qint64 ms)
+{
+    std::unique_lock lock(m_mutex);
+    m_wakeUp.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(ms, 50)), [this] { return m_woken || m_stop; });
+    m_woken = false;
+    return !m_stop;
 }
 
 void OutboxWorker::run()
 {
     Database db;
-    try {
-        db.open(m_database);
-    } catch (const AppError &error) {
-        qCWarning(lcDicom).noquote() << "the outbox cannot open the database:" << error.message();
-        emit stateChanged(-1, -1, error.message());
-        return;
+    // A database that cannot be opened (a server away, a file locked) is tried again with
+    // back-off; what waits in it waits meanwhile.
+    for (qint64 retryMs = kFirstRetryMs;; retryMs = std::min(kLongestRetryMs, retryMs * 2)) {
+        try {
+            db.open(m_database);
+            break;
+        } catch (const AppError &error) {
+            qCWarning(lcDicom).noquote() << "the outbox cannot open the database:" << error.message();
+            emit stateChanged(-1, -1, error.message());
+        }
+        if (!pause(retryMs))
+            return;
     }
     // A start is a good moment to try what waited for the PACS, whatever its retry time.
     bool firstPass = true;
-    while (!m_stop) {
-        QDateTime due;
+    QDateTime due;
+    do {
         try {
-            DicomOutbox::deliver(db, m_pacs, m_report, firstPass, &m_stop);
+            DicomOutbox::deliver(db, m_pacs, m_report, firstPass, &m_cancel);
+            if (m_cancel.cancelled())
+                return;
             firstPass = false;
             const DicomOutbox::Summary state = DicomOutbox::summary(db);
             emit stateChanged(state.waiting, state.failing, state.lastError);
@@ -376,10 +402,5 @@ void OutboxWorker::run()
             qCWarning(lcDicom).noquote() << "outbox pass failed:" << error.message();
             due = QDateTime::currentDateTime().addMSecs(kFirstRetryMs);
         }
-        std::unique_lock lock(m_mutex);
-        const qint64 waitMs = due.isValid() ? due.toMSecsSinceEpoch() - nowMs() : kLongestRetryMs;
-        m_wakeUp.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(waitMs, 50)),
-                          [this] { return m_woken || m_stop.load(); });
-        m_woken = false;
-    }
+    } while (pause(due.isValid() ? due.toMSecsSinceEpoch() - nowMs() : kLongestRetryMs));
 }

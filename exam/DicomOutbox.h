@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dicom/DicomPeer.h"
+#include "dicom/DicomAssociation.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
 
@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -62,9 +61,10 @@ struct Delivery {
 // One pass over the waiting instances that are due (all of them with ignoreBackOff): one
 // association, each instance built from the record as stored and sent. A failure puts the
 // instance back with a longer wait (5 s doubling up to 10 min); an instance whose record was
-// deleted is dropped unsent. `stop` ends the pass between instances.
+// deleted is dropped unsent. `cancel` ends the pass at once, aborting the association under way;
+// the instance being sent then stays waiting as it was.
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 const std::atomic<bool> *stop = nullptr);
+                 DicomCancel *cancel = nullptr);
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);
@@ -72,8 +72,9 @@ QDateTime nextDue(const Database &db);
 } // namespace DicomOutbox
 
 // Delivers the outbox in the background: a thread of its own with its own connection to the
-// database, woken after each save and at each instance's retry time. Reports the queue's state
-// with a signal (queued to the owner's thread). Created and stopped on the window thread.
+// database (opened again with back-off while it cannot be), woken after each save and at each
+// instance's retry time. Reports the queue's state with a signal (queued to the owner's thread).
+// Created and stopped on the window thread; stop() never waits on the PACS.
 class OutboxWorker : public QObject {
     Q_OBJECT
 
@@ -85,7 +86,8 @@ public:
     void start();
     // A save queued something: look now rather than at the next retry time.
     void wake();
-    // Ends the thread after the instance being sent (bounded by the PACS timeouts).
+    // Ends the thread at once: the association under way is aborted (its socket shut down from
+    // this thread, see DicomCancel) and what was being sent stays queued for the next start.
     void stop();
 
 signals:
@@ -98,10 +100,14 @@ private:
     const DatabaseParameters m_database;
     const DicomPeer m_pacs;
     const ReportSource m_report;
+    // Sleeps until woken, stopped or `ms` passed; false once stopped.
+    bool pause(qint64 ms);
+
     // shared between the threads
     std::mutex m_mutex;
     std::condition_variable m_wakeUp;
     bool m_woken = false; // under m_mutex
-    std::atomic<bool> m_stop{false};
+    bool m_stop = false; // under m_mutex, so that a stop cannot slip between a check and the wait
+    DicomCancel m_cancel; // aborts the association under way
     std::thread m_thread; // window thread only
 };

@@ -54,6 +54,7 @@ const QStringList kKeptTexts = {
     QStringLiteral("Msg_no_camera"),       QStringLiteral("btnCameraDefaults.Caption"),
     QStringLiteral("Worklist.Caption"),    QStringLiteral("Worklist.Columns"),
     QStringLiteral("DicomOutbox.Waiting"), QStringLiteral("DicomOutbox.Failing"),
+    QStringLiteral("Worklist.Waiting"),
 };
 
 struct MessageKey {
