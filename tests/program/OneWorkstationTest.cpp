@@ -7,6 +7,9 @@
 #include <QDirIterator>
 #include <QThread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 // Every file of the folder with its contents' hash; the database's shared-memory and
 // write-ahead files belong to the running workstation and are left out.
@@ -74,4 +77,47 @@ TEST(OneWorkstationTest, SecondStartIsRefusedAndAKilledHolderDoesNotBlock)
         {QStringLiteral("--home"), home.path(), QStringLiteral("--screenshot"), screenshot}, offscreenWithCamera());
     EXPECT_EQ(next.status, 0) << next.err.toStdString();
     EXPECT_TRUE(QFile::exists(screenshot));
+}
+
+// A folder this user may not write, or another user's lock file it may not read, is no running
+// workstation: the box says what is wrong. The claim runs in a child that is not root (root
+// may write anywhere); it sends the box's text back through a pipe.
+TEST(OneWorkstationTest, LockFileThatMayNotBeWrittenOrReadIsNamedAsSuch)
+{
+    TestHome home;
+    home.installLanguageFiles();
+    const QString lockFile = home.file(QStringLiteral("examstation.lock"));
+    for (const bool lockFileThere : {false, true}) {
+        SCOPED_TRACE(lockFileThere ? "another user's lock file" : "a folder that may not be written");
+        if (lockFileThere)
+            home.write(QStringLiteral("examstation.lock"), "4242\nexamstation\nother-host\n");
+        QFile::setPermissions(lockFile, {});
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+        QFile::setPermissions(home.path(), lockFileThere ? readable | QFile::WriteOwner | QFile::WriteOther : readable);
+        int channel[2];
+        ASSERT_EQ(pipe(channel), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(2);
+            ScriptedDialogs dialogs;
+            WorkstationLock lock(home.path());
+            const bool claimed = claimProgramFolder(lock);
+            const QByteArray text = dialogs.boxes().isEmpty() ? QByteArray() : dialogs.boxes()[0].text.toUtf8();
+            const bool sent = write(channel[1], text.constData(), text.size()) == text.size();
+            _exit(claimed || !sent ? 1 : 0);
+        }
+        close(channel[1]);
+        QByteArray text;
+        char buffer[1024];
+        for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        close(channel[0]);
+        int status = -1;
+        waitpid(child, &status, 0);
+        QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(text.contains("permission denied")) << text.toStdString();
+        EXPECT_FALSE(text.contains("already running")) << text.toStdString();
+    }
 }
