@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -62,9 +63,11 @@ struct Delivery {
 // One pass over the waiting instances that are due (all of them with ignoreBackOff): one
 // association, each instance built from the record as stored and sent. A failure puts the
 // instance back with a longer wait (5 s doubling up to 10 min); an instance whose record was
-// deleted is dropped unsent. `stop` ends the pass between instances.
+// deleted is dropped unsent. `stop` ends the pass between instances; `progress` hears how
+// many of the due instances are done, before each one and after the last.
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 const std::atomic<bool> *stop = nullptr);
+                 const std::atomic<bool> *stop = nullptr,
+                 const std::function<void(int done, int total)> &progress = {});
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);

@@ -4,7 +4,10 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 // Runs a program to its end (bounded), as cron or an SSH session would: no display at all.
 struct ProgramRun {
@@ -37,5 +40,37 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+// The same with standard error on a terminal (a pseudo-terminal), as when someone runs the
+// program by hand; err is what the terminal received.
+inline ProgramRun runProgramOnTerminal(const QString &program, const QStringList &arguments)
+{
+    int terminal = -1, childSide = -1;
+    if (openpty(&terminal, &childSide, nullptr, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return {};
+    }
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    process.setChildProcessModifier([childSide] { ::dup2(childSide, STDERR_FILENO); });
+    process.start(program, arguments);
+    ProgramRun run;
+    const bool finished = process.waitForFinished(120000);
+    ::close(childSide);
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+        run.err += QString::fromLocal8Bit(buffer, n);
+    ::close(terminal);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << program.toStdString() << " did not finish in time";
+        return run;
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     return run;
 }
