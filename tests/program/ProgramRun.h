@@ -24,11 +24,15 @@ inline QProcessEnvironment withoutDisplay()
     return environment;
 }
 
+// errorTerminal: a terminal to put the program's standard error on instead of a pipe.
 inline ProgramRun runProgram(const QString &program, const QStringList &arguments,
-                             const QProcessEnvironment &environment = withoutDisplay(), int timeoutMs = 120000)
+                             const QProcessEnvironment &environment = withoutDisplay(), int timeoutMs = 120000,
+                             int errorTerminal = -1)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
+    if (errorTerminal >= 0)
+        process.setChildProcessModifier([errorTerminal] { ::dup2(errorTerminal, STDERR_FILENO); });
     process.start(program, arguments);
     ProgramRun run;
     if (!process.waitForFinished(timeoutMs)) {
@@ -43,8 +47,8 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     return run;
 }
 
-// The same with standard error on a terminal (a pseudo-terminal), as when someone runs the
-// program by hand; err is what the terminal received.
+// The same with standard error on a pseudo-terminal, as when someone runs the program by hand;
+// err is what the terminal received.
 inline ProgramRun runProgramOnTerminal(const QString &program, const QStringList &arguments)
 {
     int terminal = -1, childSide = -1;
@@ -52,25 +56,12 @@ inline ProgramRun runProgramOnTerminal(const QString &program, const QStringList
         ADD_FAILURE() << "no pseudo-terminal";
         return {};
     }
-    QProcess process;
-    process.setProcessEnvironment(withoutDisplay());
-    process.setChildProcessModifier([childSide] { ::dup2(childSide, STDERR_FILENO); });
-    process.start(program, arguments);
-    ProgramRun run;
-    const bool finished = process.waitForFinished(120000);
+    ProgramRun run = runProgram(program, arguments, withoutDisplay(), 120000, childSide);
     ::close(childSide);
     ::fcntl(terminal, F_SETFL, O_NONBLOCK);
     char buffer[4096];
     for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
         run.err += QString::fromLocal8Bit(buffer, n);
     ::close(terminal);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << program.toStdString() << " did not finish in time";
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     return run;
 }
