@@ -78,8 +78,8 @@ struct Workstation {
         , patient(rig.patient)
         , controls(rig.controls)
         , db(rig.db)
-        , pictureSlots(*rig.pictureSlots)
-        , sheet(*rig.examSheet)
+        , pictureSlots(rig.pictureSlots)
+        , sheet(rig.examSheet)
     {
         Dialogs::setBoxHandler([](Dialogs::Kind, const QString &, const QString &) { return Dialogs::Answer::Ok; });
     }

@@ -62,8 +62,8 @@ protected:
 
     void snapshotInto(int slot, const QString &fileName, QSize captureSize = {640, 480}, QSize picture = {640, 480})
     {
-        pictureSlots->setSnapshot(slot, testPicture(picture.width(), picture.height(), slot * 40), fileName);
-        pictureSlots->setCaptureSize(slot, captureSize);
+        pictureSlots.setSnapshot(slot, testPicture(picture.width(), picture.height(), slot * 40), fileName);
+        pictureSlots.setCaptureSize(slot, captureSize);
     }
 
     // A complete sheet that passes every check.

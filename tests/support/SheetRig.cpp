@@ -14,7 +14,7 @@
 #include <QTableView>
 #include <QToolButton>
 
-SheetRig::SheetRig(const DatabaseParameters &database, ExaminationSheet::MessageShower show)
+SheetWidgets::SheetWidgets(const DatabaseParameters &database)
 {
     sheet.resize(1200, 800);
     patient.edtNumber = new QLineEdit(&sheet);
@@ -31,17 +31,13 @@ SheetRig::SheetRig(const DatabaseParameters &database, ExaminationSheet::Message
     patient.btnNew = new QPushButton(&sheet);
     patient.btnDelCient = new QPushButton(&sheet);
 
-    PictureSlotControls slotControls;
     for (int i = 0; i < 4; ++i) {
         slotControls.frames[i] = new QFrame(&sheet);
         slotControls.frames[i]->setGeometry(10 + i * 180, 10, 168, 128);
         slotControls.masks[i] = new QFrame(slotControls.frames[i]);
         slotControls.images[i] = new ImageControl(slotControls.masks[i]);
     }
-    pictureSlots = std::make_unique<PictureSlots>(slotControls);
-    pictureSlots->LayoutPictureSlots();
 
-    PhraseControls phraseControls;
     controls.mmSymp5 = new QPlainTextEdit(&sheet);
     for (int i = 0; i < 4; ++i) {
         controls.diagnosisLines[i] = phraseControls.diagnosisLines[i] = new QComboBox(&sheet);
@@ -62,32 +58,41 @@ SheetRig::SheetRig(const DatabaseParameters &database, ExaminationSheet::Message
 
     settings.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
     db.open(database);
-    phrases = std::make_unique<PhraseLibrary>(settings, phraseControls);
-
-    PatientHooks hooks;
-    hooks.LoadLastExamination = [this](const QString &number) { examSheet->LoadLastExamination(number); };
-    hooks.clearSlotPictures = [this] {
-        for (int slot = 1; slot <= 4; ++slot)
-            pictureSlots->ClearSlotPicture(slot);
-    };
-    hooks.resetSlotSizes = [this] { pictureSlots->ResetSlotSizes(); };
-    lookup = std::make_unique<PatientLookup>(db, patient, hooks);
-    numbering = std::make_unique<PatientNumbering>(db, *lookup);
-    examSheet =
-        std::make_unique<ExaminationSheet>(controls, settings, db, ADOQuery1, *pictureSlots, *phrases, *lookup,
-                                           *numbering, std::move(show), ProgramFolder::file(QStringLiteral("images/")));
     QDir().mkpath(ProgramFolder::file(QStringLiteral("images")));
+}
 
-    phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
-    phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
+SheetRig::SheetRig(const DatabaseParameters &database, ExaminationSheet::MessageShower show)
+    : SheetWidgets(database)
+    , pictureSlots(slotControls)
+    , phrases(settings, phraseControls)
+    , lookup(db, patient, patientHooks())
+    , numbering(db, lookup)
+    , examSheet(controls, settings, db, ADOQuery1, pictureSlots, phrases, lookup, numbering, std::move(show),
+                ProgramFolder::file(QStringLiteral("images/")))
+{
+    pictureSlots.LayoutPictureSlots();
+    phrases.LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
+    phrases.LoadPhraseChoices(PhraseLibrary::Group::Treatment);
     controls.ckbHaveTreat->setChecked(true);
     sheet.show();
+}
+
+PatientHooks SheetRig::patientHooks()
+{
+    PatientHooks hooks;
+    hooks.LoadLastExamination = [this](const QString &number) { examSheet.LoadLastExamination(number); };
+    hooks.clearSlotPictures = [this] {
+        for (int slot = 1; slot <= 4; ++slot)
+            pictureSlots.ClearSlotPicture(slot);
+    };
+    hooks.resetSlotSizes = [this] { pictureSlots.ResetSlotSizes(); };
+    return hooks;
 }
 
 void SheetRig::enterPatient(const QString &number, const QString &name, const QString &sex, const QString &age,
                             const QString &tel, const QString &address)
 {
-    PatientHandlersDetached quiet(*lookup);
+    PatientHandlersDetached quiet(lookup);
     patient.edtNumber->setText(number);
     patient.edtName->setText(name);
     patient.cbSex->setEditText(sex);

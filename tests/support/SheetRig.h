@@ -12,15 +12,26 @@
 #include <QImage>
 #include <QWidget>
 
-#include <memory>
+// The controls of the sheet on plain widgets, the settings store (system.ini) and the opened
+// database of the program folder ProgramFolder names: made before the subsystems working on them.
+struct SheetWidgets {
+    explicit SheetWidgets(const DatabaseParameters &database);
 
-// The examination sheet as the window builds it, on plain widgets: the patient fields with
-// their look-up, the four picture slots, the phrase lines and the report header, the settings
-// store and the database of the program folder ProgramFolder names. The sheet's tests and the
-// save benchmark build on it. Window thread only.
-class SheetRig {
+    QWidget sheet; // the widgets' parent, shown once the rig is built
+    PatientControls patient;
+    SheetControls controls;
+    PictureSlotControls slotControls;
+    PhraseControls phraseControls;
+    IniFile settings;
+    Database db;
+};
+
+// The examination sheet as the window builds it: the patient fields with their look-up, the
+// four picture slots, the phrase lines and the report header on SheetWidgets. The sheet's tests
+// and the save benchmark build on it. Window thread only.
+class SheetRig : public SheetWidgets {
 public:
-    // database: opened here; show: how the sheet's messages are shown.
+    // database: opened first; show: how the sheet's messages are shown.
     SheetRig(const DatabaseParameters &database, ExaminationSheet::MessageShower show);
 
     // The patient fields as the operator left them, without running the look-ups.
@@ -31,18 +42,15 @@ public:
     // A picture with smooth shading and some texture, closer to a camera's than noise.
     static QImage testPicture(int width, int height, int seed);
 
-    // The widgets' parent, shown once everything is built.
-    QWidget sheet;
-    PatientControls patient;
-    SheetControls controls;
-    // system.ini of the program folder.
-    IniFile settings;
-    Database db;
+    // In the order the window makes them: each takes the ones above it.
     RecordSet ADOQuery1; // the report's record set
-    std::unique_ptr<PictureSlots> pictureSlots;
-    std::unique_ptr<PhraseLibrary> phrases;
-    // The number field's look-up and the drawn numbers, as the window wires them.
-    std::unique_ptr<PatientLookup> lookup;
-    std::unique_ptr<PatientNumbering> numbering;
-    std::unique_ptr<ExaminationSheet> examSheet;
+    PictureSlots pictureSlots;
+    PhraseLibrary phrases;
+    PatientLookup lookup;
+    PatientNumbering numbering;
+    ExaminationSheet examSheet;
+
+private:
+    // What the look-up does to the sheet and the slots, as the window wires it.
+    PatientHooks patientHooks();
 };
