@@ -1,5 +1,6 @@
 #include "app/DatabaseCopyJob.h"
 
+#include "app/JobProgress.h"
 #include "core/AppError.h"
 #include "core/ProgramFolder.h"
 #include "core/SafeFile.h"
@@ -11,8 +12,6 @@
 #include <QSet>
 #include <QSqlQuery>
 #include <QSqlRecord>
-
-#include <cstdio>
 
 namespace {
 
@@ -83,17 +82,13 @@ int copyDatabaseToServer()
 {
     SetConfigFolder(ProgramFolder::path());
     const DatabaseParameters target = DatabaseParameters::fromConfig();
-    if (!target.isServer()) {
-        std::fprintf(stderr,
-                     "config.ini names no PostgreSQL server: set driver=postgresql and connection= in "
-                     "its [database] section.\n");
-        return 2;
-    }
+    if (!target.isServer())
+        return jobFailed(QStringLiteral("config.ini names no PostgreSQL server: set driver=postgresql and "
+                                        "connection= in its [database] section."),
+                         JobExit::kCannotRun);
     const QString file = Database::defaultFile();
-    if (!QFileInfo(file).isFile()) {
-        std::fprintf(stderr, "There is no local database %s to copy.\n", qPrintable(file));
-        return 2;
-    }
+    if (!QFileInfo(file).isFile())
+        return jobFailed(QStringLiteral("There is no local database %1 to copy.").arg(file), JobExit::kCannotRun);
     try {
         Database local;
         local.open(file);
@@ -103,13 +98,29 @@ int copyDatabaseToServer()
 
         int patients = 0, patientsThere = 0, sharedNumbers = 0, records = 0, recordsThere = 0, pictures = 0,
             picturesMissing = 0;
+        const QList<QSqlRecord> localPatients =
+            readAll(local,
+                    QStringLiteral("select client_id, client_name, sex, age, client_phone, address"
+                                   " from t_clients order by rowid"));
+        const QList<QSqlRecord> localRecords = readAll(
+            local,
+            QStringLiteral("select %1 from t_contents order by ID").arg(kRecordColumns.join(QStringLiteral(", "))));
+        QSet<QString> names;
+        for (const QSqlRecord &row : localRecords) {
+            for (int i = 1; i <= 4; ++i)
+                names.insert(row.value(QStringLiteral("pic%1").arg(i)).toString());
+        }
+        names.remove(QString());
+        // Patients, records and pictures are one count: the pictures take most of the time.
+        JobProgress progress(QStringLiteral("copying"));
+        const qsizetype steps = localPatients.size() + localRecords.size() + names.size();
+        qsizetype done = 0;
+
         ScopedTransaction transaction(server);
         // No workstation stores a new number while the room's patients arrive.
         Statements::lockPatientNumbers(server);
-        for (const QSqlRecord &row :
-             readAll(local,
-                     QStringLiteral("select client_id, client_name, sex, age, client_phone, address"
-                                    " from t_clients order by rowid"))) {
+        for (const QSqlRecord &row : localPatients) {
+            progress.show(done++, steps);
             if (alreadyThere(server, QStringLiteral("t_clients"), kPatientColumns, row)) {
                 ++patientsThere;
                 continue;
@@ -126,12 +137,8 @@ int copyDatabaseToServer()
                                        .address = row.value(5).toString()});
             ++patients;
         }
-        QSet<QString> names;
-        for (const QSqlRecord &row : readAll(local,
-                                             QStringLiteral("select %1 from t_contents order by ID")
-                                                 .arg(kRecordColumns.join(QStringLiteral(", "))))) {
-            for (int i = 1; i <= 4; ++i)
-                names.insert(row.value(QStringLiteral("pic%1").arg(i)).toString());
+        for (const QSqlRecord &row : localRecords) {
+            progress.show(done++, steps);
             if (alreadyThere(server, QStringLiteral("t_contents"), kRecordColumns, row)) {
                 ++recordsThere;
                 continue;
@@ -139,8 +146,8 @@ int copyDatabaseToServer()
             Statements::insertExamRecord(server, recordOf(row));
             ++records;
         }
-        names.remove(QString());
         for (const QString &name : std::as_const(names)) {
+            progress.show(done++, steps);
             if (Statements::loadPicture(server, name))
                 continue;
             QByteArray jpeg;
@@ -153,20 +160,20 @@ int copyDatabaseToServer()
             Statements::storePicture(server, name, jpeg);
             ++pictures;
         }
+        progress.show(done, steps);
         transaction.commit();
 
-        std::printf("Copied to %s:\n", qPrintable(target.describe()));
-        std::printf("  patients: %d copied, %d already there\n", patients, patientsThere);
-        std::printf("  examination records: %d copied, %d already there\n", records, recordsThere);
-        std::printf("  pictures: %d copied, %d not in %s\n", pictures, picturesMissing, qPrintable(images));
+        jobSays(QStringLiteral("Copied to %1:").arg(target.describe()));
+        jobSays(QStringLiteral("  patients: %1 copied, %2 already there").arg(patients).arg(patientsThere));
+        jobSays(QStringLiteral("  examination records: %1 copied, %2 already there").arg(records).arg(recordsThere));
+        jobSays(QStringLiteral("  pictures: %1 copied, %2 not in %3").arg(pictures).arg(picturesMissing).arg(images));
         if (sharedNumbers > 0)
-            std::printf("  %d copied patients have a number that another patient on the server holds too; "
-                        "look them up by name.\n",
-                        sharedNumbers);
-        return 0;
+            jobSays(QStringLiteral("  %1 copied patients have a number that another patient on the server holds "
+                                   "too; look them up by name.")
+                        .arg(sharedNumbers));
+        return JobExit::kDone;
     } catch (const AppError &error) {
-        std::fprintf(stderr, "Copying the records failed; nothing was copied: %s\n", qPrintable(error.message()));
-        return 1;
+        return jobFailed(QStringLiteral("Copying the records failed; nothing was copied: %1").arg(error.message()));
     }
 }
 

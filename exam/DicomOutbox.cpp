@@ -246,7 +246,7 @@ QDateTime nextDue(const Database &db)
 }
 
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 DicomCancel *cancel)
+                 DicomCancel *cancel, const std::function<void(int done, int total)> &progress)
 {
     QList<Waiting> due;
     {
@@ -264,9 +264,12 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 
     std::unique_ptr<StoreClient> client;
     QString unreachable; // the PACS could not be reached in this pass: not tried again for each instance
+    int done = 0;
     for (const Waiting &entry : due) {
         if (cancel && cancel->cancelled())
             break;
+        if (progress)
+            progress(done++, due.size());
         std::optional<Record> record;
         try {
             if (!unreachable.isEmpty())
@@ -309,6 +312,8 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             }
         }
     }
+    if (progress)
+        progress(done, due.size());
     return delivery;
 }
 

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -62,9 +63,10 @@ struct Delivery {
 // association, each instance built from the record as stored and sent. A failure puts the
 // instance back with a longer wait (5 s doubling up to 10 min); an instance whose record was
 // deleted is dropped unsent. `cancel` ends the pass at once, aborting the association under way;
-// the instance being sent then stays waiting as it was.
+// the instance being sent then stays waiting as it was. `progress` hears how many of the due
+// instances are done, before each one and after the last.
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 DicomCancel *cancel = nullptr);
+                 DicomCancel *cancel = nullptr, const std::function<void(int done, int total)> &progress = {});
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);

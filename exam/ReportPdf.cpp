@@ -1,6 +1,7 @@
 #include "exam/ReportPdf.h"
 
 #include "core/AppError.h"
+#include "core/ProgramFolder.h"
 #include "core/inifunc.h"
 #include "exam/ReportFilling.h"
 #include "records/Database.h"
@@ -84,3 +85,12 @@ QByteArray render(Database &db, qint64 contentId, const ReportSource &source)
 }
 
 } // namespace ReportPdf
+
+ReportSource ReportSource::fromProgramFolder()
+{
+    QString language;
+    OpenConfiguredLanguageFile(&language);
+    return {.imagesFolder = ProgramFolder::file(QStringLiteral("images/")),
+            .templateFile = ProgramFolder::file(QStringLiteral("data/1.fr3")),
+            .languageFile = language};
+}
