@@ -22,7 +22,7 @@ int copyDatabaseToServer()
                      "its [database] section.\n");
         return 2;
     }
-    const QString file = Database::defaultFile();
+    const QString file = DatabaseParameters::defaultFile();
     if (!QFileInfo(file).isFile()) {
         std::fprintf(stderr, "There is no local database %s to copy.\n", qPrintable(file));
         return 2;

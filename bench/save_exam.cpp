@@ -141,7 +141,7 @@ struct Workstation {
 
         settings.setPath(ProgramFolder::file("system.ini"));
         if (connection.isEmpty())
-            db.open(Database::defaultFile());
+            db.open(DatabaseParameters::defaultFile());
         else
             db.open(DatabaseParameters::postgresql(connection));
         phrases = std::make_unique<PhraseLibrary>(settings, phraseControls);

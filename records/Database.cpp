@@ -1,7 +1,6 @@
 #include "records/Database.h"
 
 #include "core/AppError.h"
-#include "core/ProgramFolder.h"
 #include "records/Logging.h"
 #include "records/PatientText.h"
 
@@ -33,11 +32,6 @@ Database::Database()
 Database::~Database()
 {
     close();
-}
-
-QString Database::defaultFile()
-{
-    return ProgramFolder::file(QStringLiteral("data/data.db"));
 }
 
 void Database::open(const QString &file)

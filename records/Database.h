@@ -14,16 +14,14 @@
 // The system's one connection to its database (the window's `ADOConn`): opens the SQLite file
 // or the PostgreSQL server that config.ini names, creates the schema when it is missing, and
 // runs every statement. A server connection that failed is checked at the next statement
-// outside a transaction and opened again when it was lost. Window thread only.
+// outside a transaction and opened again when it was lost. One Database per thread: the window
+// has its own, and so has every thread that reads or writes records (the outbox's worker).
 class Database {
 public:
     Database();
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
-
-    // The program's database file, ProgramFolder::file("data/data.db").
-    static QString defaultFile();
 
     // Closes a connection that is open, then opens the file, creating the folder, the file and
     // its tables and indexes when missing. Throws AppError with the engine's message when the

@@ -1,7 +1,7 @@
 #include "records/DatabaseEngine.h"
 
+#include "core/ProgramFolder.h"
 #include "core/inifunc.h"
-#include "records/Database.h"
 
 namespace {
 
@@ -118,7 +118,12 @@ DatabaseParameters DatabaseParameters::fromConfig()
     const QString driver = ReadConfigString(kSection, QStringLiteral("driver"), QString()).trimmed().toLower();
     if (driver == u"postgresql")
         return postgresql(ReadConfigString(kSection, QStringLiteral("connection"), QString()).trimmed());
-    return sqlite(Database::defaultFile());
+    return sqlite(defaultFile());
+}
+
+QString DatabaseParameters::defaultFile()
+{
+    return ProgramFolder::file(QStringLiteral("data/data.db"));
 }
 
 DatabaseParameters DatabaseParameters::sqlite(const QString &file)

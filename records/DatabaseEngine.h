@@ -5,7 +5,7 @@
 
 // Which engine holds the records and how it is reached (section [database] of config.ini),
 // and every difference between the engines' SQL. Everything above this file speaks one SQL.
-// Window thread only.
+// Plain values: any thread.
 struct DatabaseParameters {
     enum class Driver { SQLite, PostgreSQL };
 
@@ -16,6 +16,8 @@ struct DatabaseParameters {
     // [database] driver = sqlite (default) | postgresql, connection = the libpq string; read
     // with profile semantics. SQLite uses the program's data/data.db.
     static DatabaseParameters fromConfig();
+    // The program's database file, ProgramFolder::file("data/data.db").
+    static QString defaultFile();
     static DatabaseParameters sqlite(const QString &file);
     static DatabaseParameters postgresql(const QString &connection);
 
