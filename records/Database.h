@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
 // The system's one connection to its database (the window's `ADOConn`): opens the SQLite file
@@ -56,6 +57,10 @@ public:
     QSqlDatabase connection() const;
 
 private:
+    class AnswerWatch;
+    // Runs one call that waits on the server, under the answer bound: when the server does not
+    // answer in time the connection is dropped, so the call returns with an error.
+    template<typename Call> bool bounded(Call &&call) const;
     void createSchema();
     void fillMissingKeys();
     QSqlDatabase usableConnection() const;
@@ -69,6 +74,9 @@ private:
     // Server only: statements prepared once per connection, so each later run is one round
     // trip instead of prepare, execute and release.
     mutable QHash<QString, QSqlQuery> m_prepared;
+    // Server only: the watch over each wait for an answer, and whether the last one ran out.
+    std::unique_ptr<AnswerWatch> m_watch;
+    mutable bool m_unanswered = false;
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.

@@ -116,9 +116,21 @@ const QStringList kPostgreSQLSchema = {
 DatabaseParameters DatabaseParameters::fromConfig()
 {
     const QString driver = ReadConfigString(kSection, QStringLiteral("driver"), QString()).trimmed().toLower();
-    if (driver == u"postgresql")
-        return postgresql(ReadConfigString(kSection, QStringLiteral("connection"), QString()).trimmed());
-    return sqlite(defaultFile());
+    if (driver != u"postgresql")
+        return sqlite(defaultFile());
+    DatabaseParameters parameters =
+        postgresql(ReadConfigString(kSection, QStringLiteral("connection"), QString()).trimmed());
+    const auto seconds = [](const char *key, int fallback) {
+        bool ok = false;
+        const int value = ReadConfigString(kSection, QLatin1String(key), QString()).trimmed().toInt(&ok);
+        return ok && value > 0 ? value : fallback;
+    };
+    Bounds &bounds = parameters.bounds;
+    bounds.connect = seconds("connect_timeout", bounds.connect);
+    bounds.statement = seconds("statement_timeout", bounds.statement);
+    bounds.lock = seconds("lock_timeout", bounds.lock);
+    bounds.tcpUser = seconds("tcp_user_timeout", bounds.tcpUser);
+    return parameters;
 }
 
 QString DatabaseParameters::defaultFile()
@@ -148,12 +160,24 @@ QString qtDriver(DatabaseParameters::Driver driver)
     return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
 }
 
-const QStringList &sessionSettings(DatabaseParameters::Driver driver)
+QString connectOptions(const DatabaseParameters &parameters)
+{
+    // A server that does not answer fails the opening within seconds; an idle connection whose
+    // server went away is noticed by the keep-alives, a busy one by the TCP user timeout.
+    return QStringLiteral("connect_timeout=%1 keepalives=1 keepalives_idle=10 keepalives_interval=3"
+                          " keepalives_count=3 tcp_user_timeout=%2 ")
+               .arg(parameters.bounds.connect)
+               .arg(qint64(parameters.bounds.tcpUser) * 1000)
+        + parameters.connection;
+}
+
+QStringList sessionSettings(const DatabaseParameters &parameters)
 {
     // A committed examination survives a power cut: the log is synced on every commit.
-    static const QStringList sqlite = {QStringLiteral("pragma synchronous=full")};
-    static const QStringList server = {QStringLiteral("set client_min_messages to warning")};
-    return driver == DatabaseParameters::Driver::PostgreSQL ? server : sqlite;
+    if (!parameters.isServer())
+        return {QStringLiteral("pragma synchronous=full")};
+    return {QStringLiteral("set client_min_messages to warning"),
+            QStringLiteral("set statement_timeout = %1").arg(qint64(parameters.bounds.statement) * 1000)};
 }
 
 const QStringList &settingsAfterSchema(DatabaseParameters::Driver driver)
@@ -181,11 +205,22 @@ QString likeEscape(DatabaseParameters::Driver driver)
     return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral(" escape ''") : QString();
 }
 
-QString lockPatientNumbers(DatabaseParameters::Driver driver)
+QStringList lockPatientNumbers(const DatabaseParameters &parameters)
 {
-    return driver == DatabaseParameters::Driver::PostgreSQL
-        ? QStringLiteral("lock table t_clients in share row exclusive mode")
-        : QString();
+    if (!parameters.isServer())
+        return {};
+    // Another room holding the lock longer than this fails the save rather than freezing it.
+    return {QStringLiteral("set local lock_timeout = %1").arg(qint64(parameters.bounds.lock) * 1000),
+            QStringLiteral("lock table t_clients in share row exclusive mode")};
+}
+
+QString boundOf(const QString &sqlState)
+{
+    if (sqlState == u"57014")
+        return QStringLiteral("statement_timeout");
+    if (sqlState == u"55P03")
+        return QStringLiteral("lock_timeout");
+    return {};
 }
 
 } // namespace DatabaseEngine

@@ -361,8 +361,7 @@ bool holdsExamRecord(const Database &db, const ExamRecord &record)
 
 void lockPatientNumbers(const Database &db)
 {
-    const QString statement = DatabaseEngine::lockPatientNumbers(db.driver());
-    if (!statement.isEmpty())
+    for (const QString &statement : DatabaseEngine::lockPatientNumbers(db.parameters()))
         db.execute(statement);
 }
 
