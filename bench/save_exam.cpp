@@ -72,7 +72,7 @@ struct Workstation {
     explicit Workstation(const QString &connection = QString())
         : folder(QDir(qEnvironmentVariable("EXAMSTATION_BENCH_DIR", QDir::currentPath())).filePath("save-bench-XXXXXX"))
         , rig((ProgramFolder::set(folder.path()),
-               connection.isEmpty() ? DatabaseParameters::sqlite(Database::defaultFile())
+               connection.isEmpty() ? DatabaseParameters::sqlite(DatabaseParameters::defaultFile())
                                     : DatabaseParameters::postgresql(connection)),
               [](const QString &) {})
         , patient(rig.patient)

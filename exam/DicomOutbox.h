@@ -3,6 +3,7 @@
 #include "dicom/DicomAssociation.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
+#include "records/OutboxStore.h"
 
 #include <QDateTime>
 #include <QList>
@@ -17,10 +18,10 @@
 
 class Database;
 
-// The durable queue of DICOM instances for the PACS (tables t_dicom_studies and t_dicom_outbox):
+// The durable queue of DICOM instances for the PACS (its statements are records/OutboxStore):
 // a saved record's pictures and report are queued in the save's own transaction and delivered
-// later, once each (a row marked sent is never sent again). Any thread, each with its own
-// connection.
+// later, once each (a row marked sent is never sent again). One Database per thread: any
+// thread, each with its own connection.
 namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
@@ -33,25 +34,10 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
 // how many records were found.
 int queueStoredRecords(Database &db, const QString &number, int *records = nullptr);
 
-struct Entry {
-    QString sopUid;
-    qint64 contentId = 0;
-    QString patientNumber;
-    QString kind; // "image" or "report"
-    int slot = 0;
-    QString state; // "waiting" or "sent"
-    int attempts = 0;
-    QDateTime nextTry;
-    QString lastError;
-    QString sentAt;
-};
+using Entry = OutboxStore::Entry;
 QList<Entry> entries(const Database &db);
 
-struct Summary {
-    int waiting = 0;
-    int failing = 0; // waiting after at least one failed attempt
-    QString lastError;
-};
+using Summary = OutboxStore::Summary;
 Summary summary(const Database &db);
 
 struct Delivery {

@@ -34,11 +34,10 @@ namespace ReportPdf {
 
 QByteArray render(Database &db, qint64 contentId, const ReportSource &source)
 {
-    QSqlQuery owner = db.run(QStringLiteral("select client_id from t_contents where ID = :id"), {{":id", contentId}});
-    if (!owner.next())
+    const std::optional<Statements::ExamRecord> stored = Statements::loadExamRecord(db, contentId);
+    if (!stored)
         throw AppError(QStringLiteral("Examination record %1 no longer exists.").arg(contentId));
-    const QString number = owner.value(0).toString();
-    owner.finish();
+    const QString number = stored->client_id;
 
     RecordSet records;
     records.open(db, number);

@@ -1,8 +1,10 @@
+#include "PgServer.h"
 #include "SheetFixture.h"
 #include "core/AppError.h"
 #include "imaging/JpegFile.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -682,4 +684,59 @@ TEST_F(SectionRewrite, ForgettingAPhraseRewritesTheLibraryInOneGo)
     diagnosis(1)->setEditText("B");
     ASSERT_TRUE(phrases.ForgetPhrase(PhraseLibrary::Group::Diagnosis, 1));
     EXPECT_EQ(onDisk("Symptom"), QStringList({"1=a", "2=c"}));
+}
+
+// ---- a server that does not answer ---------------------------------------------------------
+
+// The records on a private PostgreSQL server that hangs (frozen with SIGSTOP) or whose patient
+// numbers another room holds locked: the save fails within its bound with the failure message,
+// keeps the sheet and stores nothing; once the server answers, the same sheet saves whole.
+TEST_F(SaveFailure, ServerThatDoesNotAnswerFailsTheSaveWithinItsBound)
+{
+    PgServer server;
+    if (!server.start())
+        GTEST_SKIP() << "the private PostgreSQL server cannot start: " << server.error().toStdString();
+    DatabaseParameters parameters = DatabaseParameters::postgresql(server.connection());
+    parameters.bounds = {.connect = 2, .statement = 2, .lock = 1, .tcpUser = 2};
+    const int boundMs = (parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds) * 1000;
+    struct Case {
+        const char *what;
+        std::function<void()> hold, release;
+    };
+    Database other;
+    other.open(parameters);
+    const Case cases[] = {
+        {"frozen", [&] { ASSERT_TRUE(server.freeze()); }, [&] { server.thaw(); }},
+        {"numbers locked by another room",
+         [&] {
+             other.BeginTrans();
+             Statements::lockPatientNumbers(other);
+         },
+         [&] { other.RollbackTrans(); }},
+    };
+    int saved = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        db.open(parameters);
+        enterPatient(QString::number(10020 + saved), "Ann");
+        fillSheet();
+        snapshotInto(1, QStringLiteral("b%1.jpg").arg(saved));
+        shownKeys.clear();
+        c.hold();
+        QElapsedTimer waited;
+        waited.start();
+        EXPECT_FALSE(examSheet->btnGenReportClick());
+        // The bound, with room for the rollback and a loaded machine.
+        EXPECT_LT(waited.elapsed(), boundMs + 3000);
+        c.release();
+        EXPECT_EQ(shownKeys, QStringList({"Msg_Submit_Failed"}));
+        EXPECT_EQ(pictureSlots->fileName(1), QStringLiteral("b%1.jpg").arg(saved));
+        EXPECT_EQ(count("t_contents"), saved);
+
+        EXPECT_TRUE(examSheet->btnGenReportClick());
+        ++saved;
+        EXPECT_EQ(count("t_clients"), saved);
+        EXPECT_EQ(count("t_contents"), saved);
+        EXPECT_EQ(count("t_pictures"), saved);
+    }
 }
