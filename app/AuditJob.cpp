@@ -25,7 +25,7 @@ CommandLineJob verifyAuditJob()
                                          .arg(check.row)
                                          .arg(check.what));
                 jobSays(QStringLiteral("the audit trail is whole: %1 entries").arg(check.entries));
-                return 0;
+                return JobExit::kDone;
             },
     };
 }
@@ -51,22 +51,31 @@ CommandLineJob auditJob()
                     const QString value = parser.value(option).trimmed();
                     if (!value.isEmpty() && !QDate::fromString(value, Qt::ISODate).isValid())
                         return jobFailed(QStringLiteral("--%1 needs a day as YYYY-MM-DD, not \"%2\".")
-                                             .arg(option.names().first(), value));
+                                             .arg(option.names().first(), value),
+                                         JobExit::kCannotRun);
                     *day = value;
                 }
                 Database db;
                 db.open();
                 AuditStore::list(db, filter, [](const AuditEntry &entry) {
-                    QStringList fields{QString::number(entry.id), entry.at, entry.operatorName, entry.host,
-                                       entry.aeTitle, entry.event, entry.eventId, entry.eventType, entry.action,
-                                       entry.patient, QString::number(entry.outcome)};
+                    QStringList fields{QString::number(entry.id),
+                                       entry.at,
+                                       entry.operatorName,
+                                       entry.host,
+                                       entry.aeTitle,
+                                       entry.event,
+                                       entry.eventId,
+                                       entry.eventType,
+                                       entry.action,
+                                       entry.patient,
+                                       QString::number(entry.outcome)};
                     // One entry stays one line of columns whatever a name holds.
                     for (QString &field : fields)
                         field.replace(u'\t', u' ').replace(u'\n', u' ');
                     jobSays(fields.join(u'\t'));
                 });
                 Audit::record(Audit::Event::AuditRead, filter.patient);
-                return 0;
+                return JobExit::kDone;
             },
     };
 }

@@ -22,7 +22,7 @@ CommandLineJob deletedJob()
                                      entry.number, entry.name)
                                 .arg(entry.records));
                 }
-                return 0;
+                return JobExit::kDone;
             },
     };
 }
@@ -40,7 +40,8 @@ CommandLineJob undeleteJob()
                 const qint64 id = parser.value(undelete).toLongLong(&valid);
                 if (!valid)
                     return jobFailed(QStringLiteral("--undelete needs the ID --deleted lists, not \"%1\".")
-                                         .arg(parser.value(undelete)));
+                                         .arg(parser.value(undelete)),
+                                     JobExit::kCannotRun);
                 Database db;
                 db.open();
                 QString number;
@@ -50,7 +51,7 @@ CommandLineJob undeleteJob()
                 }
                 jobSays(DeletionJournal::restore(db, id, ProgramFolder::file(QStringLiteral("images/"))));
                 Audit::record(Audit::Event::PatientUndeleted, number);
-                return 0;
+                return JobExit::kDone;
             },
     };
 }

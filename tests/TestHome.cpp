@@ -10,6 +10,9 @@
 #include <QFont>
 #include <QRawFont>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -125,4 +128,31 @@ QByteArray TestHome::read(const QString &relative) const
     if (!in.open(QIODevice::ReadOnly))
         return {};
     return in.readAll();
+}
+
+QByteArray reportAsNobody(const std::function<QByteArray()> &work)
+{
+    int channel[2];
+    if (pipe(channel) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child < 0)
+        return {};
+    if (child == 0) {
+        close(channel[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        const QByteArray report = work();
+        const bool sent = write(channel[1], report.constData(), report.size()) == report.size();
+        _exit(sent ? 0 : 3);
+    }
+    close(channel[1]);
+    QByteArray report;
+    char buffer[512];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, n);
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : QByteArray();
 }

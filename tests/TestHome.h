@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A fresh, empty program folder for one test; ProgramFolder points at it while it lives.
 class TestHome {
 public:
@@ -35,3 +37,8 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Root writes into any folder and reads any file, so a permission case runs its work in a child
+// process that first becomes the unprivileged user "nobody"; the child sends back what the work
+// reported. Empty when the child could not run it.
+QByteArray reportAsNobody(const std::function<QByteArray()> &work);

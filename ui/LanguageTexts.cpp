@@ -54,6 +54,7 @@ const QStringList kKeptTexts = {
     QStringLiteral("Msg_no_camera"),       QStringLiteral("btnCameraDefaults.Caption"),
     QStringLiteral("Worklist.Caption"),    QStringLiteral("Worklist.Columns"),
     QStringLiteral("DicomOutbox.Waiting"), QStringLiteral("DicomOutbox.Failing"),
+    QStringLiteral("Worklist.Waiting"),
 };
 
 struct MessageKey {
@@ -185,8 +186,12 @@ void LanguageTexts::setControlText(QWidget *root, const QString &key, const QStr
 
 void LanguageTexts::ApplyLanguage(const QString &fileName)
 {
-    // Read once for every text below: a language file can be large.
-    const ProfileFile file(ProgramFolder::file(QStringLiteral("lang/") + fileName));
+    // Read once for every text below: a language file can be large. Without a usable one
+    // (nor english.ini) the captions the layout set stay.
+    const std::unique_ptr<ProfileFile> usable = OpenLanguageFile(fileName);
+    if (!usable)
+        return;
+    const ProfileFile &file = *usable;
 
     m_displayName = file.read(QStringLiteral("Lang"), QStringLiteral("displayname"), QString());
     if (m_cbLang) {
