@@ -11,6 +11,7 @@
 #include "app/untMain.h"
 #include "core/AppError.h"
 #include "core/MessageLog.h"
+#include "core/PrivateFiles.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
 #include "core/inifunc.h"
@@ -20,6 +21,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -27,6 +29,8 @@
 #include <vector>
 
 namespace {
+Q_LOGGING_CATEGORY(lcApp, "examstation.app")
+
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -42,8 +46,24 @@ void nameApplication()
 void useProgramFolder(const QString &home)
 {
     const QString folder = ProgramFolder::locate(home, QCoreApplication::applicationDirPath());
+    // Before anything is created: the folder, the database, pictures, videos, the log and
+    // backups are private to the account (or to the group of a shared folder).
+    PrivateFiles::useModesOf(folder);
     ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
     ProgramFolder::set(folder);
+}
+
+// A folder made before the files were private (or by hand) is made so at the start, once.
+void tightenProgramFolder()
+{
+    const QString folder = ProgramFolder::path();
+    const PrivateFiles::Modes modes = PrivateFiles::modesFor(folder);
+    if (const int changed = PrivateFiles::tighten(folder))
+        qCWarning(lcApp).noquote() << QStringLiteral("%1 files and folders of %2 made private (folders %3, files %4)")
+                                          .arg(changed)
+                                          .arg(folder)
+                                          .arg(modes.folder, 4, 8, QLatin1Char('0'))
+                                          .arg(modes.file, 4, 8, QLatin1Char('0'));
 }
 
 int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QString &home)
@@ -136,6 +156,7 @@ int main(int argc, char **argv)
     if (!claimProgramFolder(lock))
         return 1;
     MessageLog::install(ProgramFolder::path());
+    tightenProgramFolder();
 
     TfrmMain window;
     TerminationSignal termination;
