@@ -1,5 +1,6 @@
 #include "app/DeletionJournalJob.h"
 
+#include "app/OperatorJob.h"
 #include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "records/Database.h"
@@ -44,6 +45,8 @@ CommandLineJob undeleteJob()
                                      JobExit::kCannotRun);
                 Database db;
                 db.open();
+                if (!jobByAdministrator(db, parser))
+                    return JobExit::kFailed;
                 QString number;
                 for (const DeletionJournal::Entry &entry : DeletionJournal::list(db)) {
                     if (entry.id == id)

@@ -6,6 +6,7 @@
 #include "app/DatabaseCopyJob.h"
 #include "app/DeletionJournalJob.h"
 #include "app/DicomJobs.h"
+#include "app/OperatorJob.h"
 #include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
 #include "app/untMain.h"
@@ -89,8 +90,9 @@ int main(int argc, char **argv)
     DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(), deletedJob(),   undeleteJob(),    reportExportJob(), databaseCopyJob(),
-        outboxJob(), sendDicomJob(), verifyAuditJob(), auditJob(),
+        backupJob(),      deletedJob(),         undeleteJob(),    reportExportJob(), databaseCopyJob(),
+        outboxJob(),      sendDicomJob(),       verifyAuditJob(), auditJob(),        addOperatorJob(),
+        setPasswordJob(), disableOperatorJob(), operatorsJob(),
     };
 
     QCommandLineParser parser;
@@ -150,6 +152,9 @@ int main(int argc, char **argv)
             return runJob(candidate, parser, parser.value(home));
     }
     useProgramFolder(parser.value(home));
+    SetConfigFolder(ProgramFolder::path());
+    if (!accountsReadyForLogin())
+        return JobExit::kCannotRun;
 
     // A second workstation on this folder says so and leaves every file as it is.
     WorkstationLock lock(ProgramFolder::path());

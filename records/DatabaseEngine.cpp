@@ -33,6 +33,11 @@ const QStringList kCommonTables = {
                    " ae_title text not null, event text not null, event_id text not null, event_type text not null,"
                    " action text not null, patient text not null, outcome integer not null, hash text not null)"),
     QStringLiteral("create index if not exists ix_audit_at on t_audit(at)"),
+    // Operator accounts (records/OperatorStore), shared by every room on a server. The hash is
+    // libsodium's Argon2id string, which names its own limits.
+    QStringLiteral("create table if not exists t_operators ("
+                   " login text primary key, display_name text not null, role text not null,"
+                   " password_hash text not null, disabled integer not null default 0, last_login text)"),
 };
 
 const QStringList kSQLiteSchema = {

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 
 Workstation Workstation::thisComputer(const QString &aeTitle)
@@ -21,6 +22,15 @@ Workstation Workstation::thisComputer(const QString &aeTitle)
     return Workstation{.operatorName = user, .host = QSysInfo::machineHostName(), .aeTitle = aeTitle};
 }
 
+namespace {
+std::atomic<AuditTrail *> g_current{nullptr};
+} // namespace
+
+AuditTrail *AuditTrail::current()
+{
+    return g_current.load();
+}
+
 AuditTrail::AuditTrail(const DatabaseParameters &parameters, const Workstation &workstation)
     : m_parameters(parameters)
     , m_workstation(workstation)
@@ -29,11 +39,14 @@ AuditTrail::AuditTrail(const DatabaseParameters &parameters, const Workstation &
     Audit::setSink([this](Audit::Event event, const QString &patient, Audit::Outcome outcome) {
         record(event, patient, outcome);
     });
+    g_current = this;
 }
 
 AuditTrail::~AuditTrail()
 {
     Audit::setSink({});
+    AuditTrail *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;

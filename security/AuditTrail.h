@@ -34,6 +34,8 @@ public:
     AuditTrail &operator=(const AuditTrail &) = delete;
 
     // Any thread.
+    // The trail installed last, or nullptr.
+    static AuditTrail *current();
     void record(Audit::Event event, const QString &patient, Audit::Outcome outcome);
     void setOperator(const QString &name);
     QString operatorName() const;
