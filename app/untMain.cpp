@@ -299,6 +299,8 @@ void TfrmMain::TntFormCreate()
         m_audit = std::make_unique<AuditTrail>(ADOConn.parameters(),
                                                Workstation::thisComputer(DicomSettings::read().pacs.callingAe));
         Audit::record(Audit::Event::ApplicationStart);
+        // 6b. With [security] login=1, the login screen covers the window from here on.
+        startSecurity();
         // Deleted patients and records are kept for config.ini [deletion] days (a value that is
         // no positive number keeps the default), then purged.
         bool daysValid = false;

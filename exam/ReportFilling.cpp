@@ -15,6 +15,7 @@
 #include "report/ReportPrinter.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -174,6 +175,8 @@ void ReportFilling::showPreview()
                                      [this](const ReportTemplate &shown) { print(shown); });
     }
     m_preview->showReport(m_report);
+    if (QAction *remove = m_preview->action(QStringLiteral("actDelete")))
+        remove->setEnabled(m_deleteAllowed);
     Audit::record(Audit::Event::ReportPreviewed, m_hooks.controlText(QStringLiteral("edtNumber")));
     if (!m_preview->isVisible())
         m_preview->showMaximized();
@@ -317,8 +320,17 @@ void ReportFilling::WMMySelRecordMsg(int lParam)
     PreviewReport();
 }
 
+void ReportFilling::setDeleteAllowed(bool allowed)
+{
+    m_deleteAllowed = allowed;
+    if (m_preview && m_preview->action(QStringLiteral("actDelete")))
+        m_preview->action(QStringLiteral("actDelete"))->setEnabled(allowed);
+}
+
 void ReportFilling::WMMyDelRecordMsg()
 {
+    if (!m_deleteAllowed)
+        return;
     if (m_ADOQuery1.isEmpty())
         return;
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)

@@ -4,6 +4,7 @@
 #include "core/Audit.h"
 #include "core/inifunc.h"
 #include "records/Database.h"
+#include "security/AuditTrail.h"
 #include "security/Logging.h"
 
 #include <QDateTime>
@@ -110,7 +111,8 @@ int Operators::count()
     return OperatorStore::count(m_db);
 }
 
-std::optional<OperatorAccount> Operators::authenticate(const QString &login, const QString &password)
+std::optional<OperatorAccount> Operators::authenticate(const QString &login, const QString &password,
+                                                       Audit::Event success)
 {
     std::optional<OperatorAccount> account = OperatorStore::find(m_db, login);
     const QByteArray bytes = password.toUtf8();
@@ -132,6 +134,8 @@ std::optional<OperatorAccount> Operators::authenticate(const QString &login, con
     }
     account->lastLogin = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     OperatorStore::setLastLogin(m_db, login, account->lastLogin);
-    Audit::record(Audit::Event::Login);
+    if (AuditTrail *trail = AuditTrail::current())
+        trail->setOperator(login);
+    Audit::record(success);
     return account;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Audit.h"
 #include "records/OperatorStore.h"
 
 #include <QString>
@@ -51,8 +52,10 @@ public:
     int count();
 
     // The account when it exists, is not disabled and the password is right; nothing otherwise,
-    // whichever of them failed.
-    std::optional<OperatorAccount> authenticate(const QString &login, const QString &password);
+    // whichever of them failed. Success makes the login the audit trail's operator and records
+    // `success` (a login, or an unlock).
+    std::optional<OperatorAccount> authenticate(const QString &login, const QString &password,
+                                                Audit::Event success = Audit::Event::Login);
 
     static constexpr int kShortestPassword = 8;
 
