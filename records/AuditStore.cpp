@@ -14,8 +14,8 @@
 namespace AuditStore {
 namespace {
 
-const QString kColumns = QStringLiteral(
-    "id, at, operator, host, ae_title, event, event_id, event_type, action, patient, outcome, hash");
+const QString kColumns =
+    QStringLiteral("id, at, operator, host, ae_title, event, event_id, event_type, action, patient, outcome, hash");
 
 AuditEntry entryAt(const QSqlQuery &query)
 {
@@ -54,8 +54,7 @@ QString chainHash(const QString &previousHash, const AuditEntry &entry)
     const QByteArray bytes = content.toUtf8();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(bytes.constData(), static_cast<size_t>(bytes.size()), digest, &length, EVP_sha256(), nullptr)
-        != 1)
+    if (EVP_Digest(bytes.constData(), static_cast<size_t>(bytes.size()), digest, &length, EVP_sha256(), nullptr) != 1)
         throw AppError(QStringLiteral("SHA-256 is not available"));
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), static_cast<int>(length)).toHex());
 }
@@ -84,18 +83,19 @@ void append(Database &db, QList<AuditEntry> &entries)
         entry.id = ++id;
         entry.hash = chainHash(previous, entry);
         previous = entry.hash;
-        db.run(insert, {{":k_id", entry.id},
-                        {":k_at", entry.at},
-                        {":k_operator", entry.operatorName},
-                        {":k_host", entry.host},
-                        {":k_ae", entry.aeTitle},
-                        {":k_event", entry.event},
-                        {":k_event_id", entry.eventId},
-                        {":k_event_type", entry.eventType},
-                        {":k_action", entry.action},
-                        {":k_patient", entry.patient},
-                        {":k_outcome", entry.outcome},
-                        {":k_hash", entry.hash}});
+        db.run(insert,
+               {{":k_id", entry.id},
+                {":k_at", entry.at},
+                {":k_operator", entry.operatorName},
+                {":k_host", entry.host},
+                {":k_ae", entry.aeTitle},
+                {":k_event", entry.event},
+                {":k_event_id", entry.eventId},
+                {":k_event_type", entry.eventType},
+                {":k_action", entry.action},
+                {":k_patient", entry.patient},
+                {":k_outcome", entry.outcome},
+                {":k_hash", entry.hash}});
     }
     transaction.commit();
 }

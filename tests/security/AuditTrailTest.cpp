@@ -1,8 +1,9 @@
+#include "security/AuditTrail.h"
+
 #include "TestHome.h"
 #include "core/Audit.h"
 #include "records/AuditStore.h"
 #include "records/Database.h"
-#include "security/AuditTrail.h"
 
 #include <QRegularExpression>
 #include <QSqlQuery>

@@ -39,8 +39,9 @@ TEST_F(AuditWindow, recordsEachAccessToThePatientsDataInOrder)
         EXPECT_EQ(entry.aeTitle, QStringLiteral("EXAMSTATION"));
     });
     // The reload after the save fills the sheet from the record, not the patient fields again.
-    EXPECT_EQ(events, QStringList({"application-start ", "patient-opened 10001", "examination-saved 10001",
-                                   "report-previewed 10001", "application-stop "}));
+    EXPECT_EQ(events,
+              QStringList({"application-start ", "patient-opened 10001", "examination-saved 10001",
+                           "report-previewed 10001", "application-stop "}));
     EXPECT_TRUE(AuditStore::verify(trail).intact);
 }
 
