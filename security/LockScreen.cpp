@@ -145,5 +145,8 @@ bool LockScreen::eventFilter(QObject *watched, QEvent *event)
     // The screen follows the window's size, so it always covers all of it.
     if (watched == parentWidget() && event->type() == QEvent::Resize && isVisible())
         setGeometry(parentWidget()->rect());
+    // Above every control, also those the window makes after the screen.
+    if (watched == parentWidget() && event->type() == QEvent::Show && isVisible())
+        raise();
     return QWidget::eventFilter(watched, event);
 }

@@ -3,8 +3,11 @@
 // operator, and an operator's delete refused.
 #include "WindowFixture.h"
 #include "app/untMainSecurity.h"
+#include "capture/LivePictureView.h"
 #include "exam/ReportFilling.h"
+#include "records/AuditStore.h"
 #include "report/ReportPreview.h"
+#include "security/AuditTrail.h"
 #include "security/LockScreen.h"
 #include "security/Operators.h"
 #include "ui/LanguageTexts.h"
@@ -48,8 +51,17 @@ protected:
         QTest::mouseClick(screen().loginButton(), Qt::LeftButton);
     }
 
-    // The screen is up and covers the whole window, so nothing underneath shows.
-    bool covered() { return screen().isVisible() && screen().geometry() == window->rect(); }
+    // The screen is up, covers the whole window and is on top where the live picture and the
+    // patient's fields are, so nothing underneath shows.
+    bool covered()
+    {
+        const auto onTop = [this](QWidget *control) {
+            QWidget *top = window->childAt(control->mapTo(window.get(), control->rect().center()));
+            return top == &screen() || screen().isAncestorOf(top);
+        };
+        return screen().isVisible() && screen().geometry() == window->rect() && onTop(window->Imagemovie)
+            && onTop(window->edtName);
+    }
 
     qint64 m_now = 1'000'000;
 };
@@ -116,6 +128,7 @@ TEST_F(LoginWindow, anotherOperatorAtTheLockDiscardsTheSheetOnlyWhenAllowed)
     window->edtNumber->setText(QStringLiteral("20001"));
     QTest::keyClick(window->edtNumber, Qt::Key_L, Qt::ControlModifier);
     ASSERT_TRUE(covered());
+    logIn(QStringLiteral("bob"), QStringLiteral("not bob's"));
     dialogs.answer(Dialogs::Answer::No);
     QTest::mouseClick(screen().otherButton(), Qt::LeftButton);
     EXPECT_FALSE(screen().nameField()->isEnabled()); // still bob's lock
@@ -127,6 +140,15 @@ TEST_F(LoginWindow, anotherOperatorAtTheLockDiscardsTheSheetOnlyWhenAllowed)
     logIn(QStringLiteral("anna"), QStringLiteral("anna-secret"));
     EXPECT_FALSE(screen().isVisible());
     EXPECT_TRUE(window->btnDelCient->isEnabled());
+
+    // Who did what, in the audit trail.
+    window->auditTrail()->flush();
+    QStringList events;
+    AuditStore::list(db(), {}, [&events](const AuditEntry &entry) {
+        if (entry.event != u"application-start")
+            events.append(entry.event + u' ' + entry.operatorName);
+    });
+    EXPECT_EQ(events, QStringList({"login bob", "lock bob", "login-failed bob", "logout bob", "login anna"}));
 }
 
 } // namespace
