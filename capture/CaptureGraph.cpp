@@ -324,7 +324,7 @@ void CaptureGraph::BuildCaptureGraph()
         m_mediaTypeIndex = m_sizes.buildAndChoose(m_mediaTypes, m_mediaTypeIndex);
         renderStreams();
         // Without its branch (an encoder missing) the preview goes on without recording.
-        if (m_recording.on() && !m_recording.attach(GST_BIN(m_pipeline.get()), m_tee))
+        if (m_recording.on() && !m_recording.attach(GST_BIN(m_pipeline.get()), m_tee, m_captureSize))
             throw BuildStopped{};
     } catch (const BuildStopped &) {
     } catch (const std::exception &failure) {

@@ -110,9 +110,10 @@ public:
     void setCaptionLookup(std::function<QString(const QString &key, const QString &builtIn)> lookup);
     void setVideoFolder(const QString &folder) { m_recording.setVideoFolder(folder); }
     QString videoFolder() const { return m_recording.videoFolder(); }
-    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when)
+    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when,
+                                     Recording::Format format = Recording::Format::Wmv)
     {
-        return Recording::RecordingFileName(folder, patientNumber, when);
+        return Recording::RecordingFileName(folder, patientNumber, when, format);
     }
 
 signals:
