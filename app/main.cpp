@@ -13,6 +13,7 @@
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
 #include "core/inifunc.h"
+#include "dicom/DicomAssociation.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -58,6 +59,8 @@ int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QS
 
 int main(int argc, char **argv)
 {
+    // Before any thread exists: the environment is read by DCMTK on every thread that connects.
+    DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
         backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(), outboxJob(), sendDicomJob(),
@@ -74,9 +77,6 @@ int main(int argc, char **argv)
         QStringLiteral("screenshot"),
         QStringLiteral("Once the window is up, save a picture of it to FILE and close the window."),
         QStringLiteral("FILE"));
-    const QCommandLineOption copyToServer(
-        QStringLiteral("copy-database-to-server"),
-        QStringLiteral("Copy the local records and pictures into the PostgreSQL database of config.ini, then exit."));
     parser.addOption(home);
     parser.addOption(screenshot);
     for (const CommandLineJob &job : jobs)
@@ -109,7 +109,7 @@ int main(int argc, char **argv)
         }
         nameApplication();
         if (!understood)
-            return jobFailed(parser.errorText());
+            return jobFailed(parser.errorText(), JobExit::kCannotRun);
         if (helpOrVersion)
             parser.process(*app); // prints and exits
         return runJob(*job, parser, parser.value(home));

@@ -181,6 +181,7 @@ void worklistFigures()
 
 int main(int argc, char **argv)
 {
+    DicomAssociation::prepareProcess();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -9,9 +9,5 @@ Q_LOGGING_CATEGORY(lcDicom, "examstation.dicom")
 void setUpDcmtk()
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        OFLog::configure(OFLogger::WARN_LOG_LEVEL);
-        if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
-            qputenv("TCP_NODELAY", "1");
-    });
+    std::call_once(once, [] { OFLog::configure(OFLogger::WARN_LOG_LEVEL); });
 }

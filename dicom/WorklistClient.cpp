@@ -1,21 +1,14 @@
 #include "dicom/WorklistClient.h"
 
 #include "dicom/Logging.h"
-#include "dicom/StoreClient.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/scu.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
-
-QString partner(const DicomPeer &peer)
-{
-    return QStringLiteral("%1 at %2:%3").arg(peer.calledAe, peer.host).arg(peer.port);
-}
 
 QString stringOf(DcmItem &item, const DcmTagKey &tag)
 {
@@ -66,33 +59,17 @@ QString WorklistItem::ageOn(const QDate &on) const
 
 namespace WorklistClient {
 
-QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day)
+QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day, DicomCancel *cancel)
 {
-    setUpDcmtk();
-    DcmSCU scu;
-    scu.setAETitle(worklist.callingAe.toLatin1().constData());
-    scu.setPeerHostName(worklist.host.toLatin1().constData());
-    scu.setPeerPort(worklist.port);
-    scu.setPeerAETitle(worklist.calledAe.toLatin1().constData());
-    scu.setConnectionTimeout(worklist.connectTimeoutSeconds);
-    scu.setACSETimeout(Uint32(worklist.dimseTimeoutSeconds));
-    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
-    scu.setDIMSETimeout(Uint32(worklist.dimseTimeoutSeconds));
-    OFList<OFString> syntaxes;
-    syntaxes.push_back(UID_LittleEndianExplicitTransferSyntax);
-    syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
-    scu.addPresentationContext(UID_FINDModalityWorklistInformationModel, syntaxes);
-
-    OFCondition status = scu.initNetwork();
-    if (status.good())
-        status = scu.negotiateAssociation();
-    if (status.bad())
-        throw DicomError(QStringLiteral("Cannot connect to the worklist %1: %2")
-                             .arg(partner(worklist), QString::fromLatin1(status.text())));
-    const T_ASC_PresentationContextID context =
-        scu.findAnyPresentationContextID(UID_FINDModalityWorklistInformationModel, "");
+    DicomAssociation association(worklist, QStringLiteral("worklist"),
+                                 {{UID_FINDModalityWorklistInformationModel,
+                                   {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax}}},
+                                 cancel);
+    association.open();
+    const T_ASC_PresentationContextID context = association.contextFor(UID_FINDModalityWorklistInformationModel);
     if (context == 0)
-        throw DicomError(QStringLiteral("The worklist %1 does not answer worklist queries.").arg(partner(worklist)));
+        throw DicomError(
+            QStringLiteral("The worklist %1 does not answer worklist queries.").arg(association.partner()));
 
     DcmDataset keys;
     keys.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
@@ -109,7 +86,7 @@ QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day)
         step->insertEmptyElement(tag);
 
     OFList<QRResponse *> responses;
-    status = scu.sendFINDRequest(context, &keys, &responses);
+    const OFCondition status = association.scu().sendFINDRequest(context, &keys, &responses);
     struct Responses {
         OFList<QRResponse *> &list;
         ~Responses()
@@ -120,7 +97,7 @@ QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day)
     } owned{responses};
     if (status.bad())
         throw DicomError(QStringLiteral("The worklist query to %1 failed: %2")
-                             .arg(partner(worklist), QString::fromLatin1(status.text())));
+                             .arg(association.partner(), association.reason(status)));
 
     QList<WorklistItem> items;
     for (QRResponse *response : responses) {
@@ -130,11 +107,11 @@ QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day)
                 items.append(itemOf(*response->m_dataset));
         } else if (response->m_status != 0x0000) {
             throw DicomError(QStringLiteral("The worklist %1 answered the query with status %2.")
-                                 .arg(partner(worklist))
+                                 .arg(association.partner())
                                  .arg(response->m_status, 4, 16, QLatin1Char('0')));
         }
     }
-    scu.releaseAssociation();
+    association.release();
     std::stable_sort(items.begin(), items.end(),
                      [](const WorklistItem &a, const WorklistItem &b) { return a.time < b.time; });
     return items;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dicom/DicomPeer.h"
+#include "dicom/DicomAssociation.h"
 
 #include <QDate>
 #include <QList>
@@ -21,11 +21,11 @@ struct WorklistItem {
 };
 
 // Asks a modality worklist (C-FIND, Modality Worklist Information Model) for the procedure
-// steps scheduled on one day for this station. One association per query; any thread.
+// steps scheduled on one day for this station. One association per query; any thread (`cancel` from another).
 namespace WorklistClient {
 
-// Items in the order of their scheduled time. Throws DicomError (dicom/StoreClient.h) when the
-// server cannot be reached, refuses the association or answers the query with a failure.
-QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day);
+// Items in the order of their scheduled time. Throws DicomError when the server cannot be
+// reached, refuses the association, answers the query with a failure or `cancel` ends the query.
+QList<WorklistItem> query(const DicomPeer &worklist, const QDate &day, DicomCancel *cancel = nullptr);
 
 } // namespace WorklistClient

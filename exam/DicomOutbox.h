@@ -1,8 +1,9 @@
 #pragma once
 
-#include "dicom/DicomPeer.h"
+#include "dicom/DicomAssociation.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
+#include "records/OutboxStore.h"
 
 #include <QDateTime>
 #include <QList>
@@ -10,17 +11,17 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 class Database;
 
-// The durable queue of DICOM instances for the PACS (tables t_dicom_studies and t_dicom_outbox):
+// The durable queue of DICOM instances for the PACS (its statements are records/OutboxStore):
 // a saved record's pictures and report are queued in the save's own transaction and delivered
-// later, once each (a row marked sent is never sent again). Any thread, each with its own
-// connection.
+// later, once each (a row marked sent is never sent again). One Database per thread: any
+// thread, each with its own connection.
 namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
@@ -33,25 +34,10 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
 // how many records were found.
 int queueStoredRecords(Database &db, const QString &number, int *records = nullptr);
 
-struct Entry {
-    QString sopUid;
-    qint64 contentId = 0;
-    QString patientNumber;
-    QString kind; // "image" or "report"
-    int slot = 0;
-    QString state; // "waiting" or "sent"
-    int attempts = 0;
-    QDateTime nextTry;
-    QString lastError;
-    QString sentAt;
-};
+using Entry = OutboxStore::Entry;
 QList<Entry> entries(const Database &db);
 
-struct Summary {
-    int waiting = 0;
-    int failing = 0; // waiting after at least one failed attempt
-    QString lastError;
-};
+using Summary = OutboxStore::Summary;
 Summary summary(const Database &db);
 
 struct Delivery {
@@ -62,9 +48,11 @@ struct Delivery {
 // One pass over the waiting instances that are due (all of them with ignoreBackOff): one
 // association, each instance built from the record as stored and sent. A failure puts the
 // instance back with a longer wait (5 s doubling up to 10 min); an instance whose record was
-// deleted is dropped unsent. `stop` ends the pass between instances.
+// deleted is dropped unsent. `cancel` ends the pass at once, aborting the association under way;
+// the instance being sent then stays waiting as it was. `progress` hears how many of the due
+// instances are done, before each one and after the last.
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 const std::atomic<bool> *stop = nullptr);
+                 DicomCancel *cancel = nullptr, const std::function<void(int done, int total)> &progress = {});
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);
@@ -72,8 +60,9 @@ QDateTime nextDue(const Database &db);
 } // namespace DicomOutbox
 
 // Delivers the outbox in the background: a thread of its own with its own connection to the
-// database, woken after each save and at each instance's retry time. Reports the queue's state
-// with a signal (queued to the owner's thread). Created and stopped on the window thread.
+// database (opened again with back-off while it cannot be), woken after each save and at each
+// instance's retry time. Reports the queue's state with a signal (queued to the owner's thread).
+// Created and stopped on the window thread; stop() never waits on the PACS.
 class OutboxWorker : public QObject {
     Q_OBJECT
 
@@ -85,7 +74,8 @@ public:
     void start();
     // A save queued something: look now rather than at the next retry time.
     void wake();
-    // Ends the thread after the instance being sent (bounded by the PACS timeouts).
+    // Ends the thread at once: the association under way is aborted (its socket shut down from
+    // this thread, see DicomCancel) and what was being sent stays queued for the next start.
     void stop();
 
 signals:
@@ -98,10 +88,14 @@ private:
     const DatabaseParameters m_database;
     const DicomPeer m_pacs;
     const ReportSource m_report;
+    // Sleeps until woken, stopped or `ms` passed; false once stopped.
+    bool pause(qint64 ms);
+
     // shared between the threads
     std::mutex m_mutex;
     std::condition_variable m_wakeUp;
     bool m_woken = false; // under m_mutex
-    std::atomic<bool> m_stop{false};
+    bool m_stop = false; // under m_mutex, so that a stop cannot slip between a check and the wait
+    DicomCancel m_cancel; // aborts the association under way
     std::thread m_thread; // window thread only
 };

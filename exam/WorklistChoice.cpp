@@ -4,23 +4,23 @@
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/TrimmedText.h"
-#include "dicom/StoreClient.h"
 #include "exam/ExaminationSheet.h"
 #include "records/PatientLookup.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
+#include <QThread>
 #include <QVBoxLayout>
 
-#include <chrono>
-#include <future>
+#include <utility>
 
 WorklistChoice::WorklistChoice(const DicomPeer &worklist, PatientLookup &lookup, QComboBox *cbTitle,
                                ExaminationSheet &sheet, std::function<QString(const QString &key)> text,
@@ -40,30 +40,101 @@ WorklistChoice::WorklistChoice(const DicomPeer &worklist, PatientLookup &lookup,
     ErrorDisplay::connectGuarded(f2, &QShortcut::activated, this, [this] { edtNumberF2(); });
 }
 
+// What a query's thread and the window's thread share; the thread writes items or error before
+// it finishes, the window reads them after.
+struct WorklistChoice::Query {
+    DicomCancel cancel;
+    QDate today;
+    QList<WorklistItem> items;
+    QString error; // empty on success
+};
+
+WorklistChoice::~WorklistChoice()
+{
+    // A cancelled query ends within 100 ms (see DicomCancel); only a host name still being
+    // resolved holds it longer. The window does not wait for that: such a thread finishes alone
+    // (it touches nothing of this object) and deletes itself.
+    for (QThread *thread : std::as_const(m_threads)) {
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        if (m_query)
+            m_query->cancel.cancel();
+        thread->wait(QDeadlineTimer(500));
+    }
+}
+
 void WorklistChoice::edtNumberF2()
 {
-    const QDate today = QDate::currentDate();
-    // The query waits for the network on a thread of its own; the window keeps painting but
-    // takes no input until the answer is there (bounded by the worklist's timeouts).
-    std::future<QList<WorklistItem>> answer =
-        std::async(std::launch::async, [peer = m_worklist, today] { return WorklistClient::query(peer, today); });
-    while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    QList<WorklistItem> items;
-    try {
-        items = answer.get();
-    } catch (const AppError &error) {
-        Dialogs::show(Dialogs::Kind::Error, m_text(QStringLiteral("Worklist.Caption")), error.message(),
-                      m_dialogParent);
+    if (m_query)
+        return; // one query at a time; the dialog is up
+    auto query = std::make_shared<Query>();
+    query->today = QDate::currentDate();
+    QThread *thread = QThread::create([query, peer = m_worklist] {
+        try {
+            query->items = WorklistClient::query(peer, query->today, &query->cancel);
+        } catch (const AppError &error) {
+            query->error = error.message();
+        }
+    });
+    m_threads.append(thread);
+    connect(thread, &QThread::finished, this, [this, thread, query] {
+        m_threads.removeOne(thread);
+        thread->deleteLater();
+        if (query == m_query)
+            answered(query);
+    });
+    m_query = query;
+
+    m_waiting = new QDialog(m_dialogParent);
+    m_waiting->setObjectName(QStringLiteral("WorklistWaitDialog"));
+    m_waiting->setAttribute(Qt::WA_DeleteOnClose);
+    m_waiting->setWindowTitle(m_text(QStringLiteral("Worklist.Caption")));
+    auto *layout = new QVBoxLayout(m_waiting);
+    layout->addWidget(new QLabel(m_text(QStringLiteral("Worklist.Waiting")), m_waiting));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, m_waiting);
+    buttons->button(QDialogButtonBox::Cancel)->setText(m_text(QStringLiteral("Cancel.Caption")));
+    layout->addWidget(buttons);
+    // Cancel, Escape and the title bar's close all reject.
+    connect(buttons, &QDialogButtonBox::rejected, m_waiting, &QDialog::reject);
+    connect(m_waiting, &QDialog::rejected, this, &WorklistChoice::cancelQuery);
+    m_waiting->setModal(true);
+    m_waiting->show();
+    thread->start();
+}
+
+void WorklistChoice::cancelQuery()
+{
+    if (!m_query)
+        return;
+    m_query->cancel.cancel();
+    m_query.reset();
+    if (m_waiting) {
+        QDialog *waiting = std::exchange(m_waiting, nullptr);
+        waiting->close();
+    }
+    // The keyboard goes back to the window at once (a window manager would do so too).
+    if (m_dialogParent)
+        m_dialogParent->activateWindow();
+}
+
+void WorklistChoice::answered(const std::shared_ptr<Query> &query)
+{
+    m_query.reset();
+    if (m_waiting) {
+        QDialog *waiting = std::exchange(m_waiting, nullptr);
+        waiting->disconnect(this); // closing it now is no cancel
+        waiting->close();
+    }
+    if (!query->error.isEmpty()) {
+        Dialogs::show(Dialogs::Kind::Error, m_text(QStringLiteral("Worklist.Caption")), query->error, m_dialogParent);
         return;
     }
-    if (items.isEmpty()) {
+    if (query->items.isEmpty()) {
         m_showMessage(QStringLiteral("Msg_worklist_empty"));
         return;
     }
-    const int chosen = chooseItem(items);
+    const int chosen = chooseItem(query->items);
     if (chosen >= 0)
-        takeItem(items.at(chosen), today);
+        takeItem(query->items.at(chosen), query->today);
 }
 
 int WorklistChoice::chooseItem(const QList<WorklistItem> &items)

@@ -16,6 +16,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
 namespace {
 
 QString serverFolder()
@@ -44,6 +51,22 @@ QProcessEnvironment serverEnvironment()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TCP_NODELAY"), QStringLiteral("1"));
     return environment;
+}
+
+DicomPeer loopbackPeer(quint16 port, const QString &calledAe)
+{
+    return {.host = QStringLiteral("127.0.0.1"),
+            .port = port,
+            .calledAe = calledAe,
+            .callingAe = QStringLiteral("EXAMSTATION"),
+            .connectTimeoutSeconds = 5,
+            .dimseTimeoutSeconds = 10};
+}
+
+void sendSignal(const std::unique_ptr<QProcess> &process, int signal)
+{
+    if (process && process->processId() > 0)
+        ::kill(pid_t(process->processId()), signal);
 }
 
 bool listening(quint16 port)
@@ -137,7 +160,23 @@ bool OrthancServer::start()
 
 void OrthancServer::stop()
 {
+    thaw(); // a frozen server cannot end
     endProcess(m_process);
+}
+
+DicomPeer OrthancServer::peer() const
+{
+    return loopbackPeer(m_dicomPort, aet());
+}
+
+void OrthancServer::freeze()
+{
+    sendSignal(m_process, SIGSTOP);
+}
+
+void OrthancServer::thaw()
+{
+    sendSignal(m_process, SIGCONT);
 }
 
 QByteArray OrthancServer::getRaw(const QString &path) const
@@ -233,5 +272,49 @@ bool WorklistServer::start()
 
 void WorklistServer::stop()
 {
+    thaw();
     endProcess(m_process);
+}
+
+DicomPeer WorklistServer::peer(const QString &calledAe) const
+{
+    return loopbackPeer(m_port, calledAe);
+}
+
+void WorklistServer::freeze()
+{
+    sendSignal(m_process, SIGSTOP);
+}
+
+void WorklistServer::thaw()
+{
+    sendSignal(m_process, SIGCONT);
+}
+
+// ---- a host that never answers ---------------------------------------------------------------
+
+UnansweringPort::UnansweringPort()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t size = sizeof address;
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(m_listener, 0) != 0
+        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return;
+    m_port = ntohs(address.sin_port);
+    // A backlog of 0 holds one connection; the second waits in the SYN queue and fills it.
+    for (int &queued : m_queued) {
+        queued = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(queued, reinterpret_cast<sockaddr *>(&address), size);
+    }
+    QThread::msleep(100);
+}
+
+UnansweringPort::~UnansweringPort()
+{
+    for (int queued : m_queued)
+        ::close(queued);
+    ::close(m_listener);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dicom/DicomPeer.h"
+
 #include <QByteArray>
 #include <QJsonValue>
 #include <QProcess>
@@ -26,6 +28,11 @@ public:
 
     quint16 dicomPort() const { return m_dicomPort; }
     QString aet() const { return QStringLiteral("ORTHANC"); }
+    // This server as the workstation's PACS (station EXAMSTATION, short timeouts).
+    DicomPeer peer() const;
+    // SIGSTOP and SIGCONT: a hung server, whose connections the kernel still accepts.
+    void freeze();
+    void thaw();
 
     // GET on the REST API; a null value when it does not answer within ten seconds.
     QJsonValue get(const QString &path) const;
@@ -51,6 +58,10 @@ public:
     void stop();
     QString whyNot() const { return m_whyNot; }
     quint16 port() const { return m_port; }
+    // This server as the workstation's worklist (station EXAMSTATION, short timeouts).
+    DicomPeer peer(const QString &calledAe = QStringLiteral("WORKLIST")) const;
+    void freeze();
+    void thaw();
 
 private:
     QTemporaryDir m_dir;
@@ -58,4 +69,20 @@ private:
     int m_items = 0;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
+};
+
+// A loopback port whose listen queue is full: the kernel drops every further connection attempt,
+// as for a host behind a pulled cable, so a connect to it waits for its timeout.
+class UnansweringPort {
+public:
+    UnansweringPort();
+    ~UnansweringPort();
+    UnansweringPort(const UnansweringPort &) = delete;
+    UnansweringPort &operator=(const UnansweringPort &) = delete;
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_queued[2] = {-1, -1}; // the connections that fill the queue
+    quint16 m_port = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -31,6 +32,12 @@ int main(int argc, char **argv)
     // No test reaches the machine's own CUPS: a print goes to a port where nothing listens,
     // unless a test points CUPS_SERVER at a private cupsd of its own.
     qputenv("CUPS_SERVER", "127.0.0.1:9");
+    // What the program's main() sets before any thread (DicomAssociation::prepareProcess): DCMTK
+    // reads it on every thread that connects, and Nagle's algorithm would slow every C-STORE; a
+    // write to a cancelled association's socket must fail, not end the run.
+    if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+        qputenv("TCP_NODELAY", "1");
+    std::signal(SIGPIPE, SIG_IGN);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     if (PgServer::forTestHomes())

@@ -46,15 +46,7 @@ protected:
             GTEST_SKIP() << orthanc.whyNot().toStdString();
     }
 
-    DicomPeer pacs() const
-    {
-        return {.host = QStringLiteral("127.0.0.1"),
-                .port = orthanc.dicomPort(),
-                .calledAe = orthanc.aet(),
-                .callingAe = QStringLiteral("EXAMSTATION"),
-                .connectTimeoutSeconds = 5,
-                .dimseTimeoutSeconds = 10};
-    }
+    DicomPeer pacs() const { return orthanc.peer(); }
 
     OrthancServer orthanc;
 };

@@ -1,7 +1,6 @@
 // Today's procedures for this station come from DCMTK's own worklist server (wlmscpfs) over
 // worklist files written with dump2dcm.
 #include "DicomServers.h"
-#include "dicom/StoreClient.h"
 #include "dicom/WorklistClient.h"
 
 #include <gtest/gtest.h>
@@ -35,16 +34,6 @@ QString worklistItem(const QString &station, const QDate &day, const QString &ti
 
 class WorklistTest : public ::testing::Test {
 protected:
-    DicomPeer peer(const QString &calledAe = QStringLiteral("WORKLIST")) const
-    {
-        return {.host = QStringLiteral("127.0.0.1"),
-                .port = server.port(),
-                .calledAe = calledAe,
-                .callingAe = QStringLiteral("EXAMSTATION"),
-                .connectTimeoutSeconds = 5,
-                .dimseTimeoutSeconds = 10};
-    }
-
     WorklistServer server;
 };
 
@@ -60,7 +49,7 @@ TEST_F(WorklistTest, TodaysProceduresOfThisStationInTimeOrderWithUtf8Names)
     if (!server.start())
         GTEST_SKIP() << server.whyNot().toStdString();
 
-    const QList<WorklistItem> items = WorklistClient::query(peer(), today);
+    const QList<WorklistItem> items = WorklistClient::query(server.peer(), today);
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0].time, QStringLiteral("09:30"));
     EXPECT_EQ(items[0].patientId, QStringLiteral("W-1"));
@@ -82,13 +71,13 @@ TEST_F(WorklistTest, UnknownTitleOrNoServerIsAClearError)
     if (!server.start())
         GTEST_SKIP() << server.whyNot().toStdString();
     try {
-        WorklistClient::query(peer(QStringLiteral("NOSUCHLIST")), QDate::currentDate());
+        WorklistClient::query(server.peer(QStringLiteral("NOSUCHLIST")), QDate::currentDate());
         FAIL() << "a query to an unknown worklist title was answered";
     } catch (const DicomError &error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("NOSUCHLIST"))) << error.what();
     }
     server.stop();
-    EXPECT_THROW(WorklistClient::query(peer(), QDate::currentDate()), DicomError);
+    EXPECT_THROW(WorklistClient::query(server.peer(), QDate::currentDate()), DicomError);
 }
 
 } // namespace

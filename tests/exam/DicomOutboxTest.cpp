@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QThread>
@@ -20,7 +23,7 @@ protected:
         if (!orthanc.start())
             GTEST_SKIP() << orthanc.whyNot().toStdString();
         home.installReportTemplate();
-        examSheet->setOutbox([this] {
+        examSheet.setOutbox([this] {
             if (worker)
                 worker->wake();
         });
@@ -32,15 +35,7 @@ protected:
         worker->start();
     }
 
-    DicomPeer pacs() const
-    {
-        return {.host = QStringLiteral("127.0.0.1"),
-                .port = orthanc.dicomPort(),
-                .calledAe = orthanc.aet(),
-                .callingAe = QStringLiteral("EXAMSTATION"),
-                .connectTimeoutSeconds = 5,
-                .dimseTimeoutSeconds = 10};
-    }
+    DicomPeer pacs() const { return orthanc.peer(); }
 
     ReportSource report() const
     {
@@ -55,9 +50,9 @@ protected:
             if (slot <= pictures)
                 snapshotInto(slot, QStringLiteral("%1_%2.jpg").arg(number).arg(slot));
             else
-                pictureSlots->ClearSlotPicture(slot);
+                pictureSlots.ClearSlotPicture(slot);
         }
-        ASSERT_TRUE(examSheet->btnGenReportClick());
+        ASSERT_TRUE(examSheet.btnGenReportClick());
     }
 
     // Waits (bounded) until Orthanc holds this many instances.
@@ -143,6 +138,40 @@ TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminat
     const DicomOutbox::Delivery again = DicomOutbox::deliver(db, pacs(), report(), true);
     EXPECT_TRUE(again.sent.isEmpty());
     EXPECT_TRUE(again.failed.isEmpty());
+}
+
+TEST_F(DicomOutboxTest, AWorkerWhoseDatabaseCannotBeOpenedTriesAgain)
+{
+    saveExamination(QStringLiteral("C-1"), QStringLiteral("Ann Lee"), 1);
+    // A folder where the database file should be: opening it fails until it is back.
+    const QString file = db.parameters().file;
+    ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(".away")));
+    ASSERT_TRUE(QDir().mkdir(file));
+    startWorkstationOutbox();
+    QThread::msleep(1000);
+    ASSERT_TRUE(QDir().rmdir(file));
+    ASSERT_TRUE(QFile::rename(file + QStringLiteral(".away"), file));
+    EXPECT_EQ(instancesArriving(2), 2);
+}
+
+TEST_F(DicomOutboxTest, StoppingDoesNotWaitForAPacsThatNeverAnswersTheConnection)
+{
+    UnansweringPort silent;
+    DicomPeer unanswering = pacs();
+    unanswering.port = silent.port();
+    worker = std::make_unique<OutboxWorker>(db.parameters(), unanswering, report());
+    worker->start();
+    saveExamination(QStringLiteral("D-1"), QStringLiteral("Ann Lee"), 0);
+    QThread::msleep(1500); // connecting by now (the connect timeout is 5 s)
+
+    QElapsedTimer stopping;
+    stopping.start();
+    worker.reset();
+    EXPECT_LT(stopping.elapsed(), 2000);
+    const QList<DicomOutbox::Entry> waiting = DicomOutbox::entries(db);
+    ASSERT_EQ(waiting.size(), 1);
+    EXPECT_EQ(waiting[0].state, QStringLiteral("waiting"));
+    EXPECT_EQ(waiting[0].attempts, 0); // a stop is no failed attempt
 }
 
 } // namespace

@@ -1,0 +1,232 @@
+#include "dicom/DicomAssociation.h"
+
+#include "dicom/Logging.h"
+
+#include <QDeadlineTimer>
+
+#include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
+#include <dcmtk/dcmnet/scu.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// The connection DCMTK reads and writes, known to the task's DicomCancel while it is open.
+class WatchedConnection : public DcmTCPConnection {
+public:
+    WatchedConnection(DcmNativeSocketType socket, DicomCancel *cancel)
+        : DcmTCPConnection(socket)
+        , m_cancel(cancel)
+    {
+        if (m_cancel)
+            m_cancel->attach(socket);
+    }
+    ~WatchedConnection() override { forget(); }
+    void close() override
+    {
+        forget();
+        DcmTCPConnection::close();
+    }
+
+private:
+    void forget()
+    {
+        if (m_cancel)
+            m_cancel->detach();
+    }
+    DicomCancel *m_cancel;
+};
+
+} // namespace
+
+// DCMTK asks its transport layer for each new connection; this one hands out watched plain TCP
+// connections. A TLS layer will wrap its connections the same way. DCMTK calls it only for a
+// "secure" association, hence useSecureConnection() below.
+class WatchedTransport : public DcmTransportLayer {
+public:
+    explicit WatchedTransport(DicomCancel *cancel)
+        : m_cancel(cancel)
+    {
+    }
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool) override
+    {
+        return new WatchedConnection(socket, m_cancel);
+    }
+
+private:
+    DicomCancel *m_cancel;
+};
+
+namespace {
+
+// DcmSCU with its transport layer settable (DCMTK offers it to subclasses only).
+class TransportScu : public DcmSCU {
+public:
+    using DcmSCU::useSecureConnection;
+};
+
+// DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
+// own TCP connect to a host that drops packets. A cancellable task therefore first connects
+// itself, polling the cancel every 100 ms, and hands over to DCMTK once the partner answered
+// (DCMTK's connect then takes a moment). Returns the reason it could not, empty when it did.
+QString reachable(const DicomPeer &peer, const DicomCancel &cancel)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    // A name that does not resolve is DCMTK's to report, with its own text.
+    if (::getaddrinfo(peer.host.toLocal8Bit().constData(), QByteArray::number(peer.port).constData(), &hints, &found)
+            != 0
+        || !found)
+        return {};
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+    const int socket = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return {};
+    int error = ::connect(socket, found->ai_addr, found->ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+        const QDeadlineTimer deadline(std::chrono::seconds(peer.connectTimeoutSeconds));
+        error = ETIMEDOUT;
+        while (!cancel.cancelled() && !deadline.hasExpired()) {
+            pollfd wanted{socket, POLLOUT, 0};
+            if (::poll(&wanted, 1, 100) > 0) {
+                socklen_t size = sizeof error;
+                ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size);
+                break;
+            }
+        }
+    }
+    ::close(socket);
+    if (cancel.cancelled())
+        return QStringLiteral("cancelled");
+    return error == 0 ? QString() : qt_error_string(error);
+}
+
+} // namespace
+
+void DicomCancel::cancel()
+{
+    const std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void DicomCancel::attach(int socket)
+{
+    const std::lock_guard lock(m_mutex);
+    m_socket = socket;
+    // Cancelled while connecting: the first read fails at once.
+    if (m_cancelled)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void DicomCancel::detach()
+{
+    const std::lock_guard lock(m_mutex);
+    m_socket = -1;
+}
+
+DicomAssociation::DicomAssociation(const DicomPeer &peer, const QString &role,
+                                   const QList<PresentationContext> &contexts, DicomCancel *cancel)
+    : m_peer(peer)
+    , m_role(role)
+    , m_cancel(cancel)
+    , m_transport(std::make_unique<WatchedTransport>(cancel))
+    , m_scu(std::make_unique<TransportScu>())
+{
+    setUpDcmtk();
+    m_scu->setAETitle(peer.callingAe.toLatin1().constData());
+    m_scu->setPeerHostName(peer.host.toLatin1().constData());
+    m_scu->setPeerPort(peer.port);
+    m_scu->setPeerAETitle(peer.calledAe.toLatin1().constData());
+    m_scu->setConnectionTimeout(peer.connectTimeoutSeconds);
+    m_scu->setACSETimeout(Uint32(peer.dimseTimeoutSeconds));
+    m_scu->setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    m_scu->setDIMSETimeout(Uint32(peer.dimseTimeoutSeconds));
+    m_scu->setVerbosePCMode(OFFalse);
+    for (const PresentationContext &context : contexts) {
+        OFList<OFString> syntaxes;
+        for (const char *syntax : context.transferSyntaxes)
+            syntaxes.push_back(syntax);
+        m_scu->addPresentationContext(context.abstractSyntax, syntaxes);
+    }
+}
+
+DicomAssociation::~DicomAssociation()
+{
+    if (isConnected())
+        release();
+}
+
+void DicomAssociation::open()
+{
+    if (m_cancel) {
+        const QString unreachable = reachable(m_peer, *m_cancel);
+        if (!unreachable.isEmpty())
+            throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
+    }
+    OFCondition status = m_scu->initNetwork();
+    if (status.good())
+        status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());
+    if (status.good())
+        status = m_scu->negotiateAssociation();
+    if (status.bad())
+        throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), reason(status)));
+    qCDebug(lcDicom) << "association with" << partner() << "open";
+}
+
+bool DicomAssociation::isConnected() const
+{
+    return m_scu->isConnected();
+}
+
+quint8 DicomAssociation::contextFor(const char *sopClass) const
+{
+    return m_scu->findAnyPresentationContextID(sopClass, "");
+}
+
+void DicomAssociation::release()
+{
+    // A cancelled task's socket is shut: a release request would wait for an answer that cannot
+    // come, the abort only frees the association.
+    if (m_cancel && m_cancel->cancelled())
+        abort();
+    else
+        m_scu->releaseAssociation();
+}
+
+void DicomAssociation::abort()
+{
+    if (m_scu->isConnected())
+        m_scu->abortAssociation();
+}
+
+QString DicomAssociation::partner() const
+{
+    return QStringLiteral("%1 at %2:%3").arg(m_peer.calledAe, m_peer.host).arg(m_peer.port);
+}
+
+QString DicomAssociation::reason(const OFCondition &condition) const
+{
+    if (m_cancel && m_cancel->cancelled())
+        return QStringLiteral("cancelled");
+    return QString::fromLatin1(condition.text());
+}
+
+void DicomAssociation::prepareProcess()
+{
+    if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+        qputenv("TCP_NODELAY", "1");
+    // DCMTK writes with write(2): the A-ABORT on a socket a cancel has shut down must fail with
+    // EPIPE, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+}
