@@ -197,6 +197,15 @@ void CaptureGraph::onBusMessage(GstMessage *message, quint64 generation)
             Qt::QueuedConnection);
     };
     if (m_recording.handleMessage(message)) {
+        // Told after the stop or loss that is waiting for this message has finished.
+        if (m_recording.format() == Recording::Format::Mp4) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, file = m_recording.file(), number = m_recording.patientNumber()] {
+                    emit mp4RecordingFinished(file, number);
+                },
+                Qt::QueuedConnection);
+        }
         if (m_losing)
             queued(&CaptureGraph::completeLoss);
         return;

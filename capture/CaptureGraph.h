@@ -119,6 +119,9 @@ public:
 signals:
     // One per press of the camera's snapshot button, on the window thread.
     void snapshotRequested();
+    // An MP4 recording is complete in `file` (its index written), named after `patientNumber`;
+    // on the window thread, after the operation that ended it.
+    void mp4RecordingFinished(const QString &file, const QString &patientNumber);
 
 private:
     struct BuildStopped { };

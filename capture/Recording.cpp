@@ -203,8 +203,8 @@ bool Recording::attach(GstBin *pipeline, GstElement *tee, QSize captureSize)
         gst_bin_remove(pipeline, writer);
         return false;
     };
-    const QString file = RecordingFileName(videoFolder(), m_edtNumber ? m_edtNumber->text() : QString(),
-                                           QDateTime::currentDateTime(), m_format);
+    const QString number = m_edtNumber ? m_edtNumber->text().trimmed() : QString();
+    const QString file = RecordingFileName(videoFolder(), number, QDateTime::currentDateTime(), m_format);
     const QSize size = m_format == Format::Mp4 ? mp4FrameSize(captureSize) : QSize(kRecordWidth, kRecordHeight);
     // Without its encoder the branch cannot record at all.
     if (ConfigureRecordingProfile(writer, size.width(), size.height(),
@@ -225,6 +225,7 @@ bool Recording::attach(GstBin *pipeline, GstElement *tee, QSize captureSize)
     g_object_set(writer, "message-forward", TRUE, nullptr);
     m_writer = writer;
     m_file = file;
+    m_patientNumber = number;
     return true;
 }
 
@@ -232,6 +233,7 @@ void Recording::detach()
 {
     m_writer = nullptr;
     m_file.clear();
+    m_patientNumber.clear();
     m_endSent = m_finished = false;
 }
 

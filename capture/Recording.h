@@ -65,6 +65,8 @@ public:
     void detach();
     // The file the branch records into; empty without a branch.
     QString file() const { return m_file; }
+    // The patient number the file was named after.
+    QString patientNumber() const { return m_patientNumber; }
     bool attached() const { return m_writer != nullptr; }
 
     // Sends the end of stream into the branch of `pipeline`, behind the frames it still holds
@@ -91,6 +93,7 @@ private:
     Format m_format = Format::Wmv; // of the branch attached last
     GstElement *m_writer = nullptr; // owned by the pipeline
     QString m_file;
+    QString m_patientNumber;
     bool m_endSent = false;
     bool m_finished = false;
 };

@@ -1,5 +1,6 @@
 #include "exam/ExaminationSheet.h"
 
+#include "capture/ClipStream.h"
 #include "core/AppError.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
@@ -235,6 +236,29 @@ QStringList ExaminationSheet::writeSlotPictures()
     return written;
 }
 
+void ExaminationSheet::clipRecorded(const QString &file, const QString &patientNumber)
+{
+    const QString number = Text::trimmed(patientNumber);
+    if (!m_outboxQueued || number.isEmpty())
+        return; // no PACS, or a clip of no patient: it stays in the video folder only
+    // Refused rather than cut: the clip stays whole in the video folder.
+    if (mp4Seconds(file) > DicomOutbox::kLongestClipSeconds) {
+        m_showMessage(QStringLiteral("Msg_Clip_Too_Long"));
+        return;
+    }
+    // Recorded after the save, while the sheet still shows that patient: the saved record's.
+    const bool afterSave = m_lastSaved.id > 0 && m_lastSaved.number == number
+        && Text::trimmed(m_lookup.controls().edtNumber->text()) == number;
+    try {
+        DicomOutbox::queueClip(m_db, file, number, afterSave ? m_lastSaved.id : 0, QDateTime::currentDateTime());
+    } catch (const AppError &failure) {
+        qCWarning(lcExam).noquote() << "the clip" << file << "was not queued for the PACS:" << failure.message();
+        return;
+    }
+    if (afterSave)
+        m_outboxQueued();
+}
+
 bool ExaminationSheet::btnGenReportClick()
 {
     // 1. Before any check, so the drawn number stays even when a check fails.
@@ -259,6 +283,7 @@ bool ExaminationSheet::btnGenReportClick()
     const PatientControls &p = m_lookup.controls();
     QString number = Text::trimmed(p.edtNumber->text());
     bool renumbered = false;
+    qint64 savedId = 0;
     try {
         ScopedTransaction transaction(m_db);
         // From here to the commit no other workstation checks or stores a number.
@@ -281,9 +306,10 @@ bool ExaminationSheet::btnGenReportClick()
         }
         for (const QString &name : writtenPictures)
             PictureStore::store(m_db, m_imagesFolder, name);
-        const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
+        savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, id, number == m_accessionFor ? m_accessionNumber : QString());
+            DicomOutbox::queueRecord(m_db, savedId, number == m_accessionFor ? m_accessionNumber : QString());
+            DicomOutbox::queueWaitingClips(m_db, savedId, number);
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -296,6 +322,7 @@ bool ExaminationSheet::btnGenReportClick()
     m_drawnNumber.clear();
     if (renumbered)
         writeNumber(number);
+    m_lastSaved = {.number = number, .id = savedId};
 
     if (m_outboxQueued) {
         m_accessionFor.clear();
