@@ -167,9 +167,15 @@ void queueClip(Database &db, const QString &file, const QString &patientNumber, 
     transaction.commit();
 }
 
-int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber)
+int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber,
+                      const QDateTime &unnumberedSince)
 {
-    const QList<OutboxStore::Clip> clips = OutboxStore::waitingClips(db, PatientText::key(patientNumber));
+    QList<OutboxStore::Clip> clips = OutboxStore::waitingClips(db, PatientText::key(patientNumber));
+    // The stored times have whole seconds.
+    const QDateTime since = unnumberedSince.addMSecs(-unnumberedSince.time().msec());
+    for (const OutboxStore::Clip &clip : OutboxStore::waitingClips(db, QString()))
+        if (clip.recordedAt >= since)
+            clips.append(clip);
     for (const OutboxStore::Clip &clip : clips)
         OutboxStore::queueClip(db, clip.sopUid, contentId);
     return int(clips.size());

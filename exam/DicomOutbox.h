@@ -40,8 +40,11 @@ constexpr double kLongestClipSeconds = 10 * 60;
 void queueClip(Database &db, const QString &file, const QString &patientNumber, qint64 savedContentId,
                const QDateTime &recordedAt);
 // Queues the patient's waiting clips into record `contentId`'s study, after its pictures and
-// report. The caller holds the transaction (the save's). Returns how many were queued.
-int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber);
+// report, with the clips recorded without a number since `unnumberedSince` (a new patient's
+// number is drawn at the save). The caller holds the transaction (the save's). Returns how many
+// were queued.
+int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber,
+                      const QDateTime &unnumberedSince);
 
 // Queues every stored record of the patient (every patient when number is empty), each
 // record in a transaction of its own. Returns how many instances were queued; `records` gets

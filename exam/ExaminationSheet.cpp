@@ -89,6 +89,9 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
         if (edit)
             edit->setMaxLength(std::numeric_limits<int>::max());
     }
+    // A number typed by the operator begins another examination: later clips wait for its save.
+    if (QLineEdit *number = m_lookup.controls().edtNumber)
+        connect(number, &QLineEdit::textEdited, this, [this] { m_lastSaved = {}; });
     if (m_c.btnGenReport) {
         ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
                                      [this] { btnGenReportClick(); });
@@ -239,15 +242,16 @@ QStringList ExaminationSheet::writeSlotPictures()
 void ExaminationSheet::clipRecorded(const QString &file, const QString &patientNumber)
 {
     const QString number = Text::trimmed(patientNumber);
-    if (!m_outboxQueued || number.isEmpty())
-        return; // no PACS, or a clip of no patient: it stays in the video folder only
+    if (!m_outboxQueued)
+        return; // no PACS: the clip stays in the video folder only
     // Refused rather than cut: the clip stays whole in the video folder.
     if (mp4Seconds(file) > DicomOutbox::kLongestClipSeconds) {
         m_showMessage(QStringLiteral("Msg_Clip_Too_Long"));
         return;
     }
     // Recorded after the save, while the sheet still shows that patient: the saved record's.
-    const bool afterSave = m_lastSaved.id > 0 && m_lastSaved.number == number
+    // Recorded without a number: a new patient's, whose number the save draws.
+    const bool afterSave = !number.isEmpty() && m_lastSaved.id > 0 && m_lastSaved.number == number
         && Text::trimmed(m_lookup.controls().edtNumber->text()) == number;
     try {
         DicomOutbox::queueClip(m_db, file, number, afterSave ? m_lastSaved.id : 0, QDateTime::currentDateTime());
@@ -309,7 +313,7 @@ bool ExaminationSheet::btnGenReportClick()
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
             DicomOutbox::queueRecord(m_db, savedId, number == m_accessionFor ? m_accessionNumber : QString());
-            DicomOutbox::queueWaitingClips(m_db, savedId, number);
+            DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -323,6 +327,7 @@ bool ExaminationSheet::btnGenReportClick()
     if (renumbered)
         writeNumber(number);
     m_lastSaved = {.number = number, .id = savedId};
+    m_clipsSince = QDateTime::currentDateTime();
 
     if (m_outboxQueued) {
         m_accessionFor.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -91,7 +92,8 @@ public:
     void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
     // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
     // outbox on, the clip goes into the study of the patient's record saved here when the sheet
-    // still shows it (recorded after the save), else into the patient's next saved record. A
+    // still shows it (recorded after the save), else into the patient's next saved record (a
+    // clip without a number: the sheet's next save, which draws the new patient's number). A
     // clip longer than DicomOutbox::kLongestClipSeconds is refused with Msg_Clip_Too_Long.
     void clipRecorded(const QString &file, const QString &patientNumber);
     // The worklist's accession number for this patient number, stored with the next record
@@ -134,6 +136,7 @@ private:
         qint64 id = 0;
     };
     SavedRecord m_lastSaved; // the last record this sheet saved
+    QDateTime m_clipsSince = QDateTime::currentDateTime(); // clips without a number since then go with the next save
     QString m_accessionFor; // the patient number the accession number belongs to
     QString m_accessionNumber;
 };

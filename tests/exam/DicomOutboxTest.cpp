@@ -144,19 +144,23 @@ TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminat
 // A recorded clip joins the study of the patient's next saved examination, or of the one saved
 // last when recorded after the save; it arrives after the pictures as a Video Endoscopic Image
 // in H.264 High Profile / Level 4.1 that plays and passes dciodvfy.
-class DicomClipTest : public DicomOutboxTest, public ::testing::WithParamInterface<bool> { };
+struct ClipCase {
+    const char *recordedUnder; // the number field's text when the recording began
+    bool afterSave;
+};
+
+class DicomClipTest : public DicomOutboxTest, public ::testing::WithParamInterface<ClipCase> { };
 
 TEST_P(DicomClipTest, ClipArrivesInTheExaminationsStudyAfterThePicturesAndPlays)
 {
-    const bool recordedAfterSave = GetParam();
-    const QString clip = home.file("video/E-1_20261210_101500.mp4");
+    const QString clip = home.file("video/20261210_101500.mp4");
     ASSERT_TRUE(WriteTestClip(clip, 90, 30, {640, 480}));
     startWorkstationOutbox();
-    if (!recordedAfterSave)
-        examSheet.clipRecorded(clip, QStringLiteral("E-1"));
+    if (!GetParam().afterSave)
+        examSheet.clipRecorded(clip, QString::fromUtf8(GetParam().recordedUnder));
     saveExamination(QStringLiteral("E-1"), QStringLiteral("Ann Lee"), 1);
-    if (recordedAfterSave)
-        examSheet.clipRecorded(clip, QStringLiteral("E-1"));
+    if (GetParam().afterSave)
+        examSheet.clipRecorded(clip, QString::fromUtf8(GetParam().recordedUnder));
     ASSERT_EQ(instancesArriving(3), 3);
 
     ASSERT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 1);
@@ -192,7 +196,9 @@ TEST_P(DicomClipTest, ClipArrivesInTheExaminationsStudyAfterThePicturesAndPlays)
     EXPECT_EQ(probe.frames, 90);
 }
 
-INSTANTIATE_TEST_SUITE_P(RecordedBeforeOrAfterTheSave, DicomClipTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(BeforeOrAfterTheSave, DicomClipTest,
+                         ::testing::Values(ClipCase{"E-1", false}, ClipCase{"E-1", true},
+                                           ClipCase{"", false})); // a new patient's number is drawn at the save
 
 TEST_F(DicomOutboxTest, ClipLongerThanTenMinutesIsRefusedWithAMessageAndNotQueued)
 {
