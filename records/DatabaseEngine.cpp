@@ -26,6 +26,12 @@ const QStringList kCommonTables = {
                    " last_error text, sent_at text,"
                    " unique (content_id, kind, slot))"),
     QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
+    // Recorded clips for the PACS: a clip waits (content_id null) for its patient's next saved
+    // record, then is queued in the outbox under its own SOP Instance UID.
+    QStringLiteral("create table if not exists t_dicom_clips ("
+                   " sop_uid text primary key, series_uid text not null,"
+                   " client_id_key text not null, file text not null, recorded_at text not null,"
+                   " content_id bigint)"),
     // The audit trail (records/AuditStore): appended only, each row chained to the one before by
     // its hash. Plain SQL, the same on both engines.
     QStringLiteral("create table if not exists t_audit ("

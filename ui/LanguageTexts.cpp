@@ -91,6 +91,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_delete_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_print_failed"), Dialogs::Kind::Error},
     {QStringLiteral("Msg_worklist_empty"), Dialogs::Kind::Information},
+    {QStringLiteral("Msg_Clip_Too_Long"), Dialogs::Kind::Warning},
     {QStringLiteral("Msg_discard_sheet"), Dialogs::Kind::Question},
 };
 
