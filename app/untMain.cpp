@@ -292,7 +292,9 @@ void TfrmMain::TntFormCreate()
         // 5. The settings store; nothing is read yet.
         m_iniFile.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
 
-        // 6. Open the database: created with its tables when missing.
+        // 6. Open the database: created with its tables when missing. While its server is away
+        // the header line says so.
+        ADOConn.setAwayListener([this](bool away) { showServerAway(away); });
         ADOConn.open();
         // Deleted patients and records are kept for config.ini [deletion] days (a value that is
         // no positive number keeps the default), then purged.
@@ -419,6 +421,12 @@ void TfrmMain::showOutboxState(int waiting, int failing, const QString &lastErro
         lbDicomState->setStyleSheet(QStringLiteral("color: #606060"));
     }
     lbDicomState->show();
+}
+
+void TfrmMain::showServerAway(bool away)
+{
+    lbServerState->setText(m_language->text(QStringLiteral("Database.Away")));
+    lbServerState->setVisible(away);
 }
 
 void TfrmMain::actPreviewExecute()

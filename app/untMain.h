@@ -141,6 +141,7 @@ public:
     QLabel *lbLang = nullptr;
     QComboBox *cbLang = nullptr;
     QLabel *lbDicomState = nullptr; // the PACS outbox's sign: shown only while something waits
+    QLabel *lbServerState = nullptr; // shown only while the database server is away
     QFrame *TntPanel9 = nullptr;
     LogoImage *imgLogo = nullptr;
     QLabel *lbTitle = nullptr;
@@ -189,6 +190,7 @@ private:
     // DICOM sending and the worklist, when config.ini's [dicom] section names their servers.
     void startDicom();
     void showOutboxState(int waiting, int failing, const QString &lastError);
+    void showServerAway(bool away);
 
     bool m_shownOnce = false;
     bool m_closed = false;

@@ -1,5 +1,6 @@
 #include "records/PatientLookup.h"
 
+#include "core/AppError.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
 #include "core/TrimmedText.h"
@@ -75,6 +76,22 @@ PatientLookup::~PatientLookup() = default;
 
 // ---- change reactions -----------------------------------------------------------------------
 
+template<typename LookUp> void PatientLookup::unlessServerAway(LookUp &&lookUp)
+{
+    try {
+        if (!m_db.isAway()) {
+            std::forward<LookUp>(lookUp)();
+            return;
+        }
+    } catch (const AppError &) {
+        if (!m_db.isAway())
+            throw;
+    }
+    m_c.lstNumber->hide();
+    if (m_c.plGrid)
+        m_c.plGrid->hide();
+}
+
 void PatientLookup::edtNumberChange()
 {
     const QString typed = Text::trimmed(m_c.edtNumber->text());
@@ -82,6 +99,11 @@ void PatientLookup::edtNumberChange()
         m_c.lstNumber->hide();
         return;
     }
+    unlessServerAway([&] { lookUpNumber(typed); });
+}
+
+void PatientLookup::lookUpNumber(const QString &typed)
+{
 
     m_numbers->search(m_db, typed);
     if (m_numbers->rowCount() == 0) {
@@ -108,15 +130,17 @@ void PatientLookup::edtNumberChange()
 void PatientLookup::edtNameChange()
 {
     // No patient of that name: the other fields and the sheet empty too.
-    if (!searchIntoGrid(Statements::SearchField::Name, m_c.edtName->text())) {
-        ClearUnfocusedPatientFields();
-        ClearSheet();
-    }
+    unlessServerAway([this] {
+        if (!searchIntoGrid(Statements::SearchField::Name, m_c.edtName->text())) {
+            ClearUnfocusedPatientFields();
+            ClearSheet();
+        }
+    });
 }
 
 void PatientLookup::edtTelChange()
 {
-    searchIntoGrid(Statements::SearchField::Telephone, m_c.edtTel->text());
+    unlessServerAway([this] { searchIntoGrid(Statements::SearchField::Telephone, m_c.edtTel->text()); });
 }
 
 // Shows the patients matching the typed text in the grid; false when a search found nobody.

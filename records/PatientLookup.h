@@ -102,6 +102,10 @@ protected:
 
 private:
     bool searchIntoGrid(Statements::SearchField field, const QString &text);
+    // Runs a keystroke's look-up unless the database server is away; while it is away (or when
+    // the look-up finds it gone) the look-up finds nothing and changes nothing typed.
+    template<typename LookUp> void unlessServerAway(LookUp &&lookUp);
+    void lookUpNumber(const QString &typed);
     void onFocusChanged(QWidget *old, QWidget *now);
     void placeNumberList();
     bool holdsFocus(const QWidget *field) const;

@@ -14,7 +14,8 @@ public:
     PgServer(const PgServer &) = delete;
     PgServer &operator=(const PgServer &) = delete;
 
-    // Initialises and starts the cluster; false with the reason in error() when it cannot.
+    // Initialises and starts the cluster (a stopped one starts again as it was); false with the reason in error() when
+    // it cannot.
     bool start();
     // A streaming standby of a running primary (pg_basebackup -R), started; false with the
     // reason in error() when it cannot.

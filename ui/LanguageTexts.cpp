@@ -54,7 +54,7 @@ const QStringList kKeptTexts = {
     QStringLiteral("Msg_no_camera"),       QStringLiteral("btnCameraDefaults.Caption"),
     QStringLiteral("Worklist.Caption"),    QStringLiteral("Worklist.Columns"),
     QStringLiteral("DicomOutbox.Waiting"), QStringLiteral("DicomOutbox.Failing"),
-    QStringLiteral("Worklist.Waiting"),
+    QStringLiteral("Worklist.Waiting"),    QStringLiteral("Database.Away"),
 };
 
 struct MessageKey {
