@@ -145,12 +145,18 @@ void TfrmMain::createSubsystems()
             m_slots->ClearSlotPicture(slot);
     };
     patientHooks.resetSlotSizes = [this] { m_slots->ResetSlotSizes(); };
+    patientHooks.serverAway = [this](bool away) {
+        if (away)
+            ADOConn.markAway();
+        showServerAway(ServerUse::LookUps, away);
+    };
     patientHooks.labelCaption = [this](const QString &labelName) {
         const auto *caption = findChild<QLabel *>(labelName);
         return caption ? caption->text() : QString();
     };
     // Look-up while typing, "+" and "-": connected by the patient objects themselves.
     m_lookup = std::make_unique<PatientLookup>(ADOConn, patientControls, patientHooks);
+    m_lookup->setLookUpsOnThread(true);
     m_numbering = std::make_unique<PatientNumbering>(ADOConn, *m_lookup);
 
     SheetControls sheetControls;
@@ -294,7 +300,7 @@ void TfrmMain::TntFormCreate()
 
         // 6. Open the database: created with its tables when missing. While its server is away
         // the header line says so.
-        ADOConn.setAwayListener([this](bool away) { showServerAway(away); });
+        ADOConn.setAwayListener([this](bool away) { showServerAway(ServerUse::Window, away); });
         ADOConn.open();
         // Deleted patients and records are kept for config.ini [deletion] days (a value that is
         // no positive number keeps the default), then purged.
@@ -423,10 +429,12 @@ void TfrmMain::showOutboxState(int waiting, int failing, const QString &lastErro
     lbDicomState->show();
 }
 
-void TfrmMain::showServerAway(bool away)
+// The sign shows while the window's connection or the look-ups' finds the server away.
+void TfrmMain::showServerAway(ServerUse use, bool away)
 {
+    m_serverAway[size_t(use)] = away;
     lbServerState->setText(m_language->text(QStringLiteral("Database.Away")));
-    lbServerState->setVisible(away);
+    lbServerState->setVisible(m_serverAway[0] || m_serverAway[1]);
 }
 
 void TfrmMain::actPreviewExecute()

@@ -190,10 +190,12 @@ private:
     // DICOM sending and the worklist, when config.ini's [dicom] section names their servers.
     void startDicom();
     void showOutboxState(int waiting, int failing, const QString &lastError);
-    void showServerAway(bool away);
+    enum class ServerUse { Window, LookUps };
+    void showServerAway(ServerUse use, bool away);
 
     bool m_shownOnce = false;
     bool m_closed = false;
+    std::array<bool, 2> m_serverAway{}; // by ServerUse
 
     QString m_imagesFolder;
     QString m_videoFolder;

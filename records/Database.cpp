@@ -230,10 +230,19 @@ void Database::setAwayListener(std::function<void(bool)> listener)
     m_awayListener = std::move(listener);
 }
 
+void Database::markAway()
+{
+    if (!isOpen())
+        return;
+    m_suspect = true;
+    goAway();
+}
+
 void Database::goAway() const
 {
-    if (m_check || !m_parameters.isServer())
+    if ((m_check && !m_check->answered()) || !m_parameters.isServer())
         return;
+    m_check.reset();
     qCWarning(lcRecords) << "the database server is away; connecting again in the background";
     if (!m_checkAnswers)
         m_checkAnswers = std::make_unique<QObject>();

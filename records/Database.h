@@ -68,6 +68,9 @@ public:
     // (false); "back" is posted from the check as a queued call, so it needs the owner's event
     // loop, and otherwise is noticed at the next statement.
     void setAwayListener(std::function<void(bool away)> listener);
+    // Another connection to the same server found it away: this one counts it away too, with a
+    // check of its own.
+    void markAway();
 
 private:
     class AnswerWatch;

@@ -169,7 +169,8 @@ TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachThe
     drawn.finish();
     window->edtNumber->setFocus();
     QTest::keyClicks(window->edtNumber, number);
-    EXPECT_EQ(window->edtName->text(), QStringLiteral("Four pictures"));
+    // The look-up answers from its thread.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Four pictures"; }, 10000));
     for (int slot = 1; slot <= 4; ++slot) {
         EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
         EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
@@ -231,7 +232,10 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         ASSERT_TRUE(c.hold());
         dialogs.clear();
         typeInto(window->edtNumber, QStringLiteral("1"));
-        EXPECT_TRUE(window->lbServerState->isVisible());
+        // The look-up runs on its thread: the window answers meanwhile, and the look-up's failure
+        // (at once, or after the answer bound for a hung server) brings the sign.
+        EXPECT_EQ(window->edtNumber->text(), QStringLiteral("1"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->lbServerState->isVisible(); }, waitMs + 5000));
         EXPECT_EQ(window->lbServerState->text(), window->language().text(QStringLiteral("Database.Away")));
         // Away: nothing waits for the server, nothing is asked, nothing typed goes.
         QElapsedTimer keystroke;
@@ -257,6 +261,34 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
                   saved);
         QTest::mouseClick(window->btnNew, Qt::LeftButton);
     }
+}
+
+// A hung server never holds the window: the typed key is shown and painted while the look-up
+// waits on its thread (a look-up on the window's thread would hold it for the 12 s answer
+// bound), and the look-up answers once the server goes on.
+TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    window->edtNumber->installEventFilter(&counter);
+    ASSERT_TRUE(server.freeze());
+    QElapsedTimer shown;
+    shown.start();
+    typeInto(window->edtNumber, QStringLiteral("10001"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 1000));
+    EXPECT_LT(shown.elapsed(), 1000);
+    EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
+    EXPECT_TRUE(window->edtName->text().isEmpty());
+    server.thaw();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Ann"; }, 10000));
+    EXPECT_FALSE(window->lbServerState->isVisible());
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
