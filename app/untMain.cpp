@@ -147,12 +147,18 @@ void TfrmMain::createSubsystems()
             m_slots->ClearSlotPicture(slot);
     };
     patientHooks.resetSlotSizes = [this] { m_slots->ResetSlotSizes(); };
+    patientHooks.serverAway = [this](bool away) {
+        if (away)
+            ADOConn.markAway();
+        showServerAway(ServerUse::LookUps, away);
+    };
     patientHooks.labelCaption = [this](const QString &labelName) {
         const auto *caption = findChild<QLabel *>(labelName);
         return caption ? caption->text() : QString();
     };
     // Look-up while typing, "+" and "-": connected by the patient objects themselves.
     m_lookup = std::make_unique<PatientLookup>(ADOConn, patientControls, patientHooks);
+    m_lookup->setLookUpsOnThread(true);
     m_numbering = std::make_unique<PatientNumbering>(ADOConn, *m_lookup);
 
     SheetControls sheetControls;
@@ -294,7 +300,9 @@ void TfrmMain::TntFormCreate()
         // 5. The settings store; nothing is read yet.
         m_iniFile.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
 
-        // 6. Open the database: created with its tables when missing.
+        // 6. Open the database: created with its tables when missing. While its server is away
+        // the header line says so.
+        ADOConn.setAwayListener([this](bool away) { showServerAway(ServerUse::Window, away); });
         ADOConn.open();
         m_audit = std::make_unique<AuditTrail>(ADOConn.parameters(),
                                                Workstation::thisComputer(DicomSettings::read().pacs.callingAe));
@@ -432,6 +440,14 @@ void TfrmMain::showOutboxState(int waiting, int failing, const QString &lastErro
         lbDicomState->setStyleSheet(QStringLiteral("color: #606060"));
     }
     lbDicomState->show();
+}
+
+// The sign shows while the window's connection or the look-ups' finds the server away.
+void TfrmMain::showServerAway(ServerUse use, bool away)
+{
+    m_serverAway[size_t(use)] = away;
+    lbServerState->setText(m_language->text(QStringLiteral("Database.Away")));
+    lbServerState->setVisible(m_serverAway[0] || m_serverAway[1]);
 }
 
 void TfrmMain::actPreviewExecute()

@@ -146,6 +146,7 @@ public:
     QLabel *lbLang = nullptr;
     QComboBox *cbLang = nullptr;
     QLabel *lbDicomState = nullptr; // the PACS outbox's sign: shown only while something waits
+    QLabel *lbServerState = nullptr; // shown only while the database server is away
     QFrame *TntPanel9 = nullptr;
     LogoImage *imgLogo = nullptr;
     QLabel *lbTitle = nullptr;
@@ -195,9 +196,12 @@ private:
     void startDicom();
     void startSecurity();
     void showOutboxState(int waiting, int failing, const QString &lastError);
+    enum class ServerUse { Window, LookUps };
+    void showServerAway(ServerUse use, bool away);
 
     bool m_shownOnce = false;
     bool m_closed = false;
+    std::array<bool, 2> m_serverAway{}; // by ServerUse
 
     QString m_imagesFolder;
     QString m_videoFolder;

@@ -301,8 +301,13 @@ void TfrmMain::setupHeaderLine()
     cbLang->addItems({QStringLiteral("中文"), QStringLiteral("English")});
     lbLang->setBuddy(cbLang);
 
-    lbDicomState = label(TntPanel7, "lbDicomState", QString(), 232, 10, paneWidth - 145 - 6 - 240);
+    // The database server's sign takes the right part of the outbox's line.
+    const int signWidth = paneWidth - 145 - 6 - 240;
+    lbDicomState = label(TntPanel7, "lbDicomState", QString(), 232, 10, signWidth - signWidth / 2);
     lbDicomState->hide();
+    lbServerState = label(TntPanel7, "lbServerState", QString(), 232 + signWidth - signWidth / 2, 10, signWidth / 2);
+    lbServerState->setStyleSheet(QStringLiteral("color: #b03a2e"));
+    lbServerState->hide();
 
     TntPanel9 = panel(TntPanel7, "TntPanel9", QRect(paneWidth - 145 - 6, 2, 145, 31));
     imgLogo = make<LogoImage>(TntPanel9, "imgLogo");

@@ -22,6 +22,13 @@ void ClientQuery::open(const Database &db, Statements::SearchField field, const 
     endResetModel();
 }
 
+void ClientQuery::setRows(QList<QStringList> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
 void ClientQuery::clear()
 {
     beginResetModel();

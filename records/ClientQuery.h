@@ -19,6 +19,8 @@ public:
     // Runs the search and replaces the rows; throws AppError when it fails (rows then empty).
     void open(const Database &db, Statements::SearchField field, const QString &typed);
     void clear();
+    // Replaces the rows with a search's answer read elsewhere (the look-up thread).
+    void setRows(QList<QStringList> rows);
     int RecordCount() const { return int(m_rows.size()); }
 
     // The column's text in a row, by column name (client_id, client_name, ...).

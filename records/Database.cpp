@@ -6,11 +6,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -124,6 +126,154 @@ private:
     std::thread m_thread; // last: starts once the members above exist
 };
 
+// While the server is away: a thread that opens a libpq connection of its own, as the owner's
+// would be opened, with back-off between the tries (0.25 s doubling up to 8 s), until one
+// succeeds, and then ends. Each try is bounded by the connect bound and polled in short
+// slices, so stopping the check never waits longer than one slice.
+class Database::ServerCheck {
+public:
+    ServerCheck(const DatabaseParameters &parameters, std::function<void()> answered)
+        : m_conninfo(DatabaseEngine::connectOptions(parameters).toUtf8())
+        , m_connectBound(std::chrono::seconds(parameters.bounds.connect))
+        , m_answered(std::move(answered))
+        , m_thread([this] { run(); })
+    {
+    }
+    ~ServerCheck()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+    }
+    ServerCheck(const ServerCheck &) = delete;
+    ServerCheck &operator=(const ServerCheck &) = delete;
+
+    bool answered() const { return m_serverAnswered.load(); }
+
+private:
+    static constexpr std::chrono::milliseconds kSlice{50};
+
+    bool quitting()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_quit;
+    }
+
+    // One connection attempt; true when the server took it.
+    bool tryOnce()
+    {
+        PGconn *connection = PQconnectStart(m_conninfo.constData());
+        if (!connection)
+            return false;
+        const auto deadline = std::chrono::steady_clock::now() + m_connectBound;
+        PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+        while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED && PQstatus(connection) != CONNECTION_BAD
+               && std::chrono::steady_clock::now() < deadline && !quitting()) {
+            pollfd wait{.fd = PQsocket(connection),
+                        .events = short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT),
+                        .revents = 0};
+            const int ready = ::poll(&wait, 1, int(kSlice.count()));
+            if (ready > 0)
+                status = PQconnectPoll(connection);
+            else if (ready < 0 && errno != EINTR)
+                break;
+        }
+        const bool ok = status == PGRES_POLLING_OK && PQstatus(connection) == CONNECTION_OK;
+        PQfinish(connection);
+        return ok;
+    }
+
+    void run()
+    {
+        auto pause = std::chrono::milliseconds(250);
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (m_changed.wait_for(lock, pause, [this] { return m_quit; }))
+                    return;
+            }
+            if (tryOnce()) {
+                m_serverAnswered = true;
+                m_answered();
+                return;
+            }
+            if (quitting())
+                return;
+            qCInfo(lcRecords) << "the database server is still away";
+            pause = std::min(pause * 2, std::chrono::milliseconds(8000));
+        }
+    }
+
+    const QByteArray m_conninfo;
+    const std::chrono::milliseconds m_connectBound;
+    const std::function<void()> m_answered; // called on the check's thread
+    std::atomic<bool> m_serverAnswered{false};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_quit = false; // under m_mutex
+    std::thread m_thread; // last: starts once the members above exist
+};
+
+const char *const Database::kAwayMessage =
+    "The database server is away; the workstation connects again when it answers.";
+
+bool Database::isAway() const
+{
+    return m_check && !m_check->answered();
+}
+
+void Database::setAwayListener(std::function<void(bool)> listener)
+{
+    m_awayListener = std::move(listener);
+}
+
+void Database::markAway()
+{
+    if (!isOpen())
+        return;
+    m_suspect = true;
+    goAway();
+}
+
+void Database::goAway() const
+{
+    if ((m_check && !m_check->answered()) || !m_parameters.isServer())
+        return;
+    m_check.reset();
+    qCWarning(lcRecords) << "the database server is away; connecting again in the background";
+    if (!m_checkAnswers)
+        m_checkAnswers = std::make_unique<QObject>();
+    // The check's news reaches the owner's thread as a queued call on an object of its own; a
+    // call still queued when the check is gone finds nothing to do.
+    QObject *answers = m_checkAnswers.get();
+    m_check = std::make_unique<ServerCheck>(m_parameters, [this, answers] {
+        QMetaObject::invokeMethod(
+            answers,
+            [this] {
+                if (m_check && m_check->answered())
+                    comeBack();
+            },
+            Qt::QueuedConnection);
+    });
+    if (m_awayListener)
+        m_awayListener(true);
+}
+
+void Database::comeBack() const
+{
+    if (!m_check)
+        return;
+    m_check.reset();
+    // This connection was cut: it is opened again at the next statement.
+    m_suspect = true;
+    qCInfo(lcRecords) << "the database server answers again";
+    if (m_awayListener)
+        m_awayListener(false);
+}
+
 template<typename Call> bool Database::bounded(Call &&call) const
 {
     if (!m_watch)
@@ -217,6 +367,7 @@ void Database::close()
     }
     QSqlDatabase::removeDatabase(m_name);
     m_watch.reset();
+    m_check.reset();
     m_inTransaction = false;
     m_suspect = false;
     m_parameters = DatabaseParameters();
@@ -289,6 +440,12 @@ void Database::BeginTrans()
         if (!m_parameters.isServer() || m_lastUnanswered || !serverConnectionLost(connection()))
             throw;
         qCInfo(lcRecords) << "the connection was gone at the start of a transaction; opening it again";
+        // Nothing was sent yet: the one new try is not held back by the check just started.
+        if (m_check) {
+            m_check.reset();
+            if (m_awayListener)
+                m_awayListener(false);
+        }
         execute(DatabaseEngine::beginTransaction(m_parameters.driver));
     }
     m_inTransaction = true;
@@ -316,6 +473,11 @@ QSqlDatabase Database::usableConnection() const
 {
     if (!QSqlDatabase::contains(m_name))
         throw AppError(QStringLiteral("Database is not open"));
+    if (m_check) {
+        if (!m_check->answered())
+            throw AppError(QString::fromLatin1(kAwayMessage));
+        comeBack();
+    }
     QSqlDatabase db = connection();
     // After a failure on the server, the next statement outside a transaction first makes
     // sure the connection still answers and opens it again when it does not (the server
@@ -328,8 +490,10 @@ QSqlDatabase Database::usableConnection() const
             probe = QSqlQuery();
             m_prepared.clear();
             db.close();
-            if (!db.open())
+            if (!db.open()) {
+                goAway();
                 throw AppError(engineMessage(db.lastError()));
+            }
             for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters)) {
                 QSqlQuery query(db);
                 bounded([&] { return query.exec(setting); });
@@ -348,6 +512,13 @@ void Database::fail(const QSqlError &error) const
         throw AppError(engineMessage(error));
     m_suspect = true;
     m_lastUnanswered = m_unanswered;
+    // No answer, or no connection left (libpq's own failures carry no SQLSTATE; class 08 and
+    // 57P are the connection's and the server's shutdown): the server is away until a
+    // connection of the check's own succeeds.
+    const QString state = error.nativeErrorCode();
+    if (m_unanswered || serverConnectionLost(connection()) || state.isEmpty() || state.startsWith(u"08")
+        || state.startsWith(u"57P"))
+        goAway();
     if (m_unanswered) {
         m_unanswered = false;
         const int seconds = m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds;

@@ -3,11 +3,13 @@
 #include "records/DatabaseEngine.h"
 
 #include <QHash>
+#include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <utility>
@@ -56,8 +58,25 @@ public:
 
     QSqlDatabase connection() const;
 
+    // Server only: after a statement found the connection cut or gave no answer, the server is
+    // away: a thread of the connection's own (ServerCheck) tries a connection of its own with
+    // back-off, and until one succeeds every statement fails at once with kAwayMessage instead
+    // of waiting. The next statement after that opens this connection again.
+    bool isAway() const;
+    static const char *const kAwayMessage;
+    // Called on the owner's thread when the server goes away (true) and when it is back
+    // (false); "back" is posted from the check as a queued call, so it needs the owner's event
+    // loop, and otherwise is noticed at the next statement.
+    void setAwayListener(std::function<void(bool away)> listener);
+    // Another connection to the same server found it away: this one counts it away too, with a
+    // check of its own.
+    void markAway();
+
 private:
     class AnswerWatch;
+    class ServerCheck;
+    void goAway() const;
+    void comeBack() const;
     // Runs one call that waits on the server, under the answer bound: when the server does not
     // answer in time the connection is dropped, so the call returns with an error.
     template<typename Call> bool bounded(Call &&call) const;
@@ -78,6 +97,9 @@ private:
     std::unique_ptr<AnswerWatch> m_watch;
     mutable bool m_unanswered = false;
     mutable bool m_lastUnanswered = false; // the last failure was the watch running out
+    mutable std::unique_ptr<ServerCheck> m_check; // while the server is away
+    mutable std::unique_ptr<QObject> m_checkAnswers; // owner thread: receives the check's news
+    std::function<void(bool)> m_awayListener;
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.

@@ -38,6 +38,20 @@ void NumberListModel::search(const Database &db, const QString &typed)
     m_changing = false;
 }
 
+void NumberListModel::show(const Database &db, const QString &typed, const Statements::NumberPage &page)
+{
+    beginResetModel();
+    m_db = &db;
+    m_typed = typed;
+    m_numbers = page.numbers;
+    m_lastKey = page.lastKey;
+    m_lastRow = page.lastRow;
+    m_complete = page.complete;
+    m_changing = true;
+    endResetModel();
+    m_changing = false;
+}
+
 void NumberListModel::clear()
 {
     beginResetModel();

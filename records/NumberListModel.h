@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/Statements.h"
+
 #include <QAbstractListModel>
 #include <QStringList>
 
@@ -20,6 +22,9 @@ public:
     // Replaces the entries with the first page for `typed`; throws AppError when the
     // statement fails (the list is then empty).
     void search(const Database &db, const QString &typed);
+    // Replaces the entries with a first page for `typed` read elsewhere (the look-up thread);
+    // later pages are read on `db`.
+    void show(const Database &db, const QString &typed, const Statements::NumberPage &page);
     void clear();
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -1,5 +1,6 @@
 #include "records/PatientLookup.h"
 
+#include "core/AppError.h"
 #include "core/Audit.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
@@ -76,13 +77,104 @@ PatientLookup::~PatientLookup() = default;
 
 // ---- change reactions -----------------------------------------------------------------------
 
+template<typename LookUp> void PatientLookup::unlessServerAway(LookUp &&lookUp)
+{
+    try {
+        if (!m_db.isAway()) {
+            std::forward<LookUp>(lookUp)();
+            return;
+        }
+    } catch (const AppError &) {
+        if (!m_db.isAway())
+            throw;
+    }
+    m_c.lstNumber->hide();
+    if (m_c.plGrid)
+        m_c.plGrid->hide();
+}
+
 void PatientLookup::edtNumberChange()
 {
     const QString typed = Text::trimmed(m_c.edtNumber->text());
     if (typed.isEmpty()) {
+        ++m_numberSerial;
         m_c.lstNumber->hide();
         return;
     }
+    if (LookupThread *thread = lookupThread()) {
+        const quint64 serial = ++m_numberSerial;
+        thread->lookUpNumber(serial, typed, NumberListModel::kFirstPage, this,
+                             [this, serial, typed, exits = m_numberExits,
+                              inputs = m_inputsBesideNumber](const LookupThread::NumberAnswer &answer) {
+                                 if (serial == m_numberSerial && inputs == m_inputsBesideNumber)
+                                     ErrorDisplay::guarded([&] { applyNumberAnswer(typed, answer, exits); });
+                             });
+        return;
+    }
+    unlessServerAway([&] { lookUpNumber(typed); });
+}
+
+LookupThread *PatientLookup::lookupThread()
+{
+    if (!m_lookUpsOnThread || !m_db.parameters().isServer())
+        return nullptr;
+    if (!m_thread) {
+        m_thread = std::make_unique<LookupThread>(m_db.parameters());
+        qApp->installEventFilter(this);
+        m_thread->setAwayListener(this, [this](bool away) {
+            if (m_hooks.serverAway)
+                m_hooks.serverAway(away);
+        });
+    }
+    return m_thread.get();
+}
+
+// As lookUpNumber leaves the list and the fields, from the look-up thread's answer.
+void PatientLookup::applyNumberAnswer(const QString &typed, const LookupThread::NumberAnswer &answer, quint64 exits)
+{
+    if (answer.failed) {
+        m_c.lstNumber->hide();
+        return;
+    }
+    m_numbers->show(m_db, typed, answer.page);
+    if (m_numbers->rowCount() == 0 || exits != m_numberExits) {
+        m_c.lstNumber->hide();
+    } else {
+        placeNumberList();
+        m_c.lstNumber->raise();
+        m_c.lstNumber->show();
+    }
+    if (answer.exactCount == 1) {
+        m_c.lstNumber->hide();
+        PatientHandlersDetached detached(*this);
+        ResetSlotSizes();
+        if (answer.patient)
+            showPatient(*answer.patient);
+        if (m_hooks.LoadLastExamination)
+            m_hooks.LoadLastExamination(typed);
+    } else {
+        ClearPatientAndSheet();
+    }
+}
+
+bool PatientLookup::showGridRows(QList<QStringList> rows, quint64 hides)
+{
+    SetupPatientGrid();
+    m_clientQuery->setRows(std::move(rows));
+    if (m_clientQuery->RecordCount() == 0) {
+        m_c.plGrid->hide();
+        return false;
+    }
+    m_c.clientGrid->setCurrentIndex(m_clientQuery->index(0, 0));
+    if (hides == m_gridHides) {
+        m_c.plGrid->raise();
+        m_c.plGrid->show();
+    }
+    return true;
+}
+
+void PatientLookup::lookUpNumber(const QString &typed)
+{
 
     m_numbers->search(m_db, typed);
     if (m_numbers->rowCount() == 0) {
@@ -109,15 +201,49 @@ void PatientLookup::edtNumberChange()
 void PatientLookup::edtNameChange()
 {
     // No patient of that name: the other fields and the sheet empty too.
-    if (!searchIntoGrid(Statements::SearchField::Name, m_c.edtName->text())) {
-        ClearUnfocusedPatientFields();
-        ClearSheet();
+    const QString typed = Text::trimmed(m_c.edtName->text());
+    ++m_gridSerial;
+    if (LookupThread *thread = lookupThread(); thread && !typed.isEmpty()) {
+        thread->searchGrid(m_gridSerial, Statements::SearchField::Name, typed, this,
+                           [this, serial = m_gridSerial, hides = m_gridHides,
+                            inputs = m_inputsBesideGrid](const LookupThread::GridAnswer &answer) {
+                               if (serial != m_gridSerial || inputs != m_inputsBesideGrid)
+                                   return;
+                               if (answer.failed) {
+                                   m_c.plGrid->hide();
+                               } else if (!showGridRows(answer.rows, hides)) {
+                                   ClearUnfocusedPatientFields();
+                                   ClearSheet();
+                               }
+                           });
+        return;
     }
+    unlessServerAway([this] {
+        if (!searchIntoGrid(Statements::SearchField::Name, m_c.edtName->text())) {
+            ClearUnfocusedPatientFields();
+            ClearSheet();
+        }
+    });
 }
 
 void PatientLookup::edtTelChange()
 {
-    searchIntoGrid(Statements::SearchField::Telephone, m_c.edtTel->text());
+    const QString typed = Text::trimmed(m_c.edtTel->text());
+    ++m_gridSerial;
+    if (LookupThread *thread = lookupThread(); thread && !typed.isEmpty()) {
+        thread->searchGrid(m_gridSerial, Statements::SearchField::Telephone, typed, this,
+                           [this, serial = m_gridSerial, hides = m_gridHides,
+                            inputs = m_inputsBesideGrid](const LookupThread::GridAnswer &answer) {
+                               if (serial != m_gridSerial || inputs != m_inputsBesideGrid)
+                                   return;
+                               if (answer.failed)
+                                   m_c.plGrid->hide();
+                               else
+                                   showGridRows(answer.rows, hides);
+                           });
+        return;
+    }
+    unlessServerAway([this] { searchIntoGrid(Statements::SearchField::Telephone, m_c.edtTel->text()); });
 }
 
 // Shows the patients matching the typed text in the grid; false when a search found nobody.
@@ -152,19 +278,24 @@ void PatientLookup::lstNumberDblClick()
 
 void PatientLookup::lstNumberExit()
 {
+    ++m_numberExits;
     m_c.lstNumber->hide();
 }
 
 void PatientLookup::edtNumberExit(QWidget *newFocus)
 {
-    if (newFocus != m_c.lstNumber)
+    if (newFocus != m_c.lstNumber) {
+        ++m_numberExits;
         m_c.lstNumber->hide();
+    }
 }
 
 void PatientLookup::edtNameExit(QWidget *newFocus)
 {
-    if (newFocus != m_c.clientGrid)
+    if (newFocus != m_c.clientGrid) {
+        ++m_gridHides;
         m_c.plGrid->hide();
+    }
 }
 
 void PatientLookup::edtTelExit(QWidget *)
@@ -189,11 +320,13 @@ void PatientLookup::clientGridDblClick()
     setFieldText(m_c.edtAge, values.at(3));
     setFieldText(m_c.edtTel, values.at(4));
     setFieldText(m_c.edtAddr, values.at(5));
+    ++m_gridHides;
     m_c.plGrid->hide();
 }
 
 void PatientLookup::clientGridExit()
 {
+    ++m_gridHides;
     m_c.plGrid->hide();
 }
 
@@ -221,6 +354,17 @@ void PatientLookup::onFocusChanged(QWidget *old, QWidget *now)
 
 bool PatientLookup::eventFilter(QObject *watched, QEvent *event)
 {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+        ++m_inputsBesideNumber;
+        ++m_inputsBesideGrid;
+    } else if (type == QEvent::KeyPress) {
+        const QWidget *focus = QApplication::focusWidget();
+        if (focus != m_c.edtNumber)
+            ++m_inputsBesideNumber;
+        if (focus != m_c.edtName && focus != m_c.edtTel)
+            ++m_inputsBesideGrid;
+    }
     if (watched == m_c.TntGroupBox1 && event->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
         TntGroupBox1Click();
@@ -232,14 +376,18 @@ bool PatientLookup::eventFilter(QObject *watched, QEvent *event)
 void PatientLookup::LoadPatientByNumber(const QString &number)
 {
     const std::optional<Statements::Patient> patient = Statements::loadPatient(m_db, number);
-    if (!patient)
-        return;
-    Audit::record(Audit::Event::PatientOpened, number);
-    setFieldText(m_c.edtName, patient->client_name);
-    setFieldText(m_c.edtTel, patient->client_phone);
-    ControlText::setComboText(m_c.cbSex, patient->sex);
-    setFieldText(m_c.edtAge, patient->age);
-    setFieldText(m_c.edtAddr, patient->address);
+    if (patient)
+        showPatient(*patient);
+}
+
+void PatientLookup::showPatient(const Statements::Patient &patient)
+{
+    Audit::record(Audit::Event::PatientOpened, patient.client_id);
+    setFieldText(m_c.edtName, patient.client_name);
+    setFieldText(m_c.edtTel, patient.client_phone);
+    ControlText::setComboText(m_c.cbSex, patient.sex);
+    setFieldText(m_c.edtAge, patient.age);
+    setFieldText(m_c.edtAddr, patient.address);
 }
 
 void PatientLookup::SetupPatientGrid()
@@ -323,6 +471,9 @@ void PatientLookup::ClearSheet()
 
 void PatientLookup::DetachPatientHandlers()
 {
+    // What the code writes next into the fields replaces what a pending answer would write.
+    ++m_numberSerial;
+    ++m_gridSerial;
     disconnect(m_numberChange);
     disconnect(m_nameChange);
     disconnect(m_telChange);
@@ -341,6 +492,7 @@ void PatientLookup::AttachPatientHandlers()
 
 void PatientLookup::DetachNumberHandler()
 {
+    ++m_numberSerial;
     disconnect(m_numberChange);
 }
 

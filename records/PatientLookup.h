@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/LookupThread.h"
 #include "records/Statements.h"
 
 #include <QObject>
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class ClientQuery;
 class Database;
@@ -51,6 +53,8 @@ struct PatientHooks {
     // The current caption of a label ("lbNumber", "lbName", "lbSex", "lbAge", "lbTel",
     // "lbAddr"); the built-in captions are used while it is empty or answers empty.
     std::function<QString(const QString &labelName)> labelCaption;
+    // The look-up thread's server went away (true) or is back (false).
+    std::function<void(bool away)> serverAway;
 };
 
 // Patient look-up while typing: the number, name and telephone fields search the patient
@@ -66,6 +70,9 @@ public:
     // Change reactions (attached to textChanged) and the other reactions. The connected forms
     // show failures through the default error display; these throw AppError.
     void edtNumberChange();
+    // With a server engine, the keystroke look-ups run on a look-up thread of their own (the
+    // window turns this on); off, they run here on the caller's connection.
+    void setLookUpsOnThread(bool on) { m_lookUpsOnThread = on; }
     void edtNameChange();
     void edtTelChange();
     void lstNumberDblClick();
@@ -102,6 +109,17 @@ protected:
 
 private:
     bool searchIntoGrid(Statements::SearchField field, const QString &text);
+    // Runs a keystroke's look-up unless the database server is away; while it is away (or when
+    // the look-up finds it gone) the look-up finds nothing and changes nothing typed.
+    template<typename LookUp> void unlessServerAway(LookUp &&lookUp);
+    void lookUpNumber(const QString &typed);
+    // With a server engine the keystroke look-ups run on the look-up thread (made at the first
+    // one); nullptr with SQLite, whose look-ups run here.
+    LookupThread *lookupThread();
+    void applyNumberAnswer(const QString &typed, const LookupThread::NumberAnswer &answer, quint64 exits);
+    // The rows into the grid, shown unless an exit hid the grid since `hides`; false for none.
+    bool showGridRows(QList<QStringList> rows, quint64 hides);
+    void showPatient(const Statements::Patient &patient);
     void onFocusChanged(QWidget *old, QWidget *now);
     void placeNumberList();
     bool holdsFocus(const QWidget *field) const;
@@ -114,6 +132,18 @@ private:
     QMetaObject::Connection m_numberChange;
     QMetaObject::Connection m_nameChange;
     QMetaObject::Connection m_telChange;
+    bool m_lookUpsOnThread = false;
+    std::unique_ptr<LookupThread> m_thread;
+    // The newest asynchronous request of each kind (older answers are dropped; a detach of the
+    // handlers drops every pending answer), and how often an exit hid the list and the grid.
+    quint64 m_numberSerial = 0;
+    quint64 m_gridSerial = 0;
+    quint64 m_numberExits = 0;
+    quint64 m_gridHides = 0;
+    // The operator's clicks anywhere and key presses outside the field that asked, since the
+    // start: an answer asked before one of them is dropped, so it never undoes what followed.
+    quint64 m_inputsBesideNumber = 0;
+    quint64 m_inputsBesideGrid = 0;
 };
 
 // Detaches the three change reactions for a scope and attaches them again on every way out.

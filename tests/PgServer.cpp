@@ -165,6 +165,9 @@ bool PgServer::start()
 {
     if (m_running)
         return true;
+    // A cluster stopped by stop() starts again as it was.
+    if (!m_root.isEmpty() && QFileInfo::exists(m_root + QStringLiteral("/data/PG_VERSION")))
+        return startCluster();
     if (!prepareRoot())
         return false;
     if (!run(kBin + QStringLiteral("initdb"),

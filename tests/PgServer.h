@@ -16,7 +16,8 @@ public:
 
     // Before start(): the server speaks TLS (ssl=on) with this certificate and key.
     void useTls(const QString &certificateFile, const QString &keyFile);
-    // Initialises and starts the cluster; false with the reason in error() when it cannot.
+    // Initialises and starts the cluster (a stopped one starts again as it was); false with the reason in error() when
+    // it cannot.
     bool start();
     // A streaming standby of a running primary (pg_basebackup -R), started; false with the
     // reason in error() when it cannot.

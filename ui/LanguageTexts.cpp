@@ -61,6 +61,7 @@ const QStringList kKeptTexts = {
     QStringLiteral("DicomOutbox.Waiting"),
     QStringLiteral("DicomOutbox.Failing"),
     QStringLiteral("Worklist.Waiting"),
+    QStringLiteral("Database.Away"),
     // The login and lock screen (security/LockScreen).
     QStringLiteral("Login.Title"),
     QStringLiteral("Login.Name"),

@@ -1,8 +1,9 @@
 // Look-up speed over a generated table of patients, each figure beside the bare SQL query that
 // answers it, first on SQLite, then on a private PostgreSQL server over loopback. Usage:
 // bench_lookup [patients, default 1000000] [folder, default a temporary one] [sqlite: SQLite
-// only]. The SQLite database is generated once per folder and reused on later runs; the
-// server's cluster lives under the folder for the run only.
+// only]. On the server it also times the number keystroke through the look-up thread, over
+// loopback and through a relay adding 2 ms and 20 ms each way. The SQLite database is generated once per folder and
+// reused on later runs; the server's cluster lives under the folder for the run only.
 #include "PgServer.h"
 #include "core/ProgramFolder.h"
 #include "records/Database.h"
@@ -22,10 +23,23 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -251,6 +265,196 @@ void measure(Database &db, int patients)
         [&] { return QStringLiteral("draws %1").arg(drawn); });
 }
 
+// A TCP relay on loopback that delivers every chunk `delayMs` after it arrived, each way: a
+// link with that much latency added. Each direction has a reader and a writer thread.
+class DelayingRelay {
+public:
+    DelayingRelay(int serverPort, int delayMs)
+        : m_serverPort(serverPort)
+        , m_delay(delayMs)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_acceptor = std::thread([this] { accept(); });
+    }
+    ~DelayingRelay()
+    {
+        m_quit = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_acceptor.join();
+        for (int socket : m_sockets)
+            ::shutdown(socket, SHUT_RDWR);
+        for (auto &pipe : m_pipes)
+            pipe->wake.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
+        for (int socket : m_sockets)
+            ::close(socket);
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+
+private:
+    struct Pipe {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::pair<std::chrono::steady_clock::time_point, QByteArray>> chunks;
+        bool closed = false;
+    };
+
+    void accept()
+    {
+        for (;;) {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0 || m_quit)
+                return;
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(quint16(m_serverPort));
+            ::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address);
+            for (int socket : {client, server}) {
+                const int on = 1;
+                ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                m_sockets.push_back(socket);
+            }
+            relay(client, server);
+            relay(server, client);
+        }
+    }
+
+    void relay(int from, int to)
+    {
+        auto pipe = std::make_shared<Pipe>();
+        m_pipes.push_back(pipe);
+        m_threads.emplace_back([this, from, pipe] {
+            char buffer[65536];
+            for (;;) {
+                const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+                const std::lock_guard lock(pipe->mutex);
+                if (got <= 0) {
+                    pipe->closed = true;
+                    pipe->wake.notify_one();
+                    return;
+                }
+                pipe->chunks.emplace_back(std::chrono::steady_clock::now() + m_delay, QByteArray(buffer, int(got)));
+                pipe->wake.notify_one();
+            }
+        });
+        m_threads.emplace_back([this, to, pipe] {
+            std::unique_lock lock(pipe->mutex);
+            for (;;) {
+                pipe->wake.wait(lock, [&] { return !pipe->chunks.empty() || pipe->closed || m_quit; });
+                if (pipe->chunks.empty()) {
+                    ::shutdown(to, SHUT_WR);
+                    return;
+                }
+                const auto due = pipe->chunks.front().first;
+                if (std::chrono::steady_clock::now() < due) {
+                    pipe->wake.wait_until(lock, due);
+                    continue;
+                }
+                const QByteArray chunk = pipe->chunks.front().second;
+                pipe->chunks.pop_front();
+                lock.unlock();
+                ::send(to, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+                lock.lock();
+            }
+        });
+    }
+
+    int m_serverPort;
+    std::chrono::milliseconds m_delay;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_quit{false};
+    std::vector<int> m_sockets; // the accept thread's until the destructor
+    std::vector<std::shared_ptr<Pipe>> m_pipes;
+    std::vector<std::thread> m_threads;
+    std::thread m_acceptor; // last: starts once the members above exist
+};
+
+// CPU time of the calling thread, ms.
+double threadCpuMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+struct Spread {
+    double median = 0;
+    double p99 = 0;
+};
+Spread spreadOf(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 99 / 100)]};
+}
+
+// The number keystroke as the window runs it on a server: the look-up goes to the look-up
+// thread; measured are the window's thread's time inside the keystroke, the time until the
+// answer filled the list, and the bare statements 2 and 3 on a connection of the same link.
+void measureThreaded(const QString &connection, const char *link)
+{
+    constexpr int kKeystrokes = 201;
+    Database db;
+    db.open(DatabaseParameters::postgresql(connection));
+    QWidget window;
+    PatientControls c;
+    c.edtNumber = new QLineEdit(&window);
+    c.edtName = new QLineEdit(&window);
+    c.lstNumber = new QListView(&window);
+    c.plGrid = new QWidget(&window);
+    c.clientGrid = new QTableView(c.plGrid);
+    window.resize(600, 400);
+    window.show();
+    PatientLookup lookup(db, c, {});
+    lookup.setLookUpsOnThread(true);
+    bool filled = false;
+    QObject::connect(lookup.numberList(), &QAbstractItemModel::modelReset, [&] { filled = true; });
+    c.edtNumber->setFocus();
+    std::vector<double> busy, answered, bare;
+    const QStringList prefixes = {QStringLiteral("200"), QStringLiteral("201")};
+    for (int i = 0; i < kKeystrokes + 1; ++i) {
+        filled = false;
+        QElapsedTimer timer;
+        timer.start();
+        const double cpuBefore = threadCpuMs();
+        c.edtNumber->setText(prefixes.at(i % 2)); // its change reaction asks the look-up thread
+        while (!filled)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The window's thread's own work: the request and the answer applied to the list.
+        const double inside = threadCpuMs() - cpuBefore;
+        if (i == 0)
+            continue; // the look-up thread's connection opens at the first
+        busy.push_back(inside);
+        answered.push_back(timer.nsecsElapsed() / 1e6);
+        QElapsedTimer statement;
+        statement.start();
+        const QString key = prefixes.at(i % 2);
+        const QString next = QString::number(key.toInt() + 1);
+        fetchAll(db,
+                 QStringLiteral("select client_id from t_clients where client_id_key >= '%1' and client_id_key <"
+                                " '%2' and client_id_key like '%1%' order by client_id_key limit %3")
+                     .arg(key, next)
+                     .arg(NumberListModel::kFirstPage));
+        fetchAll(db, QStringLiteral("select client_id from t_clients where client_id_key = '%1' limit 2").arg(key));
+        bare.push_back(statement.nsecsElapsed() / 1e6);
+    }
+    const Spread b = spreadOf(busy), a = spreadOf(answered), s = spreadOf(bare);
+    std::printf("%-22s %9.3f %9.3f   %9.3f %9.3f   %9.3f %9.3f\n", link, a.median, a.p99, s.median, s.p99, b.median,
+                b.p99);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -277,8 +481,22 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("== PostgreSQL 15 over loopback\n");
-    Database db;
-    db.open(DatabaseParameters::postgresql(server.connection()));
-    measure(db, patients);
+    {
+        Database db;
+        db.open(DatabaseParameters::postgresql(server.connection()));
+        measure(db, patients);
+    }
+
+    // The number keystroke through the look-up thread, on loopback and through a relay adding
+    // 2 ms and 20 ms each way.
+    std::printf("== number keystroke \"200\"/\"201\" on the look-up thread, 201 keystrokes (ms)\n");
+    std::printf("%-22s %9s %9s   %9s %9s   %9s %9s\n", "link", "filled", "p99", "bare 2+3", "p99", "window", "p99");
+    measureThreaded(server.connection(), "loopback");
+    for (const int delayMs : {2, 20}) {
+        DelayingRelay relay(server.port(), delayMs);
+        QString connection = server.connection();
+        connection.replace(QStringLiteral("port=%1").arg(server.port()), QStringLiteral("port=%1").arg(relay.port()));
+        measureThreaded(connection, delayMs == 2 ? "+2 ms each way" : "+20 ms each way");
+    }
     return 0;
 }

@@ -729,6 +729,8 @@ TEST_F(SaveFailure, ServerThatDoesNotAnswerFailsTheSaveWithinItsBound)
         // The bound, with room for the rollback and a loaded machine.
         EXPECT_LT(waited.elapsed(), boundMs + 3000);
         c.release();
+        // A server that gave no answer is away until a connection of the check's own succeeds.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !db.isAway(); }, 30000));
         EXPECT_EQ(shownKeys, QStringList({"Msg_Submit_Failed"}));
         EXPECT_EQ(pictureSlots.fileName(1), QStringLiteral("b%1.jpg").arg(saved));
         EXPECT_EQ(count("t_contents"), saved);

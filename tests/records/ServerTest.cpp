@@ -1,8 +1,11 @@
 // The records on a PostgreSQL server that restarts between two statements: nothing committed
 // is lost, a transaction that met the restart is not there at all, the statement that met it
-// fails with the server's message and the next one reconnects by itself.
+// fails with the server's message and, once the server answers the background check again, the
+// next one reconnects by itself.
 #include "RecordsFixture.h"
 #include "core/AppError.h"
+
+#include <QTest>
 
 TEST(ServerRecords, RestartLosesNothingAndTheNextStatementReconnects)
 {
@@ -20,6 +23,8 @@ TEST(ServerRecords, RestartLosesNothingAndTheNextStatementReconnects)
         ASSERT_TRUE(server.restart()) << server.error().toStdString();
         EXPECT_THROW(transaction.commit(), AppError);
     }
+    // The cut connection leaves the server away until a connection of the check's own succeeds.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !db.isAway(); }, 20000));
     EXPECT_TRUE(Statements::patientExists(db, QStringLiteral("10001")));
     EXPECT_FALSE(Statements::patientExists(db, QStringLiteral("10002")));
 
@@ -30,6 +35,7 @@ TEST(ServerRecords, RestartLosesNothingAndTheNextStatementReconnects)
     } catch (const AppError &error) {
         EXPECT_FALSE(error.message().isEmpty());
     }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !db.isAway(); }, 20000));
     EXPECT_EQ(Statements::loadPatient(db, QStringLiteral("10001"))->client_name, QStringLiteral("Ann"));
 }
 

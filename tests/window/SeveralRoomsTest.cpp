@@ -15,9 +15,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
+
+#include <functional>
 
 namespace {
 
@@ -164,7 +169,8 @@ TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachThe
     drawn.finish();
     window->edtNumber->setFocus();
     QTest::keyClicks(window->edtNumber, number);
-    EXPECT_EQ(window->edtName->text(), QStringLiteral("Four pictures"));
+    // The look-up answers from its thread.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Four pictures"; }, 10000));
     for (int slot = 1; slot <= 4; ++slot) {
         EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
         EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
@@ -195,6 +201,94 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
     EXPECT_EQ(recordRows(QStringLiteral("10001")), 2);
     EXPECT_EQ(patientRows(QStringLiteral("10001")), 1);
+}
+
+// The server stopped or hung: one look-up meets the failure, then the header line says the
+// server is away and each keystroke's look-up, the save included, fails at once and keeps what
+// was typed; once the server answers the sign goes and the same sheet saves whole.
+TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBack)
+{
+    WriteConfigString(QStringLiteral("database"), QStringLiteral("statement_timeout"), QStringLiteral("1"));
+    WriteConfigString(QStringLiteral("database"), QStringLiteral("connect_timeout"), QStringLiteral("1"));
+    openWindow();
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    const int waitMs = (1 + DatabaseParameters::kAnswerMarginSeconds) * 1000;
+    struct Case {
+        const char *what;
+        std::function<bool()> hold, release;
+    };
+    const Case cases[] = {
+        {"stopped", [&] { return server.stop(), true; }, [&] { return server.start(); }},
+        {"frozen", [&] { return server.freeze(); }, [&] { return server.thaw(), true; }},
+    };
+    int saved = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        typeInto(window->edtName, QStringLiteral("Bo"));
+        typeInto(window->symptomLines[0]->lineEdit(), QStringLiteral("Gastritis"));
+        typeInto(window->treatLines[0]->lineEdit(), QStringLiteral("Rest"));
+        typeInto(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
+        typeInto(window->edtDoctor, QStringLiteral("Dr. Wu"));
+        ASSERT_TRUE(c.hold());
+        dialogs.clear();
+        typeInto(window->edtNumber, QStringLiteral("1"));
+        // The look-up runs on its thread: the window answers meanwhile, and the look-up's failure
+        // (at once, or after the answer bound for a hung server) brings the sign.
+        EXPECT_EQ(window->edtNumber->text(), QStringLiteral("1"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->lbServerState->isVisible(); }, waitMs + 5000));
+        EXPECT_EQ(window->lbServerState->text(), window->language().text(QStringLiteral("Database.Away")));
+        // Away: nothing waits for the server, nothing is asked, nothing typed goes.
+        QElapsedTimer keystroke;
+        keystroke.start();
+        typeInto(window->edtNumber, QStringLiteral("000"));
+        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        EXPECT_LT(keystroke.elapsed(), waitMs);
+        EXPECT_FALSE(window->lstNumber->isVisible());
+        EXPECT_EQ(window->edtName->text(), QStringLiteral("Bo"));
+        EXPECT_EQ(window->symptomLines[0]->currentText(), QStringLiteral("Gastritis"));
+        EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Failed"))});
+
+        ASSERT_TRUE(c.release());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->lbServerState->isVisible(); }, 30000));
+        dialogs.clear();
+        window->edtNumber->clear();
+        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Success"))});
+        ++saved;
+        EXPECT_EQ(countOf(db(),
+                          QStringLiteral("select count(*) from t_contents where symptom1 = 'Gastritis'"
+                                         " and treat1 = 'Rest' and client_id <> '10001'")),
+                  saved);
+        QTest::mouseClick(window->btnNew, Qt::LeftButton);
+    }
+}
+
+// A hung server never holds the window: the typed key is shown and painted while the look-up
+// waits on its thread (a look-up on the window's thread would hold it for the 12 s answer
+// bound), and the look-up answers once the server goes on.
+TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
+{
+    addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    window->edtNumber->installEventFilter(&counter);
+    ASSERT_TRUE(server.freeze());
+    QElapsedTimer shown;
+    shown.start();
+    typeInto(window->edtNumber, QStringLiteral("10001"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 1000));
+    EXPECT_LT(shown.elapsed(), 1000);
+    EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
+    EXPECT_TRUE(window->edtName->text().isEmpty());
+    server.thaw();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Ann"; }, 10000));
+    EXPECT_FALSE(window->lbServerState->isVisible());
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)

@@ -1,0 +1,168 @@
+#include "records/LookupThread.h"
+
+#include "core/AppError.h"
+#include "records/Database.h"
+#include "records/Logging.h"
+
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+
+class LookupThread::Worker : public QObject {
+public:
+    explicit Worker(const DatabaseParameters &parameters)
+        : m_parameters(parameters)
+    {
+    }
+
+    // The thread's own connection, opened at its first look-up and again after a failed open
+    // (a failed open counts as the server away); once open it opens itself again after a failure.
+    const Database &db()
+    {
+        if (!m_opened && !open())
+            throw AppError(QString::fromLatin1(Database::kAwayMessage));
+        return m_db;
+    }
+
+    // Opens the thread's connection; when it cannot, the server counts as away and the opening
+    // is tried again in the background, 0.25 s later and then with doubling pauses up to 8 s.
+    bool open()
+    {
+        m_db.setAwayListener([this](bool away) { tell(away); });
+        try {
+            m_db.open(m_parameters);
+        } catch (const AppError &failure) {
+            qCInfo(lcRecords) << "the look-ups cannot open the database:" << failure.message();
+            tell(true);
+            if (!m_retrying) {
+                m_retrying = true;
+                m_pause = 250;
+                retryLater();
+            }
+            return false;
+        }
+        m_opened = true;
+        m_retrying = false;
+        tell(false);
+        return true;
+    }
+
+    void retryLater()
+    {
+        QTimer::singleShot(m_pause, this, [this] {
+            if (m_opened || open())
+                return;
+            m_pause = std::min(m_pause * 2, 8000);
+            retryLater();
+        });
+    }
+
+    // The server's state to the listener on its own thread, when it changed.
+    void tell(bool away)
+    {
+        if (away == m_toldAway)
+            return;
+        m_toldAway = away;
+        if (m_awayListener && m_awayContext)
+            QMetaObject::invokeMethod(
+                m_awayContext, [listener = m_awayListener, away] { listener(away); }, Qt::QueuedConnection);
+    }
+
+    DatabaseParameters m_parameters;
+    Database m_db;
+    bool m_opened = false;
+    bool m_retrying = false;
+    int m_pause = 250; // ms
+    bool m_toldAway = false;
+    QPointer<QObject> m_awayContext; // set before the first look-up
+    std::function<void(bool)> m_awayListener;
+    // The newest request of each kind, written on the window's thread.
+    std::atomic<quint64> latestNumber{0};
+    std::atomic<quint64> latestGrid{0};
+};
+
+LookupThread::LookupThread(const DatabaseParameters &parameters)
+    : m_thread(new QThread)
+    , m_worker(new Worker(parameters))
+{
+    m_thread->setObjectName(QStringLiteral("look-ups"));
+    m_worker->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread->start();
+}
+
+LookupThread::~LookupThread()
+{
+    m_thread->quit();
+    // A look-up waiting on a hung server ends within its bound; closing does not wait for it:
+    // the thread then ends on its own and is released when it does.
+    if (m_thread->wait(2000)) {
+        delete m_thread;
+        return;
+    }
+    qCWarning(lcRecords) << "a look-up still waits for the server; its thread ends by itself";
+    QObject::connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+}
+
+void LookupThread::setAwayListener(QObject *context, std::function<void(bool)> listener)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, context = QPointer<QObject>(context), listener = std::move(listener)] {
+            worker->m_awayContext = context;
+            worker->m_awayListener = listener;
+        },
+        Qt::QueuedConnection);
+}
+
+void LookupThread::lookUpNumber(quint64 serial, const QString &typed, int pageSize, QObject *context,
+                                std::function<void(const NumberAnswer &)> answer)
+{
+    m_worker->latestNumber = serial;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, serial, typed, pageSize, context = QPointer<QObject>(context), answer = std::move(answer)] {
+            if (serial != worker->latestNumber)
+                return;
+            NumberAnswer result;
+            try {
+                const Database &db = worker->db();
+                result.page = Statements::numbersStartingWith(db, typed, pageSize);
+                result.exactCount = Statements::exactNumberCount(db, typed);
+                if (result.exactCount == 1)
+                    result.patient = Statements::loadPatient(db, typed);
+            } catch (const AppError &failure) {
+                qCInfo(lcRecords) << "the number look-up failed:" << failure.message();
+                result = NumberAnswer{.failed = true};
+            }
+            if (context)
+                QMetaObject::invokeMethod(
+                    context, [answer, result] { answer(result); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void LookupThread::searchGrid(quint64 serial, Statements::SearchField field, const QString &typed, QObject *context,
+                              std::function<void(const GridAnswer &)> answer)
+{
+    m_worker->latestGrid = serial;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, serial, field, typed, context = QPointer<QObject>(context), answer = std::move(answer)] {
+            if (serial != worker->latestGrid)
+                return;
+            GridAnswer result;
+            try {
+                result.rows = Statements::searchPatients(worker->db(), field, typed);
+            } catch (const AppError &failure) {
+                qCInfo(lcRecords) << "the patient search failed:" << failure.message();
+                result = GridAnswer{.failed = true};
+            }
+            if (context)
+                QMetaObject::invokeMethod(
+                    context, [answer, result] { answer(result); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
