@@ -34,6 +34,10 @@ DicomSettings DicomSettings::read()
     QString stationAe = value("station_ae");
     if (stationAe.isEmpty())
         stationAe = kDefaultStationAe;
-    return {.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
-            .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe)};
+    DicomSettings settings{.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
+                           .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe)};
+    const QString charset = value("worklist_charset");
+    if (!charset.isEmpty())
+        settings.worklist.assumedCharset = charset;
+    return settings;
 }

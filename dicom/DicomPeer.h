@@ -10,12 +10,16 @@ struct DicomPeer {
     QString callingAe; // this station's
     int connectTimeoutSeconds = 10;
     int dimseTimeoutSeconds = 30; // each request and each association step
+    // How the partner's texts are read when it declares no Specific Character Set: servers that
+    // send Latin-1 without saying so are common; the default repertoire (ASCII) reads the same.
+    QString assumedCharset = QStringLiteral("ISO_IR 100");
 
     bool enabled() const { return !host.isEmpty(); }
 };
 
 // The [dicom] section of config.ini: the PACS that receives examinations and the worklist that
-// schedules patients. Missing keys leave both off. Window thread only (profile reads).
+// schedules patients (worklist_charset: its assumed character set). Missing keys leave both off. Window thread only
+// (profile reads).
 struct DicomSettings {
     DicomPeer pacs;
     DicomPeer worklist;

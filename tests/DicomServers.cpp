@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -206,6 +207,34 @@ QJsonValue OrthancServer::get(const QString &path) const
     return {};
 }
 
+QString OrthancServer::iodErrors() const
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("dciodvfy"));
+    if (program.isEmpty())
+        return QStringLiteral("dciodvfy is not installed (Debian package dicom3tools)");
+    QStringList errors;
+    for (const QJsonValue &id : get(QStringLiteral("/instances")).toArray()) {
+        const QString file = m_dir.path() + QStringLiteral("/check.dcm");
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly)
+            || out.write(getRaw(QStringLiteral("/instances/%1/file").arg(id.toString()))) <= 0)
+            return QStringLiteral("cannot fetch instance %1").arg(id.toString());
+        out.close();
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(program, {file});
+        check.waitForFinished(30000);
+        const QString sopClass =
+            QString::fromLatin1(getRaw(QStringLiteral("/instances/%1/metadata/SopClassUid").arg(id.toString())));
+        const QStringList lines = QString::fromUtf8(check.readAll()).split(u'\n');
+        for (const QString &line : lines) {
+            if (line.startsWith(QStringLiteral("Error")))
+                errors.append(QStringLiteral("%1: %2").arg(sopClass, line));
+        }
+    }
+    return errors.join(u'\n');
+}
+
 // ---- worklist ------------------------------------------------------------------------------
 
 WorklistServer::WorklistServer()
@@ -219,7 +248,7 @@ WorklistServer::~WorklistServer()
     stop();
 }
 
-bool WorklistServer::addItem(const QString &aeTitle, const QString &dump)
+bool WorklistServer::addItem(const QString &aeTitle, const QString &dump, const char *encoding)
 {
     const QString folder = m_dir.path() + u'/' + aeTitle;
     QDir().mkpath(folder);
@@ -230,7 +259,8 @@ bool WorklistServer::addItem(const QString &aeTitle, const QString &dump)
     QFile text(dumpFile);
     if (!text.open(QIODevice::WriteOnly))
         return false;
-    text.write(dump.toUtf8());
+    QStringEncoder encoder(encoding);
+    text.write(encoder.encode(dump));
     text.close();
     QProcess dump2dcm;
     dump2dcm.setProcessChannelMode(QProcess::MergedChannels);
@@ -253,7 +283,8 @@ bool WorklistServer::start()
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/wlmscpfs.log"));
     m_process->setProcessEnvironment(serverEnvironment());
-    m_process->start(program, {QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
+    // -csk: each answer declares the character set its file declares, none when the file has none.
+    m_process->start(program, {QStringLiteral("-csk"), QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
     if (!m_process->waitForStarted(10000)) {
         m_whyNot = QStringLiteral("wlmscpfs did not start: %1").arg(m_process->errorString());
         m_process.reset();

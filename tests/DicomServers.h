@@ -38,6 +38,11 @@ public:
     QJsonValue get(const QString &path) const;
     QByteArray getRaw(const QString &path) const;
 
+    // dicom3tools' dciodvfy over every instance stored: its error lines, each after the
+    // instance's SOP class, one a line; empty when every instance conforms to its IOD (warnings
+    // allowed).
+    QString iodErrors() const;
+
 private:
     QTemporaryDir m_dir;
     quint16 m_dicomPort = 0;
@@ -52,8 +57,9 @@ public:
     WorklistServer();
     ~WorklistServer();
 
-    // Writes one worklist file for the AE title from a dump2dcm text (one attribute a line).
-    bool addItem(const QString &aeTitle, const QString &dump);
+    // Writes one worklist file for the AE title from a dump2dcm text (one attribute a line),
+    // its values written in `encoding` (a QStringConverter name).
+    bool addItem(const QString &aeTitle, const QString &dump, const char *encoding = "UTF-8");
     bool start();
     void stop();
     QString whyNot() const { return m_whyNot; }
