@@ -1,5 +1,6 @@
 #include "app/BackupJob.h"
 
+#include "app/JobProgress.h"
 #include "core/ProgramFolder.h"
 #include "records/Backup.h"
 
@@ -15,13 +16,17 @@ CommandLineJob backupJob()
         .options = {backup, withVideo},
         .run =
             [backup, withVideo](const QCommandLineParser &parser) {
-                const Backup::Result result =
-                    Backup::take(ProgramFolder::path(), parser.value(backup), parser.isSet(withVideo));
+                Backup::Result result;
+                {
+                    JobProgress progress(QStringLiteral("files"));
+                    result = Backup::take(ProgramFolder::path(), parser.value(backup), parser.isSet(withVideo),
+                                          [&progress](qsizetype done, qsizetype total) { progress.show(done, total); });
+                }
                 jobSays(result.folder);
                 for (const QString &line : result.written)
                     jobSays(QStringLiteral("  ") + line);
                 jobSays(QStringLiteral("checked: the copy is whole"));
-                return 0;
+                return JobExit::kDone;
             },
     };
 }

@@ -21,7 +21,7 @@ CommandLineJob deletedJob()
                                      entry.number, entry.name)
                                 .arg(entry.records));
                 }
-                return 0;
+                return JobExit::kDone;
             },
     };
 }
@@ -39,11 +39,12 @@ CommandLineJob undeleteJob()
                 const qint64 id = parser.value(undelete).toLongLong(&valid);
                 if (!valid)
                     return jobFailed(QStringLiteral("--undelete needs the ID --deleted lists, not \"%1\".")
-                                         .arg(parser.value(undelete)));
+                                         .arg(parser.value(undelete)),
+                                     JobExit::kCannotRun);
                 Database db;
                 db.open();
                 jobSays(DeletionJournal::restore(db, id, ProgramFolder::file(QStringLiteral("images/"))));
-                return 0;
+                return JobExit::kDone;
             },
     };
 }

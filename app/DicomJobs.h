@@ -7,12 +7,13 @@
 // The command-line jobs of DICOM sending, run without the window on the program's folder.
 namespace DicomJobs {
 
-// --outbox: prints every instance of the outbox, waiting or sent. Returns the exit status.
+// --outbox: prints every instance of the outbox, waiting or sent. Returns the exit code.
 int printOutbox();
 
 // --send-dicom NUMBER|all: queues the stored examinations of the patient (of every patient),
-// delivers everything waiting, prints what was sent and what was not. Non-zero when anything
-// could not be delivered, when no PACS is configured or the patient has no examination.
+// delivers everything waiting, prints what was sent and what was not. Exits with kPartly when
+// anything could not be delivered, kCannotRun when no PACS is configured, kFailed when the
+// patient has no examination (JobExit).
 int sendStoredExaminations(const QString &which);
 
 } // namespace DicomJobs

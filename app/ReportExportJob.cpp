@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
+#include "core/SafeFile.h"
 #include "core/inifunc.h"
 #include "exam/ReportPdf.h"
 #include "records/Database.h"
@@ -11,21 +12,11 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QHash>
-#include <QSaveFile>
-
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
 const QString kOption = QStringLiteral("export-report");
 const QString kRecordOption = QStringLiteral("record");
-
-int fail(const QString &message)
-{
-    return jobFailed(message);
-}
 
 } // namespace
 
@@ -36,30 +27,29 @@ int run(const QCommandLineParser &parser)
     const QString number = parser.value(kOption).trimmed();
     const QString target = parser.positionalArguments().value(0);
     if (target.isEmpty())
-        return fail(QStringLiteral("--export-report needs the PDF file to write after the patient number."));
+        return jobFailed(QStringLiteral("--export-report needs the PDF file to write after the patient number."),
+                         JobExit::kCannotRun);
     int back = 1;
     if (parser.isSet(kRecordOption)) {
         bool ok = false;
         back = parser.value(kRecordOption).toInt(&ok);
         if (!ok || back < 1)
-            return fail(QStringLiteral("--record needs a whole number from 1 (the newest examination)."));
+            return jobFailed(QStringLiteral("--record needs a whole number from 1 (the newest examination)."),
+                             JobExit::kCannotRun);
     }
 
     try {
         SetConfigFolder(ProgramFolder::path());
-        const QString language = ProgramFolder::file(
-            QStringLiteral("lang/")
-            + ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")));
         Database db;
         db.open();
         if (!Statements::loadPatient(db, number))
-            return fail(QStringLiteral("There is no patient with the number \"%1\".").arg(number));
+            return jobFailed(QStringLiteral("There is no patient with the number \"%1\".").arg(number));
         RecordSet records;
         records.open(db, number);
         if (records.isEmpty())
-            return fail(QStringLiteral("The patient \"%1\" has no examination.").arg(number));
+            return jobFailed(QStringLiteral("The patient \"%1\" has no examination.").arg(number));
         if (back > records.RecordCount())
-            return fail(
+            return jobFailed(
                 QStringLiteral("The patient \"%1\" has %2 examination(s); there is no number %3 from the newest.")
                     .arg(number)
                     .arg(records.RecordCount())
@@ -67,18 +57,16 @@ int run(const QCommandLineParser &parser)
         records.Last();
         for (int i = 1; i < back; ++i)
             records.Prior();
-        const QByteArray pdf = ReportPdf::render(db, records.asInteger(QStringLiteral("ID")),
-                                                 {.imagesFolder = ProgramFolder::file(QStringLiteral("images/")),
-                                                  .templateFile = ProgramFolder::file(QStringLiteral("data/1.fr3")),
-                                                  .languageFile = language});
-        QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() || !file.commit())
-            return fail(QStringLiteral("The report cannot be written to %1: %2.").arg(target, file.errorString()));
+        const QByteArray pdf =
+            ReportPdf::render(db, records.asInteger(QStringLiteral("ID")), ReportSource::fromProgramFolder());
+        QString reason;
+        if (!SafeFile::saveWhole(target, pdf, &reason))
+            return jobFailed(QStringLiteral("The report cannot be written to %1: %2.").arg(target, reason));
     } catch (const std::exception &failure) {
-        return fail(ErrorDisplay::textFor(QString::fromUtf8(failure.what())));
+        return jobFailed(ErrorDisplay::textFor(QString::fromUtf8(failure.what())));
     }
-    std::printf("%s\n", qPrintable(QFileInfo(target).absoluteFilePath()));
-    return 0;
+    jobSays(QFileInfo(target).absoluteFilePath());
+    return JobExit::kDone;
 }
 
 } // namespace ReportExportJob

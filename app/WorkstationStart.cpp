@@ -7,16 +7,22 @@
 
 bool claimProgramFolder(WorkstationLock &lock)
 {
-    if (lock.tryClaim())
+    const WorkstationLock::Claim claim = lock.tryClaim();
+    if (claim == WorkstationLock::Claim::Claimed)
         return true;
-    // Read-only look-ups: the running workstation owns config.ini.
-    const QString language =
+    const bool running = claim == WorkstationLock::Claim::Running;
+    // Read-only look-ups: a running workstation owns config.ini.
+    const std::unique_ptr<ProfileFile> language = OpenLanguageFile(
         ReadProfileString(ProgramFolder::file(QStringLiteral("config.ini")), QStringLiteral("language"),
-                          QStringLiteral("name"), QStringLiteral("english.ini"));
-    QString text = ReadProfileString(ProgramFolder::file(QStringLiteral("lang/") + language), QStringLiteral("main"),
-                                     QStringLiteral("Msg_already_running"), QString());
+                          QStringLiteral("name"), QStringLiteral("english.ini")));
+    const QString key = running ? QStringLiteral("Msg_already_running") : QStringLiteral("Msg_lock_not_permitted");
+    QString text = language ? language->read(QStringLiteral("main"), key, QString()) : QString();
     if (text.isEmpty())
-        text = QStringLiteral("ExamStation is already running on this folder.");
-    Dialogs::show(Dialogs::Kind::Information, ErrorDisplay::caption(), text + u'\n' + ProgramFolder::path());
+        text = running ? QStringLiteral("ExamStation is already running on this folder.")
+                       : QStringLiteral("ExamStation may not write or read its lock file (examstation.lock) in "
+                                        "this folder: permission denied. Let this user write to the folder, or start "
+                                        "with --home on a folder it may write.");
+    Dialogs::show(running ? Dialogs::Kind::Information : Dialogs::Kind::Error, ErrorDisplay::caption(),
+                  text + u'\n' + ProgramFolder::path());
     return false;
 }

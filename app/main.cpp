@@ -77,9 +77,6 @@ int main(int argc, char **argv)
         QStringLiteral("screenshot"),
         QStringLiteral("Once the window is up, save a picture of it to FILE and close the window."),
         QStringLiteral("FILE"));
-    const QCommandLineOption copyToServer(
-        QStringLiteral("copy-database-to-server"),
-        QStringLiteral("Copy the local records and pictures into the PostgreSQL database of config.ini, then exit."));
     parser.addOption(home);
     parser.addOption(screenshot);
     for (const CommandLineJob &job : jobs)
@@ -112,7 +109,7 @@ int main(int argc, char **argv)
         }
         nameApplication();
         if (!understood)
-            return jobFailed(parser.errorText());
+            return jobFailed(parser.errorText(), JobExit::kCannotRun);
         if (helpOrVersion)
             parser.process(*app); // prints and exits
         return runJob(*job, parser, parser.value(home));

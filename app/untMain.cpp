@@ -4,6 +4,7 @@
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
 #include "core/ProgramFolder.h"
+#include "core/SafeFile.h"
 #include "core/inifunc.h"
 #include "dicom/DicomPeer.h"
 #include "exam/DicomOutbox.h"
@@ -284,6 +285,9 @@ void TfrmMain::TntFormCreate()
             // A folder that cannot be created shows its failure when a file in it is written.
             QDir().mkdir(folder);
         }
+        // Temporary pictures of a save a crash cut short are never whole: they go, as the
+        // settings' do.
+        SafeFile::removeLeftoversIn(m_imagesFolder);
 
         // 5. The settings store; nothing is read yet.
         m_iniFile.setPath(ProgramFolder::file(QStringLiteral("system.ini")));
@@ -385,11 +389,7 @@ void TfrmMain::startDicom()
 {
     const DicomSettings dicom = DicomSettings::read();
     if (dicom.pacs.enabled()) {
-        const QString language =
-            ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini"));
-        const ReportSource report{m_imagesFolder, ProgramFolder::file(QStringLiteral("data/1.fr3")),
-                                  ProgramFolder::file(QStringLiteral("lang/") + language)};
-        m_outbox = std::make_unique<OutboxWorker>(ADOConn.parameters(), dicom.pacs, report);
+        m_outbox = std::make_unique<OutboxWorker>(ADOConn.parameters(), dicom.pacs, ReportSource::fromProgramFolder());
         connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
         m_sheet->setOutbox([this] { m_outbox->wake(); });
         m_outbox->start();

@@ -10,35 +10,24 @@
 // Usage: bench_save_exam [google-benchmark options]
 #include "DicomServers.h"
 #include "PgServer.h"
+#include "SheetRig.h"
 #include "core/Dialogs.h"
-#include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "exam/DicomOutbox.h"
 #include "exam/ExaminationSheet.h"
-#include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
-#include "imaging/ImageControl.h"
 #include "records/Database.h"
-#include "records/PatientLookup.h"
-#include "records/PatientNumbering.h"
-#include "records/RecordSet.h"
 #include "records/Statements.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFrame>
 #include <QJsonArray>
 #include <QLineEdit>
-#include <QListView>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTableView>
 #include <QTemporaryDir>
-#include <QToolButton>
 
 #include <benchmark/benchmark.h>
 
@@ -61,21 +50,6 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-QImage cameraPicture(int seed)
-{
-    QImage picture(640, 480, QImage::Format_BGR888);
-    for (int y = 0; y < picture.height(); ++y) {
-        uchar *row = picture.scanLine(y);
-        for (int x = 0; x < picture.width(); ++x) {
-            // Smooth shading with some texture, closer to a camera picture than noise.
-            row[3 * x] = uchar((x / 3 + y / 5 + seed) & 0xFF);
-            row[3 * x + 1] = uchar((y / 2 + seed * 7 + ((x * y) >> 9)) & 0xFF);
-            row[3 * x + 2] = uchar((128 + (x ^ y) / 8 + seed) & 0xFF);
-        }
-    }
-    return picture;
-}
-
 // The sheet with every object the save touches, in a program folder of its own.
 // The loopback server of the "on server" benchmarks, started at their first use.
 std::unique_ptr<PgServer> g_server;
@@ -92,75 +66,22 @@ QString serverConnection()
     return g_server->connection(QStringLiteral("examstation"), QStringLiteral("bench_%1").arg(++schemas));
 }
 
+// The sheet as the window builds it (SheetRig), its boxes answered at once, in a program
+// folder of its own.
 struct Workstation {
     explicit Workstation(const QString &connection = QString())
         : folder(QDir(qEnvironmentVariable("EXAMSTATION_BENCH_DIR", QDir::currentPath())).filePath("save-bench-XXXXXX"))
+        , rig((ProgramFolder::set(folder.path()),
+               connection.isEmpty() ? DatabaseParameters::sqlite(DatabaseParameters::defaultFile())
+                                    : DatabaseParameters::postgresql(connection)),
+              [](const QString &) {})
+        , patient(rig.patient)
+        , controls(rig.controls)
+        , db(rig.db)
+        , pictureSlots(rig.pictureSlots)
+        , sheet(rig.examSheet)
     {
-        ProgramFolder::set(folder.path());
-        QDir().mkpath(ProgramFolder::file("images"));
         Dialogs::setBoxHandler([](Dialogs::Kind, const QString &, const QString &) { return Dialogs::Answer::Ok; });
-
-        patient.edtNumber = new QLineEdit(&window);
-        patient.edtName = new QLineEdit(&window);
-        patient.cbSex = new QComboBox(&window);
-        patient.cbSex->setEditable(true);
-        patient.edtAge = new QLineEdit(&window);
-        patient.edtTel = new QLineEdit(&window);
-        patient.edtAddr = new QLineEdit(&window);
-        patient.lstNumber = new QListView(&window);
-        patient.plGrid = new QFrame(&window);
-        patient.clientGrid = new QTableView(patient.plGrid);
-
-        PictureSlotControls slotControls;
-        for (int i = 0; i < 4; ++i) {
-            slotControls.frames[i] = new QFrame(&window);
-            slotControls.frames[i]->setGeometry(10 + i * 180, 10, 168, 128);
-            slotControls.masks[i] = new QFrame(slotControls.frames[i]);
-            slotControls.images[i] = new ImageControl(slotControls.masks[i]);
-        }
-        pictureSlots = std::make_unique<PictureSlots>(slotControls);
-        pictureSlots->LayoutPictureSlots();
-
-        PhraseControls phraseControls;
-        controls.mmSymp5 = new QPlainTextEdit(&window);
-        for (int i = 0; i < 4; ++i) {
-            controls.diagnosisLines[i] = phraseControls.diagnosisLines[i] = new QComboBox(&window);
-            controls.treatmentLines[i] = phraseControls.treatmentLines[i] = new QComboBox(&window);
-            phraseControls.diagnosisButtons[i] = new QToolButton(&window);
-            phraseControls.treatmentButtons[i] = new QToolButton(&window);
-            patient.diagnosisLines[i] = controls.diagnosisLines[i];
-            patient.treatmentLines[i] = controls.treatmentLines[i];
-        }
-        controls.ckbHaveTreat = phraseControls.ckbHaveTreat = new QCheckBox(&window);
-        patient.mmSymp5 = controls.mmSymp5;
-        controls.cbTitle = new QComboBox(&window);
-        controls.cbTitle->setEditable(true);
-        controls.cbProposer = new QComboBox(&window);
-        controls.cbProposer->setEditable(true);
-        controls.edtDoctor = new QLineEdit(&window);
-
-        settings.setPath(ProgramFolder::file("system.ini"));
-        if (connection.isEmpty())
-            db.open(Database::defaultFile());
-        else
-            db.open(DatabaseParameters::postgresql(connection));
-        phrases = std::make_unique<PhraseLibrary>(settings, phraseControls);
-        PatientHooks hooks;
-        hooks.LoadLastExamination = [this](const QString &number) { sheet->LoadLastExamination(number); };
-        hooks.clearSlotPictures = [this] {
-            for (int slot = 1; slot <= 4; ++slot)
-                pictureSlots->ClearSlotPicture(slot);
-        };
-        lookup = std::make_unique<PatientLookup>(db, patient, hooks);
-        numbering = std::make_unique<PatientNumbering>(db, *lookup);
-        sheet = std::make_unique<ExaminationSheet>(
-            controls, settings, db, records, *pictureSlots, *phrases, *lookup, *numbering, [](const QString &) {},
-            ProgramFolder::file("images/"));
-        phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
-        phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);
-        controls.ckbHaveTreat->setChecked(true);
-        window.resize(800, 600);
-        window.show();
     }
 
     ~Workstation() { Dialogs::setBoxHandler({}); }
@@ -168,11 +89,8 @@ struct Workstation {
     // A complete sheet; `run` makes the four snapshots and their file names new.
     void fill(const QString &number, int run)
     {
-        PatientHandlersDetached quiet(*lookup);
-        patient.edtNumber->setText(number);
-        patient.edtName->setText(QStringLiteral("李王"));
-        patient.cbSex->setEditText(QStringLiteral("女"));
-        patient.edtAge->setText(QStringLiteral("42"));
+        rig.enterPatient(number, QStringLiteral("李王"), QStringLiteral("女"), QStringLiteral("42"), QString(),
+                         QString());
         controls.cbTitle->setEditText(QStringLiteral("Gastroscopy"));
         controls.edtDoctor->setText(QStringLiteral("Dr. Who"));
         controls.mmSymp5->setPlainText(QStringLiteral("Mucosa smooth, no bleeding. ").repeated(8));
@@ -180,24 +98,19 @@ struct Workstation {
         controls.diagnosisLines[1]->setEditText(QStringLiteral("duodenal ulcer"));
         controls.treatmentLines[0]->setEditText(QStringLiteral("omeprazole 20 mg"));
         for (int slot = 1; slot <= 4; ++slot) {
-            pictureSlots->setSnapshot(slot, cameraPicture(slot * 31 + run),
-                                      QStringLiteral("20160501%1%2.jpg").arg(run, 6, 10, QLatin1Char('0')).arg(slot));
-            pictureSlots->setCaptureSize(slot, QSize(640, 480));
+            pictureSlots.setSnapshot(slot, SheetRig::testPicture(640, 480, slot * 31 + run),
+                                     QStringLiteral("20160501%1%2.jpg").arg(run, 6, 10, QLatin1Char('0')).arg(slot));
+            pictureSlots.setCaptureSize(slot, QSize(640, 480));
         }
     }
 
     QTemporaryDir folder;
-    QWidget window;
-    PatientControls patient;
-    SheetControls controls;
-    IniFile settings;
-    Database db;
-    RecordSet records;
-    std::unique_ptr<PictureSlots> pictureSlots;
-    std::unique_ptr<PhraseLibrary> phrases;
-    std::unique_ptr<PatientLookup> lookup;
-    std::unique_ptr<PatientNumbering> numbering;
-    std::unique_ptr<ExaminationSheet> sheet;
+    SheetRig rig;
+    PatientControls &patient;
+    SheetControls &controls;
+    Database &db;
+    PictureSlots &pictureSlots;
+    ExaminationSheet &sheet;
 };
 
 // Times work() once per iteration; prepare() runs before it, untimed.
@@ -230,12 +143,12 @@ void BM_SaveKnownPatient(benchmark::State &state)
 {
     Workstation station;
     station.fill(QStringLiteral("10001"), 0);
-    station.sheet->btnGenReportClick(); // the patient exists from now on; phrases remembered
+    station.sheet.btnGenReportClick(); // the patient exists from now on; phrases remembered
     int run = 1;
     timed(
         state, "save: known patient, 4 new pictures", [&] { station.fill(QStringLiteral("10001"), run++); },
         [&] {
-            if (!station.sheet->btnGenReportClick())
+            if (!station.sheet.btnGenReportClick())
                 state.SkipWithError("save failed");
         });
 }
@@ -258,15 +171,15 @@ void BM_SaveKnownPatientDicomOn(benchmark::State &state)
                          .callingAe = QStringLiteral("EXAMSTATION")};
     OutboxWorker worker(station.db.parameters(), pacs,
                         {ProgramFolder::file("images/"), ProgramFolder::file("data/1.fr3"), QString()});
-    station.sheet->setOutbox([&worker] { worker.wake(); });
+    station.sheet.setOutbox([&worker] { worker.wake(); });
     worker.start();
     station.fill(QStringLiteral("10001"), 0);
-    station.sheet->btnGenReportClick();
+    station.sheet.btnGenReportClick();
     int run = 1;
     timed(
         state, "save: known patient, 4 new pictures, DICOM on", [&] { station.fill(QStringLiteral("10001"), run++); },
         [&] {
-            if (!station.sheet->btnGenReportClick())
+            if (!station.sheet.btnGenReportClick())
                 state.SkipWithError("save failed");
         });
     worker.stop();
@@ -286,7 +199,7 @@ void BM_SaveNewPatientNewPhrase(benchmark::State &state)
             ++next;
         },
         [&] {
-            if (!station.sheet->btnGenReportClick())
+            if (!station.sheet.btnGenReportClick())
                 state.SkipWithError("save failed");
         });
 }
@@ -296,9 +209,9 @@ void BM_SaveSameSheetAgain(benchmark::State &state)
 {
     Workstation station;
     station.fill(QStringLiteral("10001"), 0);
-    station.sheet->btnGenReportClick();
+    station.sheet.btnGenReportClick();
     timed(state, "save: same sheet again (no new pictures)", [&] {
-        if (!station.sheet->btnGenReportClick())
+        if (!station.sheet.btnGenReportClick())
             state.SkipWithError("save failed");
     });
 }
@@ -313,12 +226,12 @@ void BM_SaveKnownPatientOnServer(benchmark::State &state)
     }
     Workstation station(connection);
     station.fill(QStringLiteral("10001"), 0);
-    station.sheet->btnGenReportClick();
+    station.sheet.btnGenReportClick();
     int run = 1;
     timed(
         state, "server: known patient, 4 new pictures", [&] { station.fill(QStringLiteral("10001"), run++); },
         [&] {
-            if (!station.sheet->btnGenReportClick())
+            if (!station.sheet.btnGenReportClick())
                 state.SkipWithError("save failed");
         });
 }
@@ -340,7 +253,7 @@ void BM_SaveNewPatientOnServer(benchmark::State &state)
             ++next;
         },
         [&] {
-            if (!station.sheet->btnGenReportClick())
+            if (!station.sheet.btnGenReportClick())
                 state.SkipWithError("save failed");
         });
 }
@@ -352,7 +265,7 @@ void BM_WriteFourSlotFiles(benchmark::State &state)
     const QString images = ProgramFolder::file("images/");
     timed(state, "part: 4 x SaveSlotPicture, one after another", [&] {
         for (int slot = 1; slot <= 4; ++slot)
-            station.pictureSlots->SaveSlotPicture(images, slot);
+            station.pictureSlots.SaveSlotPicture(images, slot);
     });
 }
 
@@ -375,9 +288,9 @@ void BM_Reload(benchmark::State &state)
 {
     Workstation station;
     station.fill(QStringLiteral("10001"), 0);
-    station.sheet->btnGenReportClick();
+    station.sheet.btnGenReportClick();
     timed(state, "part: LoadLastExamination (4 pictures)",
-          [&] { station.sheet->LoadLastExamination(QStringLiteral("10001")); });
+          [&] { station.sheet.LoadLastExamination(QStringLiteral("10001")); });
 }
 
 BENCHMARK(BM_SaveKnownPatient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);

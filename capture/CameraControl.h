@@ -21,6 +21,9 @@ struct CameraControl {
     int defaultValue = 0; // the camera's own default
     QStringList menuItems; // Menu: the texts shown
     QList<int> menuValues; // Menu: the value of each text
+    // An automatic switch (white balance, exposure, focus, gain): while on, the driver refuses
+    // the manual values it governs, so stored values set it first.
+    bool automatic = false;
     std::function<bool(int value)> apply;
 };
 

@@ -1,12 +1,17 @@
 #include "capture/CameraPropDialog.h"
 
+#include "capture/CameraSettings.h"
+#include "core/Dialogs.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -97,4 +102,31 @@ CameraPropDialog::CameraPropDialog(const CameraControlList &controls, QWidget *p
         });
     }
     layout->addWidget(buttons);
+}
+
+void CameraPropDialog::showFor(CameraControlList controls, CameraSettings &settings, const QString &camera,
+                               QWidget *owner, const QString &defaultsCaption)
+{
+    // The changes are gathered here and written once at the close: a slider's every step would
+    // otherwise write and sync the file on the window thread.
+    QList<std::pair<QString, int>> changes;
+    bool forgetEarlier = false;
+    for (CameraControl &control : controls) {
+        control.apply = [&changes, name = control.name, apply = control.apply](int value) {
+            const bool accepted = apply && apply(value);
+            if (accepted)
+                changes.append({name, value});
+            return accepted;
+        };
+    }
+    CameraPropDialog dialog(controls, owner, defaultsCaption, [&] {
+        changes.clear();
+        forgetEarlier = true;
+    });
+    // It opens in the screen's top-left corner, not centred over the window.
+    const QScreen *screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    dialog.move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
+    Dialogs::exec(dialog);
+    if (!changes.isEmpty() || forgetEarlier)
+        settings.rememberAll(camera, changes, forgetEarlier);
 }

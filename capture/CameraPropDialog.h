@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class CameraSettings;
 class QPushButton;
 
 // The camera's settings dialog: one row per control (integers as sliders, booleans as check
@@ -19,6 +20,12 @@ class CameraPropDialog : public QDialog {
 public:
     CameraPropDialog(const CameraControlList &controls, QWidget *parent = nullptr,
                      const QString &defaultsCaption = QString(), std::function<void()> onDefaults = {});
+
+    // The settings button: shows the dialog for the controls of the camera `camera` in the
+    // screen's top-left corner. Every change the camera took is kept for it in `settings` and
+    // "defaults" forgets them, in one write of cameras.ini when the dialog closes.
+    static void showFor(CameraControlList controls, CameraSettings &settings, const QString &camera, QWidget *owner,
+                        const QString &defaultsCaption);
 
 private:
     CameraControlList m_controls; // keeps the controls' device handles open while shown

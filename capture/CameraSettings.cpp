@@ -12,10 +12,31 @@ CameraSettings::CameraSettings(const QString &path)
 
 void CameraSettings::remember(const QString &camera, const QString &control, int value)
 {
+    rememberAll(camera, {{control, value}}, false);
+}
+
+void CameraSettings::rememberAll(const QString &camera, const QList<std::pair<QString, int>> &changes,
+                                 bool forgetEarlier)
+{
+    QList<std::pair<QString, int>> values;
+    if (!forgetEarlier)
+        for (auto [control, value] : stored(camera).asKeyValueRange())
+            values.append({control, value});
+    for (const auto &change : changes) {
+        const auto known =
+            std::find_if(values.begin(), values.end(), [&](const auto &v) { return v.first == change.first; });
+        if (known != values.end())
+            known->second = change.second;
+        else
+            values.append(change);
+    }
+    QStringList lines;
+    for (const auto &[control, value] : values)
+        lines.append(control + u'=' + QString::number(value));
     try {
-        m_file.writeString(camera, control, QString::number(value));
+        m_file.replaceSection(camera, lines);
     } catch (const std::exception &failure) {
-        qCWarning(lcCapture) << "the camera setting" << control << "is not kept:" << failure.what();
+        qCWarning(lcCapture) << "the camera settings of" << camera << "are not kept:" << failure.what();
     }
 }
 
@@ -43,16 +64,24 @@ QMap<QString, int> CameraSettings::stored(const QString &camera)
 
 void CameraSettings::applyTo(const QString &camera, const CameraControlList &controls)
 {
-    const QMap<QString, int> values = stored(camera);
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const auto control = std::find_if(controls.cbegin(), controls.cend(),
-                                          [&](const CameraControl &c) { return c.name == it.key(); });
-        const bool accepted = control != controls.cend() && control->apply && control->apply(it.value());
-        const QString key = camera + u'/' + it.key();
-        if (!accepted && !m_reported.contains(key)) {
+    QMap<QString, int> values = stored(camera);
+    auto refused = [&](const QString &control, int value) {
+        const QString key = camera + u'/' + control;
+        if (!m_reported.contains(key)) {
             m_reported.insert(key);
-            qCWarning(lcCapture) << "the camera" << camera << "does not take the stored" << it.key() << "="
-                                 << it.value();
+            qCWarning(lcCapture) << "the camera" << camera << "does not take the stored" << control << "=" << value;
         }
+    };
+    CameraControlList ordered = controls;
+    std::stable_partition(ordered.begin(), ordered.end(), [](const CameraControl &c) { return c.automatic; });
+    for (const CameraControl &control : ordered) {
+        const auto value = values.constFind(control.name);
+        if (value == values.cend())
+            continue;
+        if (!control.apply || !control.apply(*value))
+            refused(control.name, *value);
+        values.erase(value);
     }
+    for (auto [control, value] : values.asKeyValueRange())
+        refused(control, value); // no longer offered
 }

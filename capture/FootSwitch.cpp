@@ -1,9 +1,9 @@
 #include "capture/FootSwitch.h"
 
 #include "capture/Logging.h"
+#include "capture/Sysfs.h"
 #include "core/inifunc.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
@@ -45,14 +45,9 @@ QString FootSwitch::findDevice(const QString &nameOrPath, const QString &sysfsRo
 {
     if (nameOrPath.startsWith(u'/'))
         return QFile::exists(nameOrPath) ? nameOrPath : QString();
-    const QDir inputs(sysfsRoot + QStringLiteral("/class/input"));
-    const QStringList events =
-        inputs.entryList({QStringLiteral("event*")}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &event : events) {
-        QFile name(inputs.filePath(event) + QStringLiteral("/device/name"));
-        if (name.open(QIODevice::ReadOnly) && QString::fromUtf8(name.readAll()).trimmed() == nameOrPath.trimmed())
-            return QStringLiteral("/dev/input/") + event;
-    }
+    for (const Sysfs::InputEvent &event : Sysfs::inputEvents(sysfsRoot))
+        if (!event.device.isEmpty() && Sysfs::attribute(event.device, QStringLiteral("name")) == nameOrPath.trimmed())
+            return QStringLiteral("/dev/input/") + event.name;
     return {};
 }
 

@@ -36,6 +36,13 @@ struct SampleUnref {
             gst_sample_unref(sample);
     }
 };
+struct StructureFree {
+    void operator()(GstStructure *structure) const
+    {
+        if (structure)
+            gst_structure_free(structure);
+    }
+};
 struct ErrorFree {
     void operator()(GError *error) const
     {
@@ -60,6 +67,7 @@ using GstDeviceHandle = GstObjectHandle<GstDevice>;
 using GstCapsHandle = std::unique_ptr<GstCaps, gsthandle::CapsUnref>;
 using GstMessageHandle = std::unique_ptr<GstMessage, gsthandle::MessageUnref>;
 using GstSampleHandle = std::unique_ptr<GstSample, gsthandle::SampleUnref>;
+using GstStructureHandle = std::unique_ptr<GstStructure, gsthandle::StructureFree>;
 using GErrorHandle = std::unique_ptr<GError, gsthandle::ErrorFree>;
 using GCharHandle = std::unique_ptr<gchar, gsthandle::GFree>;
 

@@ -1,5 +1,7 @@
 #include "capture/LivePicture.h"
 
+#include <QPainter>
+
 LivePicture::LivePicture()
     : m_image(kWidth, kHeight, QImage::Format_BGR888)
 {
@@ -24,4 +26,23 @@ void LivePicture::requestRepaint()
         return;
     if (m_poster)
         m_poster();
+}
+
+void LivePicture::showNoCamera(const QString &text)
+{
+    QImage picture(kWidth, kHeight, QImage::Format_RGB32);
+    picture.fill(QColor(kNoCameraGrey, kNoCameraGrey, kNoCameraGrey));
+    {
+        QPainter painter(&picture);
+        QFont font = painter.font();
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(QColor(220, 220, 220));
+        painter.drawText(picture.rect(), Qt::AlignCenter, text);
+    }
+    {
+        std::lock_guard guard(m_mutex);
+        m_image = picture.convertToFormat(QImage::Format_BGR888);
+    }
+    requestRepaint();
 }

@@ -34,6 +34,8 @@ public:
 
     // Back to the built-in start picture, uniform mid-grey.
     void resetToStartPicture();
+    // The "no camera" picture: `text` centred on dark grey. Window thread.
+    void showNoCamera(const QString &text);
 
     // Called by the streaming thread after a frame went in. Posts one repaint request to the
     // window thread only when none is pending, so a slow window sees the newest picture once

@@ -1,18 +1,18 @@
-// The recording half of the capture graph: the record button, the file name and the branch
-// that encodes the capture stream into a WMV file.
-#include "capture/CaptureGraph.h"
+#include "capture/Recording.h"
+
+#include "capture/BusWatch.h"
+#include "capture/Logging.h"
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QUrl>
 
 #include <iterator>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -46,12 +46,19 @@ QString safeForFileName(QString text)
 
 } // namespace
 
-QString CaptureGraph::videoFolder() const
+Recording::Recording(QPushButton *btnRecord, QLineEdit *edtNumber, QWidget *owner)
+    : m_btnRecord(btnRecord)
+    , m_edtNumber(edtNumber)
+    , m_owner(owner)
+{
+}
+
+QString Recording::videoFolder() const
 {
     return m_videoFolder.isEmpty() ? ProgramFolder::file(QStringLiteral("video/")) : m_videoFolder;
 }
 
-QString CaptureGraph::RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when)
+QString Recording::RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when)
 {
     const QString number = safeForFileName(trimmedNumber(patientNumber));
     QString base = when.toString(QStringLiteral("yyyyMMdd_HHmmss"));
@@ -64,29 +71,16 @@ QString CaptureGraph::RecordingFileName(const QString &folder, const QString &pa
     return name;
 }
 
-void CaptureGraph::btnRecordClick()
+void Recording::updateRecordCaption()
 {
-    m_recording = !m_recording;
-    actPreviewExecute();
-    updateRecordCaption();
-}
-
-void CaptureGraph::updateRecordCaption()
-{
-    if (!m_controls.btnRecord)
+    if (!m_btnRecord)
         return;
     const QString builtIn = QStringLiteral("录像");
-    const QString key = m_recording ? QStringLiteral("btnRecordEnd.Caption") : QStringLiteral("btnRecordStart.Caption");
-    m_controls.btnRecord->setText(m_captionLookup ? m_captionLookup(key, builtIn) : builtIn);
+    const QString key = m_on ? QStringLiteral("btnRecordEnd.Caption") : QStringLiteral("btnRecordStart.Caption");
+    m_btnRecord->setText(m_captionLookup ? m_captionLookup(key, builtIn) : builtIn);
 }
 
-void CaptureGraph::btnOpenVideoClick()
-{
-    // As with the shell's "open", a folder that cannot be shown is not reported.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(videoFolder()));
-}
-
-int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int height, int fps)
+int Recording::ConfigureRecordingProfile(GstElement *writer, int width, int height, int fps)
 {
     struct Step {
         const char *factory;
@@ -101,7 +95,7 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
         // The message's runs of three blanks and its final blank are the system's own wording.
         const QString text =
             QStringLiteral("Error   on   Call   %1   (%2) ").arg(call, QString::number(quint32(code), 16).toUpper());
-        Dialogs::show(Dialogs::Kind::Plain, ErrorDisplay::caption(), text, m_controls.owner);
+        Dialogs::show(Dialogs::Kind::Plain, ErrorDisplay::caption(), text, m_owner);
         return code;
     };
 
@@ -135,42 +129,91 @@ int CaptureGraph::ConfigureRecordingProfile(GstElement *writer, int width, int h
     return 0;
 }
 
-void CaptureGraph::recordingBranch()
+bool Recording::attach(GstBin *pipeline, GstElement *tee)
 {
-    GstElement *writer = gstAdd(GST_BIN(m_pipeline.get()), gstSink(gst_bin_new("ASFWriter")));
+    detach();
+    GstElement *writer = gstAdd(pipeline, gstSink(gst_bin_new("ASFWriter")));
     if (!writer)
-        throw BuildStopped{};
-    const QString file = RecordingFileName(
-        videoFolder(), m_controls.edtNumber ? m_controls.edtNumber->text() : QString(), QDateTime::currentDateTime());
-    if (ConfigureRecordingProfile(writer, kRecordWidth, kRecordHeight, kRecordFps) != 0) {
-        // Without its encoder the branch cannot record at all; the preview goes on without it.
+        return false;
+    auto drop = [&] {
         gst_element_set_state(writer, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(m_pipeline.get()), writer);
-        throw BuildStopped{};
-    }
+        gst_bin_remove(pipeline, writer);
+        return false;
+    };
+    const QString file =
+        RecordingFileName(videoFolder(), m_edtNumber ? m_edtNumber->text() : QString(), QDateTime::currentDateTime());
+    // Without its encoder the branch cannot record at all.
+    if (ConfigureRecordingProfile(writer, kRecordWidth, kRecordHeight, kRecordFps) != 0)
+        return drop();
     GstElementHandle fileSinkHandle = gstMake("filesink", "RecordFile");
     if (!fileSinkHandle)
-        throw BuildStopped{};
+        return drop();
     g_object_set(fileSinkHandle.get(), "location", QFile::encodeName(file).constData(), "sync", FALSE, "async", FALSE,
                  nullptr);
     GstElement *fileSink = gstAdd(GST_BIN(writer), std::move(fileSinkHandle));
-    if (!fileSink)
-        throw BuildStopped{};
-    // The file is complete once the end of stream reached its sink (a camera that went away
-    // ends the recording this way).
-    m_recordingEnded = false;
-    GstPadHandle fileInput(gst_element_get_static_pad(fileSink, "sink"));
-    gst_pad_add_probe(
-        fileInput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-        [](GstPad *, GstPadProbeInfo *info, gpointer graph) {
-            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
-                static_cast<CaptureGraph *>(graph)->m_recordingEnded = true;
-            return GST_PAD_PROBE_OK;
-        },
-        this, nullptr);
     GstElementHandle muxer(gst_bin_get_by_name(GST_BIN(writer), "RecordMuxer"));
-    if (!gst_element_link(muxer.get(), fileSink) || !gst_element_link(m_tee, writer))
-        throw BuildStopped{};
+    if (!fileSink || !gst_element_link(muxer.get(), fileSink) || !gst_element_link(tee, writer))
+        return drop();
+    // The file sink's end-of-stream message comes up wrapped by the writer bin, whatever the
+    // other branches do (the pipeline's own end of stream waits for every sink).
+    g_object_set(writer, "message-forward", TRUE, nullptr);
     m_writer = writer;
-    m_recordingFile = file;
+    m_file = file;
+    return true;
+}
+
+void Recording::detach()
+{
+    m_writer = nullptr;
+    m_file.clear();
+    m_endSent = m_finished = false;
+}
+
+bool Recording::end(GstElement *pipeline)
+{
+    if (!m_writer || m_finished)
+        return false;
+    if (m_endSent)
+        return true;
+    GstState current = GST_STATE_NULL;
+    gst_element_get_state(pipeline, &current, nullptr, 0);
+    if (current < GST_STATE_PAUSED)
+        return false; // nothing ever flowed: no end can come back
+    // A frozen (paused) live source lets no data flow, so let it run for the end.
+    if (current == GST_STATE_PAUSED)
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    // The end of stream goes straight into the writer, so the muxer writes the file's index and
+    // final header. (The source's own end of stream may have got there first; the second is then
+    // refused.)
+    m_endSent = true;
+    GstPadHandle input(gst_element_get_static_pad(m_writer, "sink"));
+    if (input)
+        gst_pad_send_event(input.get(), gst_event_new_eos());
+    return true;
+}
+
+void Recording::finish(GstElement *pipeline, BusWatch &bus, GstClockTime timeout)
+{
+    // A start still under way is let finish first, so the end of stream follows real frames.
+    if (m_writer && !m_finished)
+        gst_element_get_state(pipeline, nullptr, nullptr, 2 * GST_SECOND);
+    if (end(pipeline) && !bus.waitFor([this] { return m_finished; }, timeout))
+        qCWarning(lcCapture) << "the recording" << m_file << "did not finish in time";
+}
+
+bool Recording::handleMessage(GstMessage *message)
+{
+    if (!m_writer || GST_MESSAGE_TYPE(message) != GST_MESSAGE_ELEMENT
+        || GST_MESSAGE_SRC(message) != GST_OBJECT(m_writer))
+        return false;
+    const GstStructure *forwarded = gst_message_get_structure(message);
+    if (!forwarded || !gst_structure_has_name(forwarded, "GstBinForwarded"))
+        return false;
+    GstMessage *inner = nullptr;
+    gst_structure_get(forwarded, "message", GST_TYPE_MESSAGE, &inner, nullptr);
+    GstMessageHandle held(inner);
+    if (!inner || GST_MESSAGE_TYPE(inner) != GST_MESSAGE_EOS)
+        return false;
+    m_finished = true;
+    return true;
 }

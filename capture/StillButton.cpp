@@ -1,7 +1,6 @@
 #include "capture/StillButton.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "capture/Sysfs.h"
 
 #include <fcntl.h>
 #include <linux/input.h>
@@ -68,22 +67,11 @@ void StillButton::run()
 
 QString StillButton::findInputDevice(const QString &videoDevicePath, const QString &sysfsRoot)
 {
-    const QString videoName = QFileInfo(videoDevicePath).fileName();
-    // .../usb1/1-1/1-1:1.0 : the video interface; its parent is the USB device.
-    const QString interfacePath =
-        QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/") + videoName + QStringLiteral("/device"))
-            .canonicalFilePath();
-    if (interfacePath.isEmpty())
+    const QString usbDevice = Sysfs::usbDeviceOf(videoDevicePath, sysfsRoot);
+    if (usbDevice.isEmpty())
         return {};
-    const QString usbDevice = QFileInfo(interfacePath).path() + u'/';
-
-    QDir inputs(sysfsRoot + QStringLiteral("/class/input"));
-    QStringList events =
-        inputs.entryList({QStringLiteral("event*")}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &eventName : events) {
-        const QString owner = QFileInfo(inputs.filePath(eventName) + QStringLiteral("/device")).canonicalFilePath();
-        if (owner.startsWith(usbDevice))
-            return QStringLiteral("/dev/input/") + eventName;
-    }
+    for (const Sysfs::InputEvent &event : Sysfs::inputEvents(sysfsRoot))
+        if (event.device.startsWith(usbDevice + u'/'))
+            return QStringLiteral("/dev/input/") + event.name;
     return {};
 }

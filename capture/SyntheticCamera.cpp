@@ -391,5 +391,44 @@ CameraControlList SyntheticCamera::controls(GstElement *source) const
         return true;
     };
     controls.append(flip);
+
+    // A driver's automatic switch and the manual control it governs, as UVC cameras name them:
+    // the temperature is refused while the switch is on. Kept with the source, so a new build
+    // starts from the camera's defaults as a camera plugged in again does.
+    struct WhiteBalance {
+        bool automatic = true;
+        int temperature = 4600;
+    };
+    auto *state = static_cast<WhiteBalance *>(g_object_get_data(G_OBJECT(element.get()), "white-balance"));
+    if (!state) {
+        state = new WhiteBalance;
+        g_object_set_data_full(G_OBJECT(element.get()), "white-balance", state,
+                               [](gpointer data) { delete static_cast<WhiteBalance *>(data); });
+    }
+    CameraControl automatic;
+    automatic.name = QStringLiteral("White Balance Temperature, Auto");
+    automatic.kind = CameraControl::Kind::Boolean;
+    automatic.maximum = automatic.defaultValue = 1;
+    automatic.value = state->automatic ? 1 : 0;
+    automatic.automatic = true;
+    automatic.apply = [element, state](int value) { // element: keeps the state alive
+        state->automatic = value != 0;
+        return true;
+    };
+    controls.append(automatic);
+    CameraControl temperature;
+    temperature.name = QStringLiteral("White Balance Temperature");
+    temperature.minimum = 2800;
+    temperature.maximum = 6500;
+    temperature.step = 10;
+    temperature.defaultValue = 4600;
+    temperature.value = state->temperature;
+    temperature.apply = [element, state](int value) {
+        if (state->automatic || value < 2800 || value > 6500)
+            return false;
+        state->temperature = value;
+        return true;
+    };
+    controls.append(temperature);
     return controls;
 }

@@ -2,6 +2,7 @@
 
 #include "capture/StillButton.h"
 #include "capture/SyntheticCamera.h"
+#include "capture/Sysfs.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,14 +19,9 @@ namespace {
 
 QString propertyString(GstDevice *device, const char *key)
 {
-    GstStructure *properties = gst_device_get_properties(device);
-    if (!properties)
-        return {};
-    QString value;
-    if (const char *text = gst_structure_get_string(properties, key))
-        value = QString::fromUtf8(text);
-    gst_structure_free(properties);
-    return value;
+    GstStructureHandle properties(gst_device_get_properties(device));
+    const char *text = properties ? gst_structure_get_string(properties.get(), key) : nullptr;
+    return text ? QString::fromUtf8(text) : QString();
 }
 
 int xioctl(int fd, unsigned long request, void *argument)
@@ -53,18 +49,26 @@ CaptureDeviceList ListVideoInputDevices()
 
 V4l2Camera::V4l2Camera(GstDevice *device)
     : m_device(gstRef(device))
+    , m_path(pathOf(device))
 {
-    m_path = propertyString(device, "api.v4l2.path");
-    if (m_path.isEmpty())
-        m_path = propertyString(device, "device.path");
 }
 
-CaptureDeviceList V4l2Camera::list()
+QString V4l2Camera::pathOf(GstDevice *device)
+{
+    const QString path = propertyString(device, "api.v4l2.path");
+    return path.isEmpty() ? propertyString(device, "device.path") : path;
+}
+
+CaptureDeviceList V4l2Camera::list(GstDeviceMonitor *running)
 {
     CaptureDeviceList devices;
-    GstObjectHandle<GstDeviceMonitor> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
-    std::unique_ptr<GList, gsthandle::DeviceListFree> found(gst_device_monitor_get_devices(monitor.get()));
+    GstObjectHandle<GstDeviceMonitor> probe;
+    if (!running) {
+        probe.reset(gst_device_monitor_new());
+        gst_device_monitor_add_filter(probe.get(), "Video/Source", nullptr);
+    }
+    std::unique_ptr<GList, gsthandle::DeviceListFree> found(
+        gst_device_monitor_get_devices(running ? running : probe.get()));
     for (GList *item = found.get(); item; item = item->next) {
         GstDevice *device = GST_DEVICE(item->data);
         if (propertyString(device, "device.api") != QLatin1String("v4l2"))
@@ -83,15 +87,8 @@ CaptureDeviceList V4l2Camera::list()
 
 QString V4l2Camera::identityOf(const QString &videoDevicePath, const QString &model, const QString &sysfsRoot)
 {
-    // .../usb1/1-1/1-1:1.0 is the video interface; its parent the USB device.
-    const QString interfacePath = QFileInfo(sysfsRoot + QStringLiteral("/class/video4linux/")
-                                            + QFileInfo(videoDevicePath).fileName() + QStringLiteral("/device"))
-                                      .canonicalFilePath();
-    const QString usbDevice = interfacePath.isEmpty() ? QString() : QFileInfo(interfacePath).path();
-    auto attribute = [&](const char *name) {
-        QFile file(usbDevice + u'/' + QLatin1String(name));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-    };
+    const QString usbDevice = Sysfs::usbDeviceOf(videoDevicePath, sysfsRoot);
+    auto attribute = [&](const char *name) { return Sysfs::attribute(usbDevice, QLatin1String(name)); };
     const QString vendor = usbDevice.isEmpty() ? QString() : attribute("idVendor");
     if (vendor.isEmpty())
         return QStringLiteral("v4l2:") + model;
@@ -156,6 +153,11 @@ CameraControlList V4l2Camera::controls(GstElement *) const
         control.maximum = query.maximum;
         control.step = std::max(1, query.step);
         control.defaultValue = query.default_value;
+        // Drivers mark the switches that govern other controls (UVC: every "..., Auto") as
+        // updating them; the usual ones are known by their IDs too.
+        control.automatic = (query.flags & V4L2_CTRL_FLAG_UPDATE) || id == V4L2_CID_AUTO_WHITE_BALANCE
+            || id == V4L2_CID_EXPOSURE_AUTO || id == V4L2_CID_FOCUS_AUTO || id == V4L2_CID_AUTOGAIN
+            || id == V4L2_CID_HUE_AUTO || id == V4L2_CID_AUTOBRIGHTNESS;
         switch (query.type) {
         case V4L2_CTRL_TYPE_INTEGER:
             control.kind = CameraControl::Kind::Integer;

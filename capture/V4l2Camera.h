@@ -18,8 +18,11 @@ public:
     CameraControlList controls(GstElement *source) const override;
 
     // The monitor's video capture devices ("Video/Source", V4L2 only, so a camera also seen
-    // through another device provider is listed once), ordered by device node.
-    static CaptureDeviceList list();
+    // through another device provider is listed once), ordered by device node. A running
+    // monitor's list is what it already knows; without one a new monitor probes the devices.
+    static CaptureDeviceList list(GstDeviceMonitor *running = nullptr);
+    // The device node a monitor's device names ("/dev/video0"); empty when it names none.
+    static QString pathOf(GstDevice *device);
 
     // The identity of the camera behind a /dev/videoN node, from sysfs: "usb:VID:PID:serial"
     // for a USB camera with a serial number, else "usb-port:PORT:model" (PORT as "1-1.2"),

@@ -176,4 +176,19 @@ void removeLeftovers(const QString &path)
     }
 }
 
+void removeLeftoversIn(const QString &folder)
+{
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.tmp*")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (isLeftover(name))
+            QFile::remove(dir.filePath(name));
+    }
+}
+
+bool isLeftover(const QString &fileName)
+{
+    static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral(".+\\.tmp[0-9a-f]{8}")));
+    return form.match(fileName).hasMatch();
+}
+
 } // namespace SafeFile

@@ -27,6 +27,12 @@ bool saveWhole(const QString &path, const QByteArray &bytes, QString *reason);
 // mid-write; only names of exactly its form (file name, ".tmp", 8 hexadecimal digits).
 void removeLeftovers(const QString &path);
 
+// The same for every file of a folder (the pictures of images/), at start-up.
+void removeLeftoversIn(const QString &folder);
+
+// Whether a file name has the form of saveWhole's temporary files: never a whole file.
+bool isLeftover(const QString &fileName);
+
 // Puts the folder's entries (a renamed or new file) on disk.
 void syncFolder(const QString &folder);
 

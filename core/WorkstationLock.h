@@ -8,13 +8,18 @@
 // held by a running process is only read. Window thread only.
 class WorkstationLock {
 public:
+    enum class Claim {
+        Claimed, // this process now holds the folder
+        Running, // a running workstation holds it; no file was written
+        Refused, // the lock file may not be written or read here (permissions): not a second start
+    };
+
     // folder ends in "/".
     explicit WorkstationLock(const QString &folder);
 
-    // True when this process now holds the folder; false when a running workstation holds it,
-    // and then no file was written.
-    bool tryClaim();
+    Claim tryClaim();
 
 private:
+    QString m_path;
     QLockFile m_lock;
 };

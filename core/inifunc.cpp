@@ -7,11 +7,15 @@
 #include "core/TrimmedText.h"
 
 #include <QHash>
+#include <QLoggingCategory>
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcLanguage, "examstation.core.language")
 
 // The profile functions hand values through a buffer of 2048 characters, config.ini reads are
 // then cut to the 255 characters its callers were built for.
@@ -178,6 +182,46 @@ QString ProfileFile::read(const QString &section, const QString &key, const QStr
         return cutTo(value == found->constEnd() ? defaultValue : *value, kProfileValueLimit);
     }
     return cutTo(defaultValue, kProfileValueLimit);
+}
+
+bool ProfileFile::hasSection(const QString &section) const
+{
+    const QString wanted = Text::trimmed(section);
+    return std::any_of(d->sections.cbegin(), d->sections.cend(),
+                       [&wanted](const auto &known) { return known.first.compare(wanted, Qt::CaseInsensitive) == 0; });
+}
+
+std::unique_ptr<ProfileFile> OpenLanguageFile(const QString &name, QString *path)
+{
+    const QString english = QStringLiteral("english.ini");
+    QStringList candidates;
+    // Only a plain name stays inside lang/: a folder part or "." / ".." would lead out of it.
+    if (!name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u"." && name != u"..")
+        candidates << name;
+    else
+        qCWarning(lcLanguage).noquote() << "the language name" << name << "is not a file name in lang/";
+    if (name != english)
+        candidates << english;
+    for (const QString &candidate : std::as_const(candidates)) {
+        const QString file = ProgramFolder::file(QStringLiteral("lang/") + candidate);
+        auto texts = std::make_unique<ProfileFile>(file);
+        if (texts->hasSection(QStringLiteral("main"))) {
+            if (path)
+                *path = file;
+            return texts;
+        }
+        qCWarning(lcLanguage).noquote() << "the language file" << file << "is missing or holds no texts";
+    }
+    qCWarning(lcLanguage) << "no language file can be read: the captions the layout set stay";
+    if (path)
+        path->clear();
+    return nullptr;
+}
+
+std::unique_ptr<ProfileFile> OpenConfiguredLanguageFile(QString *path)
+{
+    return OpenLanguageFile(
+        ReadConfigString(QStringLiteral("language"), QStringLiteral("name"), QStringLiteral("english.ini")), path);
 }
 
 bool WriteProfileString(const QString &file, const QString &section, const QString &key, const QString &value)

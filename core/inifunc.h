@@ -33,11 +33,24 @@ public:
     ProfileFile &operator=(const ProfileFile &) = delete;
 
     QString read(const QString &section, const QString &key, const QString &defaultValue) const;
+    // Whether the file has the section (letter case and blanks ignored); false for a missing,
+    // unreadable or empty file.
+    bool hasSection(const QString &section) const;
 
 private:
     struct Data;
     std::unique_ptr<Data> d;
 };
+
+// The language file that `name` (config.ini's [language] name, a language box entry) stands
+// for, loaded: lang/<name> of the program folder when name is a plain file name there (no
+// folder part: "../../etc/passwd" is refused unread) and the file has texts (a [main] section);
+// otherwise lang/english.ini, with a line in the log; otherwise null, with a line in the log,
+// and the window keeps the captions its layout set. *path gets the file's path when not null.
+std::unique_ptr<ProfileFile> OpenLanguageFile(const QString &name, QString *path = nullptr);
+
+// The same for the language config.ini names ("english.ini" by default).
+std::unique_ptr<ProfileFile> OpenConfiguredLanguageFile(QString *path = nullptr);
 
 // Writes one key of any INI file in place, keeping every other line and the file's encoding.
 // Returns false when the file cannot be written.

@@ -14,8 +14,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <csignal>
 #include <memory>
+
+namespace {
 
 // The connection DCMTK reads and writes, known to the task's DicomCancel while it is open.
 class WatchedConnection : public DcmTCPConnection {
@@ -43,6 +45,8 @@ private:
     DicomCancel *m_cancel;
 };
 
+} // namespace
+
 // DCMTK asks its transport layer for each new connection; this one hands out watched plain TCP
 // connections. A TLS layer will wrap its connections the same way. DCMTK calls it only for a
 // "secure" association, hence useSecureConnection() below.
@@ -61,13 +65,13 @@ private:
     DicomCancel *m_cancel;
 };
 
+namespace {
+
 // DcmSCU with its transport layer settable (DCMTK offers it to subclasses only).
 class TransportScu : public DcmSCU {
 public:
     using DcmSCU::useSecureConnection;
 };
-
-namespace {
 
 // DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
 // own TCP connect to a host that drops packets. A cancellable task therefore first connects
@@ -103,7 +107,7 @@ QString reachable(const DicomPeer &peer, const DicomCancel &cancel)
     ::close(socket);
     if (cancel.cancelled())
         return QStringLiteral("cancelled");
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    return error == 0 ? QString() : qt_error_string(error);
 }
 
 } // namespace
@@ -192,7 +196,8 @@ quint8 DicomAssociation::contextFor(const char *sopClass) const
 
 void DicomAssociation::release()
 {
-    // A partner that went away or a cancelled task gets no release request it cannot answer.
+    // A cancelled task's socket is shut: a release request would wait for an answer that cannot
+    // come, the abort only frees the association.
     if (m_cancel && m_cancel->cancelled())
         abort();
     else
@@ -221,4 +226,7 @@ void DicomAssociation::prepareProcess()
 {
     if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
         qputenv("TCP_NODELAY", "1");
+    // DCMTK writes with write(2): the A-ABORT on a socket a cancel has shut down must fail with
+    // EPIPE, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }

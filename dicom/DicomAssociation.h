@@ -77,7 +77,8 @@ public:
     // Sets what DCMTK reads from the environment once, before any thread starts (main()): Debian's
     // DCMTK leaves Nagle's algorithm on unless TCP_NODELAY says otherwise, which holds every
     // C-STORE about 40 ms for the peer's delayed acknowledgement. Setting the environment while
-    // other threads may read it is undefined, so no association sets it.
+    // other threads may read it is undefined, so no association sets it. SIGPIPE is ignored, so
+    // that writing to a cancelled association's socket fails instead of ending the program.
     static void prepareProcess();
 
 private:

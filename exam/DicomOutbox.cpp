@@ -5,12 +5,11 @@
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
-#include "records/PatientText.h"
+#include "records/OutboxStore.h"
 #include "records/PictureStore.h"
 #include "records/Statements.h"
 
 #include <QFile>
-#include <QSqlQuery>
 
 #include <dcmtk/dcmdata/dcfilefo.h>
 
@@ -33,31 +32,8 @@ qint64 nowMs()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-struct Study {
-    QString studyUid;
-    QString imageSeriesUid;
-    QString reportSeriesUid;
-    QString accessionNumber;
-};
-
-std::optional<Study> studyOf(const Database &db, qint64 contentId)
-{
-    QSqlQuery query = db.run(QStringLiteral("select study_uid, image_series_uid, report_series_uid, accession_number"
-                                            " from t_dicom_studies where content_id = :id"),
-                             {{":id", contentId}});
-    if (!query.next())
-        return std::nullopt;
-    return Study{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                 query.value(3).toString()};
-}
-
-struct Waiting {
-    QString sopUid;
-    qint64 contentId = 0;
-    QString kind;
-    int slot = 0;
-    int attempts = 0;
-};
+using OutboxStore::Study;
+using OutboxStore::Waiting;
 
 struct Record {
     Statements::ExamRecord exam;
@@ -66,21 +42,12 @@ struct Record {
 
 std::optional<Record> recordOf(const Database &db, qint64 contentId)
 {
-    QSqlQuery query =
-        db.run(QStringLiteral("select client_id, printtime, doctor, proposer, title, pic1, pic2, pic3, pic4"
-                              " from t_contents where ID = :id"),
-               {{":id", contentId}});
-    if (!query.next())
+    std::optional<Statements::ExamRecord> exam = Statements::loadExamRecord(db, contentId);
+    if (!exam)
         return std::nullopt;
-    Record record;
-    record.exam.client_id = query.value(0).toString();
-    record.exam.printtime = QDateTime::fromString(query.value(1).toString(), Statements::kTimeFormat);
-    record.exam.doctor = query.value(2).toString();
-    record.exam.proposer = query.value(3).toString();
-    record.exam.title = query.value(4).toString();
-    for (int i = 0; i < 4; ++i)
-        record.exam.pic[i] = query.value(5 + i).toString().trimmed();
-    query.finish();
+    Record record{.exam = *exam, .patient = {}};
+    for (QString &name : record.exam.pic)
+        name = name.trimmed();
     record.patient = Statements::loadPatient(db, record.exam.client_id).value_or(Statements::Patient{});
     return record;
 }
@@ -111,19 +78,10 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
     return StudyInstance::jpegImage(values, {study.imageSeriesUid, entry.sopUid, 1, entry.slot}, picture.readAll());
 }
 
-void markSent(const Database &db, const QString &sopUid)
-{
-    db.run(QStringLiteral("update t_dicom_outbox set state = 'sent', last_error = null, sent_at = :at"
-                          " where sop_uid = :uid"),
-           {{":at", QDateTime::currentDateTime().toString(Statements::kTimeFormat)}, {":uid", sopUid}});
-}
-
 void markFailed(const Database &db, const Waiting &entry, const QString &error)
 {
     const qint64 wait = std::min(kLongestRetryMs, kFirstRetryMs << std::min(entry.attempts, 20));
-    db.run(QStringLiteral("update t_dicom_outbox set attempts = attempts + 1, next_try = :next, last_error = :error"
-                          " where sop_uid = :uid"),
-           {{":next", nowMs() + wait}, {":error", error}, {":uid", entry.sopUid}});
+    OutboxStore::markFailed(db, entry.sopUid, nowMs() + wait, error);
 }
 
 QString describe(const Waiting &entry, const Record *record)
@@ -143,14 +101,12 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
     const std::optional<Record> record = recordOf(db, contentId);
     if (!record)
         return 0;
-    if (!studyOf(db, contentId)) {
-        db.run(QStringLiteral("insert into t_dicom_studies (content_id, study_uid, image_series_uid, report_series_uid,"
-                              " accession_number) values (:id, :study, :images, :report, :accession)"),
-               {{":id", contentId},
-                {":study", StudyInstance::newUid()},
-                {":images", StudyInstance::newUid()},
-                {":report", StudyInstance::newUid()},
-                {":accession", accessionNumber}});
+    if (!OutboxStore::study(db, contentId)) {
+        OutboxStore::insertStudy(db, contentId,
+                                 {.studyUid = StudyInstance::newUid(),
+                                  .imageSeriesUid = StudyInstance::newUid(),
+                                  .reportSeriesUid = StudyInstance::newUid(),
+                                  .accessionNumber = accessionNumber});
     }
     QList<std::pair<QString, int>> wanted;
     for (int slot = 1; slot <= 4; ++slot) {
@@ -160,15 +116,9 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
     wanted.append({kReport, 0});
     int queued = 0;
     for (const auto &[kind, slot] : wanted) {
-        QSqlQuery known = db.run(QStringLiteral("select count(*) from t_dicom_outbox"
-                                                " where content_id = :id and kind = :kind and slot = :slot"),
-                                 {{":id", contentId}, {":kind", kind}, {":slot", slot}});
-        if (known.next() && known.value(0).toInt() > 0)
+        if (OutboxStore::isQueued(db, contentId, kind, slot))
             continue;
-        known.finish();
-        db.run(QStringLiteral("insert into t_dicom_outbox (sop_uid, content_id, kind, slot, state, attempts, next_try)"
-                              " values (:uid, :id, :kind, :slot, 'waiting', 0, 0)"),
-               {{":uid", StudyInstance::newUid()}, {":id", contentId}, {":kind", kind}, {":slot", slot}});
+        OutboxStore::queue(db, StudyInstance::newUid(), contentId, kind, slot);
         ++queued;
     }
     return queued;
@@ -176,15 +126,7 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
 
 int queueStoredRecords(Database &db, const QString &number, int *records)
 {
-    QList<qint64> ids;
-    {
-        QSqlQuery query = number.isEmpty()
-            ? db.run(QStringLiteral("select ID from t_contents order by ID"), {})
-            : db.run(QStringLiteral("select ID from t_contents where client_id_key = :key order by ID"),
-                     {{":key", PatientText::key(number)}});
-        while (query.next())
-            ids.append(query.value(0).toLongLong());
-    }
+    const QList<qint64> ids = Statements::examRecordIds(db, number);
     if (records)
         *records = int(ids.size());
     int queued = 0;
@@ -198,85 +140,44 @@ int queueStoredRecords(Database &db, const QString &number, int *records)
 
 QList<Entry> entries(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select o.sop_uid, o.content_id, c.client_id, o.kind, o.slot, o.state,"
-                                            " o.attempts, o.next_try, o.last_error, o.sent_at"
-                                            " from t_dicom_outbox o left join t_contents c on c.ID = o.content_id"
-                                            " order by o.content_id, o.kind, o.slot"),
-                             {});
-    QList<Entry> list;
-    while (query.next()) {
-        Entry entry;
-        entry.sopUid = query.value(0).toString();
-        entry.contentId = query.value(1).toLongLong();
-        entry.patientNumber = query.value(2).toString();
-        entry.kind = query.value(3).toString();
-        entry.slot = query.value(4).toInt();
-        entry.state = query.value(5).toString();
-        entry.attempts = query.value(6).toInt();
-        entry.nextTry = QDateTime::fromMSecsSinceEpoch(query.value(7).toLongLong());
-        entry.lastError = query.value(8).toString();
-        entry.sentAt = query.value(9).toString();
-        list.append(entry);
-    }
-    return list;
+    return OutboxStore::entries(db);
 }
 
 Summary summary(const Database &db)
 {
-    Summary summary;
-    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error from t_dicom_outbox where state = 'waiting'"
-                                            " order by next_try desc"),
-                             {});
-    while (query.next()) {
-        ++summary.waiting;
-        if (query.value(0).toInt() > 0) {
-            if (summary.failing++ == 0)
-                summary.lastError = query.value(1).toString();
-        }
-    }
-    return summary;
+    return OutboxStore::summary(db);
 }
 
 QDateTime nextDue(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select min(next_try) from t_dicom_outbox where state = 'waiting'"), {});
-    if (!query.next() || query.value(0).isNull())
-        return {};
-    return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
+    return OutboxStore::nextDue(db);
 }
 
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 DicomCancel *cancel)
+                 DicomCancel *cancel, const std::function<void(int done, int total)> &progress)
 {
-    QList<Waiting> due;
-    {
-        QSqlQuery query = db.run(QStringLiteral("select sop_uid, content_id, kind, slot, attempts from t_dicom_outbox"
-                                                " where state = 'waiting' and next_try <= :now"
-                                                " order by content_id, kind, slot"),
-                                 {{":now", ignoreBackOff ? std::numeric_limits<qint64>::max() : nowMs()}});
-        while (query.next())
-            due.append({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toString(),
-                        query.value(3).toInt(), query.value(4).toInt()});
-    }
+    const QList<Waiting> due = OutboxStore::due(db, ignoreBackOff ? std::numeric_limits<qint64>::max() : nowMs());
     Delivery delivery;
     if (due.isEmpty())
         return delivery;
 
     std::unique_ptr<StoreClient> client;
     QString unreachable; // the PACS could not be reached in this pass: not tried again for each instance
+    int done = 0;
     for (const Waiting &entry : due) {
         if (cancel && cancel->cancelled())
             break;
+        if (progress)
+            progress(done++, due.size());
         std::optional<Record> record;
         try {
             if (!unreachable.isEmpty())
                 throw DicomError(unreachable);
             record = recordOf(db, entry.contentId);
-            const std::optional<Study> study = studyOf(db, entry.contentId);
+            const std::optional<Study> study = OutboxStore::study(db, entry.contentId);
             if (!record || !study) {
                 // The record was deleted after the instance was queued: it is not sent.
-                db.run(QStringLiteral("delete from t_dicom_outbox where sop_uid = :uid and state = 'waiting'"),
-                       {{":uid", entry.sopUid}});
+                OutboxStore::dropWaiting(db, entry.sopUid);
                 qCInfo(lcDicom) << "instance" << entry.sopUid << "dropped: its record is gone";
                 continue;
             }
@@ -290,7 +191,7 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
                 }
             }
             client->store(*instance->getDataset());
-            markSent(db, entry.sopUid);
+            OutboxStore::markSent(db, entry.sopUid, QDateTime::currentDateTime());
             delivery.sent.append(describe(entry, record ? &*record : nullptr) + QStringLiteral(": ") + entry.sopUid);
             qCDebug(lcDicom) << "sent" << entry.sopUid;
         } catch (const AppError &error) {
@@ -309,6 +210,8 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             }
         }
     }
+    if (progress)
+        progress(done, due.size());
     return delivery;
 }
 

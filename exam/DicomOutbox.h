@@ -3,6 +3,7 @@
 #include "dicom/DicomAssociation.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
+#include "records/OutboxStore.h"
 
 #include <QDateTime>
 #include <QList>
@@ -11,15 +12,16 @@
 #include <QStringList>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 class Database;
 
-// The durable queue of DICOM instances for the PACS (tables t_dicom_studies and t_dicom_outbox):
+// The durable queue of DICOM instances for the PACS (its statements are records/OutboxStore):
 // a saved record's pictures and report are queued in the save's own transaction and delivered
-// later, once each (a row marked sent is never sent again). Any thread, each with its own
-// connection.
+// later, once each (a row marked sent is never sent again). One Database per thread: any
+// thread, each with its own connection.
 namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
@@ -32,25 +34,10 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
 // how many records were found.
 int queueStoredRecords(Database &db, const QString &number, int *records = nullptr);
 
-struct Entry {
-    QString sopUid;
-    qint64 contentId = 0;
-    QString patientNumber;
-    QString kind; // "image" or "report"
-    int slot = 0;
-    QString state; // "waiting" or "sent"
-    int attempts = 0;
-    QDateTime nextTry;
-    QString lastError;
-    QString sentAt;
-};
+using Entry = OutboxStore::Entry;
 QList<Entry> entries(const Database &db);
 
-struct Summary {
-    int waiting = 0;
-    int failing = 0; // waiting after at least one failed attempt
-    QString lastError;
-};
+using Summary = OutboxStore::Summary;
 Summary summary(const Database &db);
 
 struct Delivery {
@@ -62,9 +49,10 @@ struct Delivery {
 // association, each instance built from the record as stored and sent. A failure puts the
 // instance back with a longer wait (5 s doubling up to 10 min); an instance whose record was
 // deleted is dropped unsent. `cancel` ends the pass at once, aborting the association under way;
-// the instance being sent then stays waiting as it was.
+// the instance being sent then stays waiting as it was. `progress` hears how many of the due
+// instances are done, before each one and after the last.
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
-                 DicomCancel *cancel = nullptr);
+                 DicomCancel *cancel = nullptr, const std::function<void(int done, int total)> &progress = {});
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);

@@ -37,7 +37,8 @@ struct ReportFillingHooks {
 
 // Fills the report template from the current examination record and the sheet, and shows it
 // in the preview window or prints it; the preview's record buttons step through or delete the
-// patient's records. Window thread only.
+// patient's records. The thread that owns its Database: the window for the preview and
+// printing, the outbox's worker for the PACS's report page (ReportPdf, with no widgets shown).
 class ReportFilling : public QObject {
     Q_OBJECT
 

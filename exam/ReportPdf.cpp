@@ -1,6 +1,7 @@
 #include "exam/ReportPdf.h"
 
 #include "core/AppError.h"
+#include "core/ProgramFolder.h"
 #include "core/inifunc.h"
 #include "exam/ReportFilling.h"
 #include "records/Database.h"
@@ -33,11 +34,10 @@ namespace ReportPdf {
 
 QByteArray render(Database &db, qint64 contentId, const ReportSource &source)
 {
-    QSqlQuery owner = db.run(QStringLiteral("select client_id from t_contents where ID = :id"), {{":id", contentId}});
-    if (!owner.next())
+    const std::optional<Statements::ExamRecord> stored = Statements::loadExamRecord(db, contentId);
+    if (!stored)
         throw AppError(QStringLiteral("Examination record %1 no longer exists.").arg(contentId));
-    const QString number = owner.value(0).toString();
-    owner.finish();
+    const QString number = stored->client_id;
 
     RecordSet records;
     records.open(db, number);
@@ -84,3 +84,12 @@ QByteArray render(Database &db, qint64 contentId, const ReportSource &source)
 }
 
 } // namespace ReportPdf
+
+ReportSource ReportSource::fromProgramFolder()
+{
+    QString language;
+    OpenConfiguredLanguageFile(&language);
+    return {.imagesFolder = ProgramFolder::file(QStringLiteral("images/")),
+            .templateFile = ProgramFolder::file(QStringLiteral("data/1.fr3")),
+            .languageFile = language};
+}

@@ -11,6 +11,10 @@ struct ReportSource {
     QString imagesFolder; // ends in "/"
     QString templateFile; // data/1.fr3
     QString languageFile; // lang/<name>.ini; captions are empty without one
+
+    // The program folder's: images/, data/1.fr3 and the language file config.ini names
+    // (OpenConfiguredLanguageFile: english.ini when that one is unusable).
+    static ReportSource fromProgramFolder();
 };
 
 // The report page of one examination record as the report engine's PDF document, filled as the

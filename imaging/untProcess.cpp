@@ -64,9 +64,10 @@ TfrmProcess::TfrmProcess(QWidget *parent)
     imageFront->setStretch(false);
 
     btnGray = toolButton(this, "btnGray", QStringLiteral("灰色"), 40, 75);
-    btnTurnLeft = toolButton(this, "btnTurnLeft", QString(), 152, 65);
+    // The turn buttons carry an arrow beside their word: room for both in every language.
+    btnTurnLeft = toolButton(this, "btnTurnLeft", QString(), 140, 95);
     btnTurnLeft->setIcon(turnArrow(false));
-    btnTurnRight = toolButton(this, "btnTurnRight", QString(), 256, 75);
+    btnTurnRight = toolButton(this, "btnTurnRight", QString(), 245, 100);
     btnTurnRight->setIcon(turnArrow(true));
     btnMline = toolButton(this, "btnMline", QStringLiteral("测量"), 376, 73);
     btnMline->setCheckable(true);

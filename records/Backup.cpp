@@ -1,6 +1,7 @@
 #include "records/Backup.h"
 
 #include "core/AppError.h"
+#include "core/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -77,15 +78,27 @@ void copyDatabase(const QString &source, const QString &target)
     texts(to.get(), "pragma journal_mode=delete");
 }
 
-// Copies every file below from into to; returns how many. A file that vanishes while the copy
-// runs (a scratch file renamed into place) is passed over.
-int copyTree(const QString &from, const QString &to)
+// Every file below the folder, with the folder it is to be copied into. saveWhole's
+// temporaries (a save a crash cut short) are left out: they are never a whole picture.
+void listTree(const QString &from, const QString &to, QList<std::pair<QString, QString>> *files)
 {
-    int count = 0;
     QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        const QString copy = to + u'/' + QDir(from).relativeFilePath(file);
+        if (!SafeFile::isLeftover(it.fileName()))
+            files->append({file, to + u'/' + QDir(from).relativeFilePath(file)});
+    }
+}
+
+// Copies the files; returns how many. A file that vanishes while the copy runs (a scratch file
+// renamed into place) is passed over.
+int copyFiles(const QList<std::pair<QString, QString>> &files, const Progress &progress)
+{
+    int count = 0;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (progress)
+            progress(i, files.size());
+        const auto &[file, copy] = files.at(i);
         QDir().mkpath(QFileInfo(copy).absolutePath());
         if (!QFile::copy(file, copy)) {
             if (!QFile::exists(file))
@@ -94,6 +107,8 @@ int copyTree(const QString &from, const QString &to)
         }
         ++count;
     }
+    if (progress)
+        progress(files.size(), files.size());
     return count;
 }
 
@@ -110,7 +125,7 @@ QString newFolder(const QString &target)
 }
 } // namespace
 
-Result take(const QString &programFolder, const QString &target, bool withVideo)
+Result take(const QString &programFolder, const QString &target, bool withVideo, const Progress &progress)
 {
     const QDir home(programFolder);
     const QString database = home.filePath(QStringLiteral("data/data.db"));
@@ -126,13 +141,21 @@ Result take(const QString &programFolder, const QString &target, bool withVideo)
                           .arg(texts(copied.get(), "select count(*) from t_clients").value(0),
                                texts(copied.get(), "select count(*) from t_contents").value(0));
 
-    result.written << QStringLiteral("images/ (%1 files)")
-                          .arg(copyTree(home.filePath(QStringLiteral("images")),
-                                        copy.filePath(QStringLiteral("images"))));
+    // The pictures and recordings in one count: they are what takes minutes.
+    QList<std::pair<QString, QString>> pictures, videos;
+    listTree(home.filePath(QStringLiteral("images")), copy.filePath(QStringLiteral("images")), &pictures);
     if (withVideo)
-        result.written << QStringLiteral("video/ (%1 files)")
-                              .arg(copyTree(home.filePath(QStringLiteral("video")),
-                                            copy.filePath(QStringLiteral("video"))));
+        listTree(home.filePath(QStringLiteral("video")), copy.filePath(QStringLiteral("video")), &videos);
+    const qsizetype total = pictures.size() + videos.size();
+    result.written << QStringLiteral("images/ (%1 files)").arg(copyFiles(pictures, [&](qsizetype done, qsizetype) {
+        if (progress)
+            progress(done, total);
+    }));
+    if (withVideo)
+        result.written << QStringLiteral("video/ (%1 files)").arg(copyFiles(videos, [&](qsizetype done, qsizetype) {
+            if (progress)
+                progress(pictures.size() + done, total);
+        }));
     for (const QString &file :
          {QStringLiteral("config.ini"), QStringLiteral("system.ini"), QStringLiteral("data/1.fr3")}) {
         if (!home.exists(file))

@@ -1,16 +1,23 @@
 #include "records/Database.h"
 
 #include "core/AppError.h"
-#include "core/ProgramFolder.h"
 #include "records/Logging.h"
 #include "records/PatientText.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <libpq-fe.h>
+#include <sys/socket.h>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -22,7 +29,103 @@ QString engineMessage(const QSqlError &error)
     return text.trimmed();
 }
 
+// The socket of the server connection, -1 when there is none.
+int serverSocket(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // Qt names the type after libpq's struct: "pg_conn*".
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return -1;
+    PGconn *connection = *static_cast<PGconn *const *>(handle.constData());
+    return connection ? PQsocket(connection) : -1;
+}
+
 } // namespace
+
+// A thread of the connection's own that watches each wait for the server's answer. libpq waits
+// without end for a server that stopped answering (a hung machine, a frozen process, a pulled
+// cable on a quiet link), and the server's own statement_timeout cannot help when the server is
+// what hangs; when the bound passes, the watch shuts the socket down (it stays open for the
+// waiting thread), so the wait returns at once with an error.
+class Database::AnswerWatch {
+public:
+    AnswerWatch()
+        : m_thread([this] { run(); })
+    {
+    }
+    ~AnswerWatch()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+    }
+    AnswerWatch(const AnswerWatch &) = delete;
+    AnswerWatch &operator=(const AnswerWatch &) = delete;
+
+    void arm(int socket, std::chrono::milliseconds bound)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_socket = socket;
+            m_deadline = std::chrono::steady_clock::now() + bound;
+            m_armed = true;
+            m_ranOut = false;
+        }
+        m_changed.notify_one();
+    }
+    // Whether the bound ran out before the answer came.
+    bool disarm()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_armed = false;
+        return m_ranOut;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quit) {
+            if (!m_armed) {
+                m_changed.wait(lock);
+                continue;
+            }
+            const auto deadline = m_deadline;
+            if (m_changed.wait_until(lock, deadline, [&] { return m_quit || !m_armed || m_deadline != deadline; }))
+                continue;
+            ::shutdown(m_socket, SHUT_RDWR);
+            m_ranOut = true;
+            m_armed = false;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_socket = -1; // under m_mutex, as are the three below
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_armed = false;
+    bool m_ranOut = false;
+    bool m_quit = false;
+    std::thread m_thread; // last: starts once the members above exist
+};
+
+template<typename Call> bool Database::bounded(Call &&call) const
+{
+    if (!m_watch)
+        return call();
+    m_watch->arm(serverSocket(connection()),
+                 std::chrono::seconds(m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds));
+    const bool answered = call();
+    m_unanswered = m_watch->disarm();
+    // An answer that came as the bound ran out still leaves the connection cut.
+    if (m_unanswered)
+        m_suspect = true;
+    return answered;
+}
 
 Database::Database()
 {
@@ -33,11 +136,6 @@ Database::Database()
 Database::~Database()
 {
     close();
-}
-
-QString Database::defaultFile()
-{
-    return ProgramFolder::file(QStringLiteral("data/data.db"));
 }
 
 void Database::open(const QString &file)
@@ -54,9 +152,8 @@ void Database::open(const DatabaseParameters &parameters)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(DatabaseEngine::qtDriver(parameters.driver), m_name);
         if (server) {
-            // A server that does not answer fails the opening within seconds, not minutes; a
-            // connect_timeout of the connection string itself comes later and wins.
-            db.setConnectOptions(QStringLiteral("connect_timeout=10 ") + parameters.connection);
+            // Options of the connection string itself come later and win.
+            db.setConnectOptions(DatabaseEngine::connectOptions(parameters));
         } else {
             db.setDatabaseName(parameters.file);
             // Another process on the same file waits up to this long for its lock.
@@ -72,16 +169,18 @@ void Database::open(const DatabaseParameters &parameters)
     }
     m_parameters = parameters;
     m_suspect = false;
+    if (server)
+        m_watch = std::make_unique<AnswerWatch>();
     try {
         const auto run = [this](const QString &setting) {
             QSqlQuery query(connection());
-            if (!query.exec(setting))
+            if (!bounded([&] { return query.exec(setting); }))
                 fail(query.lastError());
             // A pragma answering a row keeps its statement live until finished, and a live
             // pragma makes the next commit fail.
             query.finish();
         };
-        for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters.driver))
+        for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters))
             run(setting);
         // The schema first, in one transaction that rolls back when the file holds tables of
         // another shape, so a file that is not ours is refused before anything changes it;
@@ -106,6 +205,7 @@ void Database::close()
         db.close();
     }
     QSqlDatabase::removeDatabase(m_name);
+    m_watch.reset();
     m_inTransaction = false;
     m_suspect = false;
     m_parameters = DatabaseParameters();
@@ -182,7 +282,13 @@ void Database::CommitTrans()
 void Database::RollbackTrans()
 {
     m_inTransaction = false;
-    execute(QStringLiteral("rollback"));
+    if (!QSqlDatabase::contains(m_name))
+        throw AppError(QStringLiteral("Database is not open"));
+    // On the connection as it is: a connection found lost has nothing left to roll back, and a
+    // new one is never opened for it.
+    QSqlQuery query(connection());
+    if (!bounded([&] { return query.exec(QStringLiteral("rollback")); }))
+        fail(query.lastError());
 }
 
 QSqlDatabase Database::usableConnection() const
@@ -196,15 +302,17 @@ QSqlDatabase Database::usableConnection() const
     // transaction fails whole.
     if (m_parameters.isServer() && !m_inTransaction && (m_suspect || !db.isOpen())) {
         QSqlQuery probe(db);
-        if (!db.isOpen() || !probe.exec(QStringLiteral("select 1"))) {
+        if (!db.isOpen() || !bounded([&] { return probe.exec(QStringLiteral("select 1")); })) {
             qCInfo(lcRecords) << "connection to the server lost, opening it again:" << engineMessage(probe.lastError());
             probe = QSqlQuery();
             m_prepared.clear();
             db.close();
             if (!db.open())
                 throw AppError(engineMessage(db.lastError()));
-            for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters.driver))
-                QSqlQuery(db).exec(setting);
+            for (const QString &setting : DatabaseEngine::sessionSettings(m_parameters)) {
+                QSqlQuery query(db);
+                bounded([&] { return query.exec(setting); });
+            }
         }
         m_suspect = false;
     }
@@ -215,8 +323,18 @@ QSqlDatabase Database::usableConnection() const
 
 void Database::fail(const QSqlError &error) const
 {
-    if (m_parameters.isServer())
-        m_suspect = true;
+    if (!m_parameters.isServer())
+        throw AppError(engineMessage(error));
+    m_suspect = true;
+    if (m_unanswered) {
+        m_unanswered = false;
+        const int seconds = m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds;
+        qCWarning(lcRecords, "bound hit: the server gave no answer within %d s; the connection was dropped", seconds);
+        throw AppError(QStringLiteral("The database server gave no answer within %1 s.").arg(seconds));
+    }
+    const QString bound = DatabaseEngine::boundOf(error.nativeErrorCode());
+    if (!bound.isEmpty())
+        qCWarning(lcRecords).noquote() << "bound hit:" << bound << "-" << engineMessage(error);
     throw AppError(engineMessage(error));
 }
 
@@ -237,7 +355,7 @@ QSqlQuery Database::prepare(const QString &statement) const
     }
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(statement))
+    if (!bounded([&] { return query.prepare(statement); }))
         fail(query.lastError());
     if (m_parameters.isServer())
         m_prepared.insert(statement, query);
@@ -261,14 +379,14 @@ QSqlQuery Database::run(const QString &statement, std::initializer_list<Binding>
 
 void Database::exec(QSqlQuery &query) const
 {
-    if (!query.exec())
+    if (!bounded([&] { return query.exec(); }))
         fail(query.lastError());
 }
 
 void Database::execute(const QString &statement) const
 {
     QSqlQuery query(usableConnection());
-    if (!query.exec(statement))
+    if (!bounded([&] { return query.exec(statement); }))
         fail(query.lastError());
 }
 

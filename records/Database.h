@@ -9,21 +9,20 @@
 #include <QVariant>
 
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
 // The system's one connection to its database (the window's `ADOConn`): opens the SQLite file
 // or the PostgreSQL server that config.ini names, creates the schema when it is missing, and
 // runs every statement. A server connection that failed is checked at the next statement
-// outside a transaction and opened again when it was lost. Window thread only.
+// outside a transaction and opened again when it was lost. One Database per thread: the window
+// has its own, and so has every thread that reads or writes records (the outbox's worker).
 class Database {
 public:
     Database();
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
-
-    // The program's database file, ProgramFolder::file("data/data.db").
-    static QString defaultFile();
 
     // Closes a connection that is open, then opens the file, creating the folder, the file and
     // its tables and indexes when missing. Throws AppError with the engine's message when the
@@ -58,6 +57,10 @@ public:
     QSqlDatabase connection() const;
 
 private:
+    class AnswerWatch;
+    // Runs one call that waits on the server, under the answer bound: when the server does not
+    // answer in time the connection is dropped, so the call returns with an error.
+    template<typename Call> bool bounded(Call &&call) const;
     void createSchema();
     void fillMissingKeys();
     QSqlDatabase usableConnection() const;
@@ -71,6 +74,9 @@ private:
     // Server only: statements prepared once per connection, so each later run is one round
     // trip instead of prepare, execute and release.
     mutable QHash<QString, QSqlQuery> m_prepared;
+    // Server only: the watch over each wait for an answer, and whether the last one ran out.
+    std::unique_ptr<AnswerWatch> m_watch;
+    mutable bool m_unanswered = false;
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.

@@ -16,17 +16,7 @@
 namespace DeletionJournal {
 namespace {
 
-const char *const kTimeFormat = "yyyy-MM-dd HH:mm:ss";
 const char *const kPictureColumns[] = {"pic1", "pic2", "pic3", "pic4"};
-
-void ensureTable(const Database &db)
-{
-    // Schema statements are never prepared: a server prepares queries only.
-    db.execute(QStringLiteral("create table if not exists t_deleted ("
-                              " ID integer not null primary key, deleted_at text not null, kind text not null,"
-                              " client_id text, client_name text, records integer not null default 0,"
-                              " content text not null, pictures text)"));
-}
 
 // Every column of every row, by column name; numbers stay numbers, empty stays apart from null.
 QJsonArray rows(QSqlQuery &query)
@@ -75,19 +65,18 @@ QStringList unreferencedPictures(const Database &db, const QJsonArray &contents)
 qint64 journal(const Database &db, const QString &kind, const QJsonObject &patient, const QJsonObject &content,
                int records, const QStringList &pictures)
 {
-    QSqlQuery last = db.run(QStringLiteral("select max(ID) from t_deleted"), {});
-    const qint64 id = (last.next() ? last.value(0).toLongLong() : 0) + 1;
-    db.run(QStringLiteral("insert into t_deleted (ID, deleted_at, kind, client_id, client_name, records, content,"
-                          " pictures) values (:id, :at, :kind, :c_id, :c_name, :records, :content, :pictures)"),
-           {{":id", id},
-            {":at", QDateTime::currentDateTime().toString(QLatin1String(kTimeFormat))},
-            {":kind", kind},
-            {":c_id", patient[QLatin1String("client_id")].toString()},
-            {":c_name", patient[QLatin1String("client_name")].toString()},
-            {":records", records},
-            {":content", QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact))},
-            {":pictures", pictures.join(u'\n')}});
-    return id;
+    // The engine hands out the ID, so two rooms deleting at once never take the same one.
+    QSqlQuery insert = db.run(
+        QStringLiteral("insert into t_deleted (deleted_at, kind, client_id, client_name, records, content, pictures)"
+                       " values (:at, :kind, :c_id, :c_name, :records, :content, :pictures)"),
+        {{":at", QDateTime::currentDateTime().toString(Statements::kTimeFormat)},
+         {":kind", kind},
+         {":c_id", patient[QLatin1String("client_id")].toString()},
+         {":c_name", patient[QLatin1String("client_name")].toString()},
+         {":records", records},
+         {":content", QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact))},
+         {":pictures", pictures.join(u'\n')}});
+    return insert.lastInsertId().toLongLong();
 }
 
 void insertRows(const Database &db, const QString &table, const QJsonArray &rows)
@@ -122,7 +111,6 @@ QString deletedFolder(const QString &imagesFolder, qint64 id)
 
 qint64 deletePatient(const Database &db, const QString &number)
 {
-    ensureTable(db);
     const QString key = PatientText::key(number);
     QSqlQuery clients = db.run(QStringLiteral("select * from t_clients where client_id_key = :c_id"), {{":c_id", key}});
     const QJsonArray patients = rows(clients);
@@ -140,7 +128,6 @@ qint64 deletePatient(const Database &db, const QString &number)
 
 qint64 deleteRecord(const Database &db, qint64 recordId)
 {
-    ensureTable(db);
     QSqlQuery contents = db.run(QStringLiteral("select * from t_contents where ID = :d_id"), {{":d_id", recordId}});
     const QJsonArray records = rows(contents);
     if (records.isEmpty())
@@ -169,14 +156,13 @@ void movePicturesAway(const Database &db, qint64 id, const QString &imagesFolder
 
 QList<Entry> list(const Database &db)
 {
-    ensureTable(db);
     QSqlQuery query = db.run(
         QStringLiteral("select ID, deleted_at, kind, client_id, client_name, records from t_deleted order by ID"), {});
     QList<Entry> entries;
     while (query.next()) {
         entries.append(Entry{
             .id = query.value(0).toLongLong(),
-            .deletedAt = QDateTime::fromString(query.value(1).toString(), QLatin1String(kTimeFormat)),
+            .deletedAt = QDateTime::fromString(query.value(1).toString(), Statements::kTimeFormat),
             .kind = query.value(2).toString(),
             .number = query.value(3).toString(),
             .name = query.value(4).toString(),
@@ -188,7 +174,6 @@ QList<Entry> list(const Database &db)
 
 QString restore(Database &db, qint64 id, const QString &imagesFolder)
 {
-    ensureTable(db);
     QStringList pictures;
     QString said;
     {
@@ -241,8 +226,7 @@ QString restore(Database &db, qint64 id, const QString &imagesFolder)
 
 int purge(Database &db, int days, const QString &imagesFolder)
 {
-    ensureTable(db);
-    const QString cutoff = QDateTime::currentDateTime().addDays(-days).toString(QLatin1String(kTimeFormat));
+    const QString cutoff = QDateTime::currentDateTime().addDays(-days).toString(Statements::kTimeFormat);
     QList<qint64> gone;
     {
         ScopedTransaction transaction(db);

@@ -11,7 +11,7 @@ class Database;
 // time; afterwards the pictures no remaining record names move to images/deleted/<ID>/. An
 // administrator lists the journal and puts an entry back; entries older than the kept days are
 // purged. Plain SQL only (the journal's ID is the next free one, taken inside the writer's
-// transaction). Window thread, or a command-line job.
+// transaction). One Database per thread: the window's or a command-line job's.
 namespace DeletionJournal {
 
 constexpr int kDefaultDays = 90;

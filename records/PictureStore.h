@@ -7,7 +7,8 @@ class Database;
 // Where the slot pictures of saved examinations live. With SQLite, images/ is their only
 // store. With the records on a server, each picture is stored in the database in the
 // examination's transaction, so every room reads it, and images/ is a local cache filled on
-// demand. Window thread only.
+// demand. One Database per thread: the window and the outbox's worker each call it with their
+// own connection.
 namespace PictureStore {
 
 // Before a picture named by a record is shown: fetches it from the database into the images

@@ -11,7 +11,8 @@ class Database;
 // The report's record set (`ADOQuery1`): one patient's examination records in ascending ID
 // order (statement 10), with a current row, at-start/at-end flags and deletion of the current
 // row (statement 13). The rows are read whole when it opens; a patient has few records.
-// Window thread only.
+// One Database per thread: the window's report and the outbox's report page each open their
+// own on their thread's connection.
 class RecordSet {
 public:
     // Closes, then runs statement 10 for the number; stands on the first row (or BOF and EOF

@@ -4,6 +4,7 @@
 #include "records/PatientText.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace Statements {
@@ -89,6 +90,75 @@ QVariant numberValue(const QString &number)
 {
     const std::optional<qint64> value = PatientText::numericValue(number);
     return value ? QVariant(*value) : QVariant(QMetaType(QMetaType::LongLong));
+}
+
+// The columns of an examination record after its ID, in statement 10's order.
+const QStringList kRecordColumns = {
+    QStringLiteral("client_id"), QStringLiteral("printtime"), QStringLiteral("doctor"),    QStringLiteral("proposer"),
+    QStringLiteral("title"),     QStringLiteral("pic1"),      QStringLiteral("pic2"),      QStringLiteral("pic3"),
+    QStringLiteral("pic4"),      QStringLiteral("symptom1"),  QStringLiteral("symptom2"),  QStringLiteral("symptom3"),
+    QStringLiteral("symptom4"),  QStringLiteral("symptom5"),  QStringLiteral("has_treat"), QStringLiteral("treat1"),
+    QStringLiteral("treat2"),    QStringLiteral("treat3"),    QStringLiteral("treat4"),    QStringLiteral("rh"),
+    QStringLiteral("picY1"),     QStringLiteral("picY2"),     QStringLiteral("picY3"),     QStringLiteral("picY4")};
+
+// The record of one row that holds every column of kRecordColumns.
+ExamRecord examRecordOf(const QSqlRecord &row)
+{
+    ExamRecord record{
+        .client_id = row.value(QStringLiteral("client_id")).toString(),
+        .printtime = QDateTime::fromString(row.value(QStringLiteral("printtime")).toString(), kTimeFormat),
+        .doctor = row.value(QStringLiteral("doctor")).toString(),
+        .proposer = row.value(QStringLiteral("proposer")).toString(),
+        .title = row.value(QStringLiteral("title")).toString(),
+        .symptom5 = row.value(QStringLiteral("symptom5")).toString(),
+        .has_treat = row.value(QStringLiteral("has_treat")).toLongLong() != 0,
+        .rh = row.value(QStringLiteral("rh")).toDouble(),
+    };
+    for (int i = 0; i < 4; ++i) {
+        record.pic[i] = row.value(QStringLiteral("pic%1").arg(i + 1)).toString();
+        record.symptom[i] = row.value(QStringLiteral("symptom%1").arg(i + 1)).toString();
+        record.treat[i] = row.value(QStringLiteral("treat%1").arg(i + 1)).toString();
+        record.picY[i] = row.value(QStringLiteral("picY%1").arg(i + 1)).toInt();
+    }
+    return record;
+}
+
+QVariantList columnValues(const ExamRecord &r)
+{
+    QVariantList values = {r.client_id, r.printtime.toString(kTimeFormat), r.doctor, r.proposer, r.title};
+    for (const QString &pic : r.pic)
+        values.append(pic);
+    for (const QString &symptom : r.symptom)
+        values.append(symptom);
+    values << r.symptom5 << (r.has_treat ? 1 : 0);
+    for (const QString &treat : r.treat)
+        values.append(treat);
+    values.append(r.rh);
+    for (qint32 y : r.picY)
+        values.append(y);
+    return values;
+}
+
+// Whether the table holds a row equal in every given column; a text compares with a missing
+// one as empty.
+bool holdsRow(const Database &db, const QString &table, const QStringList &columns, const QVariantList &values)
+{
+    QStringList conditions;
+    for (int i = 0; i < columns.size(); ++i) {
+        conditions.append(values.at(i).typeId() == QMetaType::QString
+                              ? QStringLiteral("coalesce(%1, '') = :v%2").arg(columns.at(i)).arg(i)
+                              : QStringLiteral("%1 = :v%2").arg(columns.at(i)).arg(i));
+    }
+    QSqlQuery query =
+        db.prepare(QStringLiteral("select 1 from %1 where %2 limit 1").arg(table, conditions.join(u" and ")));
+    for (int i = 0; i < columns.size(); ++i) {
+        const QVariant &value = values.at(i);
+        query.bindValue(QStringLiteral(":v%1").arg(i),
+                        value.typeId() == QMetaType::QString && value.toString().isNull() ? QVariant(QStringLiteral(""))
+                                                                                          : value);
+    }
+    db.exec(query);
+    return query.next();
 }
 
 } // namespace
@@ -230,10 +300,68 @@ qint64 insertExamRecord(const Database &db, const ExamRecord &r)
     return query.lastInsertId().toLongLong();
 }
 
+std::optional<ExamRecord> loadExamRecord(const Database &db, qint64 id)
+{
+    QSqlQuery query = db.run(
+        QStringLiteral("select %1 from t_contents where ID = :d_id").arg(kRecordColumns.join(QStringLiteral(", "))),
+        {{":d_id", id}});
+    if (!query.next())
+        return std::nullopt;
+    return examRecordOf(query.record());
+}
+
+QList<qint64> examRecordIds(const Database &db, const QString &number)
+{
+    QSqlQuery query = number.isEmpty()
+        ? db.run(QStringLiteral("select ID from t_contents order by ID"), {})
+        : db.run(QStringLiteral("select ID from t_contents where client_id_key = :c_id order by ID"),
+                 {{":c_id", PatientText::key(number)}});
+    QList<qint64> ids;
+    while (query.next())
+        ids.append(query.value(0).toLongLong());
+    return ids;
+}
+
+QList<Patient> allPatients(const Database &db)
+{
+    QSqlQuery query = db.run(
+        QStringLiteral("select %1 from t_clients order by rowid").arg(kPatientColumns.join(QStringLiteral(", "))), {});
+    QList<Patient> patients;
+    while (query.next()) {
+        patients.append({.client_id = query.value(0).toString(),
+                         .client_name = query.value(1).toString(),
+                         .sex = query.value(2).toString(),
+                         .age = query.value(3).toString(),
+                         .client_phone = query.value(4).toString(),
+                         .address = query.value(5).toString()});
+    }
+    return patients;
+}
+
+QList<ExamRecord> allExamRecords(const Database &db)
+{
+    QSqlQuery query = db.run(
+        QStringLiteral("select %1 from t_contents order by ID").arg(kRecordColumns.join(QStringLiteral(", "))), {});
+    QList<ExamRecord> records;
+    while (query.next())
+        records.append(examRecordOf(query.record()));
+    return records;
+}
+
+bool holdsPatient(const Database &db, const Patient &p)
+{
+    return holdsRow(db, QStringLiteral("t_clients"), kPatientColumns,
+                    {p.client_id, p.client_name, p.sex, p.age, p.client_phone, p.address});
+}
+
+bool holdsExamRecord(const Database &db, const ExamRecord &record)
+{
+    return holdsRow(db, QStringLiteral("t_contents"), kRecordColumns, columnValues(record));
+}
+
 void lockPatientNumbers(const Database &db)
 {
-    const QString statement = DatabaseEngine::lockPatientNumbers(db.driver());
-    if (!statement.isEmpty())
+    for (const QString &statement : DatabaseEngine::lockPatientNumbers(db.parameters()))
         db.execute(statement);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -14,7 +15,8 @@ class Database;
 // statement's text, the values bound to it and what its caller gets back. Every value is bound
 // as a parameter; a patient number is compared on its case-folded key, so "a12" finds "A12",
 // and a "%" or "_" typed by the user still acts as a wildcard in the prefix searches.
-// Failures throw AppError with the engine's message. Window thread only.
+// Failures throw AppError with the engine's message. One Database per thread: any thread may
+// run them on a connection of its own.
 namespace Statements {
 
 // The fixed texts, by number (index 0 unused). Statements 2, 4 and 5 get an index range and
@@ -84,6 +86,20 @@ qint64 insertExamRecord(const Database &db, const ExamRecord &record);
 
 // 10 is run by RecordSet::open (records/RecordSet.h); its text is kText[10].
 
+// One examination record by its ID, read as statement 10 reads a patient's.
+std::optional<ExamRecord> loadExamRecord(const Database &db, qint64 id);
+// The IDs of the patient's examination records (of every patient when number is empty), in
+// ascending order.
+QList<qint64> examRecordIds(const Database &db, const QString &number);
+
+// Every patient and every examination record, in the order they were stored (the copy to a
+// server), and whether a database already holds one equal in every column (empty text and a
+// missing one count as the same).
+QList<Patient> allPatients(const Database &db);
+QList<ExamRecord> allExamRecords(const Database &db);
+bool holdsPatient(const Database &db, const Patient &patient);
+bool holdsExamRecord(const Database &db, const ExamRecord &record);
+
 // Run first in a transaction that may store a new patient: checking a number and storing it
 // is then one step among all workstations on the server.
 void lockPatientNumbers(const Database &db);
@@ -94,7 +110,6 @@ bool picturesInDatabase(const Database &db);
 void storePicture(const Database &db, const QString &name, const QByteArray &jpeg);
 std::optional<QByteArray> loadPicture(const Database &db, const QString &name);
 
-// 11 and 12: a patient's records and the patient; the caller runs them in one transaction.
 // 11 and 12: a patient's records and the patient; the caller runs them in one transaction. 11
 // and 13 also take the records' instances that still wait for the PACS out of the DICOM outbox.
 void deleteExamRecords(const Database &db, const QString &number);

@@ -27,8 +27,10 @@ constexpr double kMmPerPoint = kMmPerInch / 72.0;
 // The layout is made in hundredths of a millimetre and only scaled to each device, so line
 // breaks and positions do not follow the device's pixel grid.
 constexpr double kUnitsPerMm = 100.0;
-// A one-line text that is too wide for its frame shrinks, down to this share of its size.
+// A one-line text that is too wide for its frame shrinks, down to this share of its size; a
+// label (its language file has a shorter word where it would need less) to the second.
 constexpr double kSmallestShrink = 0.5;
+constexpr double kSmallestLabelShrink = 0.75;
 // Frames whose tops are this close (mm) form one row; their first lines share a baseline.
 constexpr double kRowTolerance = 1.0;
 // The least room (mm) between a text and the next text of its row.
@@ -88,30 +90,48 @@ double naturalWidth(const QString &text, const QFont &font)
     return width;
 }
 
-void layOutBlock(TextBlock &block)
+QString blockText(const ReportObject &object)
+{
+    return QString(object.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+// The share of its size a text needs to fit its frame: below 1 for a one-line text too wide
+// or too tall for a frame with room for one line only (labels in a longer language).
+double fittingScale(const TextBlock &block)
 {
     const ReportObject &object = *block.object;
-    const QString text = QString(object.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString text = blockText(object);
+    const LineBox box = lineBoxOf(object.fontFamily, object.fontSize);
+    const bool oneLineFrame = block.frame.height() < 2.0 * box.height() + object.lineGap * kUnitsPerMm;
+    if (!oneLineFrame || text.contains(u'\n'))
+        return 1.0;
+    const double width = naturalWidth(text, fontFor(object.fontFamily, object.fontSize));
+    double scale = 1.0;
+    if (width > block.frame.width())
+        scale = block.frame.width() / width;
+    if (box.height() > block.frame.height())
+        scale = qMin(scale, block.frame.height() / box.height());
+    return scale;
+}
+
+// Labels are the template's objects named lb...
+bool isLabel(const ReportObject &object)
+{
+    return object.name.startsWith(u"lb");
+}
+
+// Lays the block out at scale (from fittingScale, or its row's) of its size, never below
+// kSmallestShrink (kSmallestLabelShrink for a label): a text that would need less loses its end.
+void layOutBlock(TextBlock &block, double scale)
+{
+    const ReportObject &object = *block.object;
+    const QString text = blockText(object);
     block.points = object.fontSize;
+    // Rounded down a little so the shrunk text is sure to fit.
+    if (scale < 1.0)
+        block.points = object.fontSize * qMax(isLabel(object) ? kSmallestLabelShrink : kSmallestShrink, scale * 0.995);
     block.box = lineBoxOf(object.fontFamily, block.points);
     block.gap = object.lineGap * kUnitsPerMm;
-
-    // A frame with room for one line only: a text too wide or too tall for it shrinks to fit,
-    // within limits, rather than losing its end (labels in a longer language).
-    const bool oneLineFrame = block.frame.height() < 2.0 * block.box.height() + block.gap;
-    if (oneLineFrame && !text.contains(u'\n')) {
-        const double width = naturalWidth(text, fontFor(object.fontFamily, block.points));
-        double scale = 1.0;
-        if (width > block.frame.width())
-            scale = block.frame.width() / width;
-        if (block.box.height() > block.frame.height())
-            scale = qMin(scale, block.frame.height() / block.box.height());
-        if (scale < 1.0) {
-            // Rounded down a little so the shrunk text is sure to fit.
-            block.points = object.fontSize * qMax(kSmallestShrink, scale * 0.995);
-            block.box = lineBoxOf(object.fontFamily, block.points);
-        }
-    }
 
     const QFont font = fontFor(object.fontFamily, block.points);
     QTextOption option;
@@ -170,8 +190,24 @@ std::vector<TextBlock> layOut(const ReportTemplate &report)
         }
         block.frame = QRectF(mm.left() * kUnitsPerMm, mm.top() * kUnitsPerMm, mm.width() * kUnitsPerMm,
                              mm.height() * kUnitsPerMm);
-        layOutBlock(block);
         blocks.push_back(std::move(block));
+    }
+
+    // The labels (objects named lb...) of one row shrink together, to the share the one that
+    // needs the most needs: a row's captions stand at one size.
+    std::vector<double> scales;
+    for (const TextBlock &block : blocks)
+        scales.push_back(fittingScale(block));
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        double scale = scales[i];
+        if (isLabel(*blocks[i].object)) {
+            for (size_t j = 0; j < blocks.size(); ++j) {
+                if (isLabel(*blocks[j].object)
+                    && qAbs(blocks[j].frame.top() - blocks[i].frame.top()) < kRowTolerance * kUnitsPerMm)
+                    scale = qMin(scale, scales[j]);
+            }
+        }
+        layOutBlock(blocks[i], scale);
     }
 
     // Top-aligned objects whose frames start at the same height form a row: each first line

@@ -17,7 +17,8 @@ namespace ReportRenderer {
 // Where one text object's lines went.
 struct TextPlacement {
     QString name;
-    double pointSize = 0.0; // after shrinking a one-line text to fit its frame
+    double pointSize = 0.0; // after shrinking a one-line text to fit its frame (labels, the objects
+                            // named lb..., to 75 % at most and with the labels of their row)
     QList<double> baselines; // mm from the paper's top edge, one per line shown
     double lineHeight = 0.0; // mm, the line box of the font stack
     QString shownText; // the text of the lines shown, without the line breaks

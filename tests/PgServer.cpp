@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -156,8 +157,38 @@ bool PgServer::restart()
                (kStartTimeoutSeconds + 10) * 1000);
 }
 
+bool PgServer::freeze()
+{
+    QFile pidFile(m_root + QStringLiteral("/data/postmaster.pid"));
+    if (!m_running || !pidFile.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 postmaster = pidFile.readLine().trimmed().toLongLong();
+    m_frozen = {postmaster};
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        // "pid (name) state ppid ...": the parent follows the name's closing parenthesis.
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields.at(1).toLongLong() == postmaster)
+                m_frozen.append(entry.toLongLong());
+        }
+    }
+    for (qint64 pid : std::as_const(m_frozen))
+        ::kill(pid_t(pid), SIGSTOP);
+    return postmaster > 0;
+}
+
+void PgServer::thaw()
+{
+    for (qint64 pid : std::as_const(m_frozen))
+        ::kill(pid_t(pid), SIGCONT);
+    m_frozen.clear();
+}
+
 void PgServer::stop()
 {
+    thaw();
     if (!m_running)
         return;
     m_running = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // A private PostgreSQL 15 server for one test program: a cluster initialised under the build
@@ -18,6 +19,10 @@ public:
     bool restart();
     void stop();
     bool isRunning() const { return m_running; }
+    // Stops the server and every process it started with SIGSTOP (a hung server machine, as a
+    // client sees it: connections stay open, nothing answers), and lets them go on.
+    bool freeze();
+    void thaw();
     QString error() const { return m_error; }
 
     // A libpq connection string to `database` (created when missing) with `schema` (created when
@@ -43,5 +48,6 @@ private:
     bool m_loopback = false;
     bool m_running = false;
     bool m_asNobody = false;
+    QList<qint64> m_frozen;
     QString m_error;
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -32,9 +33,11 @@ int main(int argc, char **argv)
     // unless a test points CUPS_SERVER at a private cupsd of its own.
     qputenv("CUPS_SERVER", "127.0.0.1:9");
     // What the program's main() sets before any thread (DicomAssociation::prepareProcess): DCMTK
-    // reads it on every thread that connects, and Nagle's algorithm would slow every C-STORE.
+    // reads it on every thread that connects, and Nagle's algorithm would slow every C-STORE; a
+    // write to a cancelled association's socket must fail, not end the run.
     if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
         qputenv("TCP_NODELAY", "1");
+    std::signal(SIGPIPE, SIG_IGN);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     if (PgServer::forTestHomes())

@@ -12,12 +12,13 @@ QFont FittingLabel::shownFont() const
         return shown;
     // Point sizes scale the advance almost linearly; a step down more covers the rounding.
     const double size = shown.pointSizeF() > 0 ? shown.pointSizeF() : shown.pixelSize() * 0.75;
-    double scaled = size * room / needed;
+    const double smallest = size * kSmallestShare;
+    double scaled = qMax(smallest, size * room / needed);
     for (int step = 0; step < 8; ++step) {
         shown.setPointSizeF(scaled);
-        if (QFontMetricsF(shown).horizontalAdvance(text()) <= room)
+        if (scaled <= smallest || QFontMetricsF(shown).horizontalAdvance(text()) <= room)
             break;
-        scaled *= 0.97;
+        scaled = qMax(smallest, scaled * 0.97);
     }
     return shown;
 }

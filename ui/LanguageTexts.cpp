@@ -186,12 +186,19 @@ void LanguageTexts::setControlText(QWidget *root, const QString &key, const QStr
 
 void LanguageTexts::ApplyLanguage(const QString &fileName)
 {
-    // Read once for every text below: a language file can be large.
-    const ProfileFile file(ProgramFolder::file(QStringLiteral("lang/") + fileName));
+    // Read once for every text below: a language file can be large. Without a usable one
+    // (nor english.ini) the captions the layout set stay.
+    const std::unique_ptr<ProfileFile> usable = OpenLanguageFile(fileName);
+    if (!usable)
+        return;
+    const ProfileFile &file = *usable;
 
     m_displayName = file.read(QStringLiteral("Lang"), QStringLiteral("displayname"), QString());
     if (m_cbLang) {
         const QSignalBlocker blocker(m_cbLang);
+        // The entry of the language shown is the current one, so the arrow keys step from it.
+        if (const int index = m_cbLang->findData(fileName); index >= 0)
+            m_cbLang->setCurrentIndex(index);
         if (m_cbLang->isEditable())
             m_cbLang->setEditText(m_displayName);
         else
@@ -240,9 +247,19 @@ void LanguageTexts::applyLabelForms()
 {
     if (!m_window)
         return;
-    // Chinese words stand one character per line in the narrow stacked labels; other
-    // languages' words need the labels turned on their side.
-    const bool stacked = m_displayName.contains(QStringLiteral("中文"));
+    // Chinese, Japanese and Korean words stand one character per line in the narrow stacked
+    // labels, upright as in vertical writing; other languages' words need the labels turned on
+    // their side.
+    bool stacked = true;
+    for (const auto &names : kSideLabels) {
+        for (const QChar character : m_texts.value(names.first + QStringLiteral(".Caption"))) {
+            const QChar::Script script = character.script();
+            stacked = stacked
+                && (character.isSpace() || script == QChar::Script_Han || script == QChar::Script_Hiragana
+                    || script == QChar::Script_Katakana || script == QChar::Script_Hangul);
+        }
+    }
+    stacked = stacked || m_displayName.contains(QStringLiteral("中文"));
     for (const auto &[stackedName, rotatedName] : kSideLabels) {
         auto *stackedLabel = m_window->findChild<QWidget *>(stackedName);
         auto *rotatedLabel = m_window->findChild<QWidget *>(rotatedName);
@@ -259,7 +276,9 @@ void LanguageTexts::applyLabelForms()
             continue;
         if (stackedLabel) {
             const QRect place = stackedLabel->geometry();
-            rotatedLabel->setGeometry(place.left(), place.top(), place.width(), rotatedLabel->height());
+            // As wide as the text's line at least, so no descender is cut at the label's side.
+            const int width = qMax(place.width(), rotatedLabel->sizeHint().width());
+            rotatedLabel->setGeometry(place.left(), place.top(), width, rotatedLabel->height());
         }
         setWidgetText(rotatedLabel, m_texts.value(stackedName + QStringLiteral(".Caption")));
         rotatedLabel->show();

@@ -33,7 +33,9 @@ public:
     // name without regard to case; each entry's data is the file name.
     void ListLanguageFiles();
 
-    // Applies lang/<fileName> to every text; a missing file or key gives empty texts.
+    // Applies lang/<fileName> to every text (OpenLanguageFile: a name leading out of lang/ or
+    // an unusable file gives english.ini, and without that the captions stay as they are); a
+    // missing key gives an empty text.
     void ApplyLanguage(const QString &fileName);
 
     // The operator picked an entry of the language box (connect QComboBox::activated): the

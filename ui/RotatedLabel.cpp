@@ -19,8 +19,9 @@ void RotatedLabel::setText(const QString &text)
 QSize RotatedLabel::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    // Width and height trade places: the text's length runs down the label.
-    return {metrics.height(), metrics.horizontalAdvance(m_text)};
+    // Width and height trade places: the text's length runs down the label. A pixel each side
+    // holds the anti-aliased edge of a descender that reaches the line's bottom (the "g").
+    return {metrics.height() + 2, metrics.horizontalAdvance(m_text) + 2};
 }
 
 void RotatedLabel::paintEvent(QPaintEvent *)

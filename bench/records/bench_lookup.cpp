@@ -250,10 +250,10 @@ int main(int argc, char **argv)
     QTemporaryDir temporary;
     ProgramFolder::set(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
 
-    std::printf("== SQLite (%s)\n", qPrintable(Database::defaultFile()));
+    std::printf("== SQLite (%s)\n", qPrintable(DatabaseParameters::defaultFile()));
     {
         Database db;
-        db.open(Database::defaultFile());
+        db.open(DatabaseParameters::defaultFile());
         measure(db, patients);
     }
     if (argc > 3 && QString::fromLocal8Bit(argv[3]) == u"sqlite")

@@ -55,6 +55,38 @@ TEST_F(CameraSettingsTest, ChosenSettingsComeBackAfterAReplugAndDefaultsForgetTh
     EXPECT_EQ(shownSpeed, 2);
 }
 
+TEST_F(CameraSettingsTest, StoredManualValueIsSetAfterItsAutomaticSwitch)
+{
+    declareCameras("Cam:640x480");
+    graph->actPreviewExecute();
+    inDialog([](QDialog &dialog) {
+        dialog.findChild<QCheckBox *>(QStringLiteral("White Balance Temperature, Auto"))->setChecked(false);
+        dialog.findChild<QSlider *>(QStringLiteral("White Balance Temperature"))->setValue(5200);
+    });
+    graph->actPreviewExecute(); // the camera starts with its switch on again
+    int shown = -1;
+    inDialog([&](QDialog &dialog) {
+        shown = dialog.findChild<QSlider *>(QStringLiteral("White Balance Temperature"))->value();
+    });
+    EXPECT_EQ(shown, 5200);
+}
+
+TEST_F(CameraSettingsTest, CamerasIniIsWrittenOnceWhenTheDialogCloses)
+{
+    declareCameras("Cam:640x480");
+    graph->actPreviewExecute();
+    const QString file = home.file(QStringLiteral("cameras.ini"));
+    bool writtenWhileOpen = true;
+    inDialog([&](QDialog &dialog) {
+        for (int step : {3, 4, 5})
+            speed(dialog)->setValue(step);
+        writtenWhileOpen = QFile::exists(file);
+    });
+    EXPECT_FALSE(writtenWhileOpen) << "a slider's step writes no file";
+    EXPECT_EQ(CameraSettings(file).stored(QStringLiteral("synthetic:Cam")).value(QStringLiteral("Horizontal speed")),
+              5);
+}
+
 TEST(CameraSettingsStoreTest, RefusedOrMissingControlsAreSkippedAndLoggedOnce)
 {
     QTemporaryDir folder;

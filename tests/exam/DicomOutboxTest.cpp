@@ -23,7 +23,7 @@ protected:
         if (!orthanc.start())
             GTEST_SKIP() << orthanc.whyNot().toStdString();
         home.installReportTemplate();
-        examSheet->setOutbox([this] {
+        examSheet.setOutbox([this] {
             if (worker)
                 worker->wake();
         });
@@ -50,9 +50,9 @@ protected:
             if (slot <= pictures)
                 snapshotInto(slot, QStringLiteral("%1_%2.jpg").arg(number).arg(slot));
             else
-                pictureSlots->ClearSlotPicture(slot);
+                pictureSlots.ClearSlotPicture(slot);
         }
-        ASSERT_TRUE(examSheet->btnGenReportClick());
+        ASSERT_TRUE(examSheet.btnGenReportClick());
     }
 
     // Waits (bounded) until Orthanc holds this many instances.

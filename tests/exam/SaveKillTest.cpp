@@ -33,7 +33,7 @@ TEST_F(SaveKillChild, SavesUntilKilled)
         diagnosis(4)->setEditText(QStringLiteral("finding %1").arg(n));
         for (int slot = 1; slot <= 4; ++slot)
             snapshotInto(slot, QStringLiteral("k%1-%2.jpg").arg(n).arg(slot));
-        ASSERT_TRUE(examSheet->btnGenReportClick());
+        ASSERT_TRUE(examSheet.btnGenReportClick());
         std::printf("saved %d\n", n);
         std::fflush(stdout);
     }

@@ -81,3 +81,27 @@ TEST(BackupTest, CopyTakenWhileExaminationsAreSavedIsWhole)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("copy"));
 }
+
+// A save that a crash cut short leaves its temporary beside a picture: never whole, it stays out
+// of the copy. Run by hand, the backup shows how far it is on the terminal; from cron its
+// standard error stays empty, so a mail comes only when it fails.
+TEST(BackupTest, LeavesOutTemporariesAndShowsProgressOnATerminalOnly)
+{
+    TestHome home;
+    Database().open();
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "a.jpg.tmp0a1b2c3d"})
+        home.write(QStringLiteral("images/") + QLatin1String(name), "picture");
+    const QTemporaryDir target;
+    const QStringList arguments{QStringLiteral("--home"), home.path(), QStringLiteral("--backup"), target.path()};
+    const ProgramRun fromCron = runProgram(QStringLiteral(EXAMSTATION_BINARY), arguments);
+    ASSERT_EQ(fromCron.status, 0) << fromCron.err.toStdString();
+    EXPECT_EQ(fromCron.err, QString());
+    const QStringList folders = QDir(target.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(folders.size(), 1);
+    EXPECT_EQ(QDir(target.path() + u'/' + folders[0] + QStringLiteral("/images")).entryList(QDir::Files),
+              (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
+
+    const ProgramRun byHand = runProgramOnTerminal(QStringLiteral(EXAMSTATION_BINARY), arguments);
+    EXPECT_EQ(byHand.status, 0) << byHand.err.toStdString();
+    EXPECT_TRUE(byHand.err.contains(QStringLiteral("files 3/3"))) << byHand.err.toStdString();
+}

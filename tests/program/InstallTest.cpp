@@ -1,4 +1,5 @@
 #include "ProgramRun.h"
+#include "TestHome.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,6 +38,9 @@ TEST_F(InstallTest, InstalledProgramRunsItsJobsWithoutDisplay)
           "share/icons/hicolor/256x256/apps/org.examstation.ExamStation.png", "lib/udev/rules.d/70-examstation.rules",
           "share/doc/examstation/copyright"})
         EXPECT_TRUE(QFileInfo(installed(QString::fromLatin1(file))).isFile()) << file;
+    for (const QString &language : TestHome::shippedLanguages())
+        EXPECT_TRUE(QFileInfo(installed(QStringLiteral("share/examstation/lang/") + language)).isFile())
+            << language.toStdString();
 
     const ProgramRun version = runProgram(installed(QStringLiteral("bin/examstation")), {QStringLiteral("--version")});
     EXPECT_EQ(version.status, 0) << version.err.toStdString();

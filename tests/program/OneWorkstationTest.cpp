@@ -75,3 +75,26 @@ TEST(OneWorkstationTest, SecondStartIsRefusedAndAKilledHolderDoesNotBlock)
     EXPECT_EQ(next.status, 0) << next.err.toStdString();
     EXPECT_TRUE(QFile::exists(screenshot));
 }
+
+// A folder this user may not write, or another user's lock file it may not read, is no running
+// workstation: the box says what is wrong.
+TEST(OneWorkstationTest, LockFileThatMayNotBeWrittenOrReadIsNamedAsSuch)
+{
+    TestHome home;
+    home.installLanguageFiles();
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    for (const bool lockFileThere : {false, true}) {
+        SCOPED_TRACE(lockFileThere ? "another user's lock file" : "a folder that may not be written");
+        if (lockFileThere)
+            home.write(QStringLiteral("examstation.lock"), "4242\nexamstation\nother-host\n");
+        QFile::setPermissions(home.file(QStringLiteral("examstation.lock")), {});
+        QFile::setPermissions(home.path(), lockFileThere ? readable | QFile::WriteOwner | QFile::WriteOther : readable);
+        const QByteArray text = reportAsNobody([&home] {
+            ScriptedDialogs dialogs;
+            WorkstationLock lock(home.path());
+            return claimProgramFolder(lock) ? QByteArray("claimed") : dialogs.texts().join(u'\n').toUtf8();
+        });
+        QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(text.contains("permission denied") && !text.contains("already running")) << text.toStdString();
+    }
+}

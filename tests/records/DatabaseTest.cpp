@@ -1,6 +1,7 @@
 #include "RecordsFixture.h"
 #include "core/AppError.h"
 #include "core/TrimmedText.h"
+#include "records/DeletionJournal.h"
 #include "records/PatientText.h"
 
 #include <QDir>
@@ -157,4 +158,42 @@ TEST(PatientTextTest, PrefixRangeBoundsEveryTextWithTheFront)
     EXPECT_EQ(PatientText::prefixRange(top + u'%').high, QStringLiteral("b"));
     // Raising U+D7FF skips the surrogate range.
     EXPECT_EQ(PatientText::prefixRange(QString(QChar(0xD7FF)) + u'%').high, QString(QChar(0xE000)));
+}
+
+// A journal made before it was part of the schema (IDs drawn as max + 1) keeps its entries,
+// and the next deletion takes the ID after them.
+TEST_F(RecordsTest, OlderDeletionJournalGoesOnAfterItsEntries)
+{
+    db.execute(QStringLiteral("drop table t_deleted"));
+    db.execute(QStringLiteral("create table t_deleted (ID integer not null primary key, deleted_at text not null,"
+                              " kind text not null, client_id text, client_name text,"
+                              " records integer not null default 0, content text not null, pictures text)"));
+    db.execute(QStringLiteral("insert into t_deleted (ID, deleted_at, kind, content)"
+                              " values (7, '2026-01-01 00:00:00', 'patient', '{}')"));
+    db.close();
+    db.open();
+    addPatient(QStringLiteral("10001"));
+    EXPECT_EQ(DeletionJournal::deletePatient(db, QStringLiteral("10001")), 8);
+    EXPECT_EQ(DeletionJournal::list(db).size(), 2);
+}
+
+// Two rooms deleting at once on the server: neither waits for the other's journal entry, and
+// each gets an ID of its own.
+TEST_F(RecordsTest, TwoRoomsDeletingAtOnceTakeTwoJournalIds)
+{
+    if (!recordsOnServer())
+        GTEST_SKIP() << "SQLite runs one writer at a time";
+    addPatient(QStringLiteral("10001"));
+    addPatient(QStringLiteral("10002"));
+    Database other;
+    other.open(db.parameters());
+    other.execute(QStringLiteral("set lock_timeout = '2s'"));
+    ScopedTransaction first(db);
+    const qint64 firstId = DeletionJournal::deletePatient(db, QStringLiteral("10001"));
+    ScopedTransaction second(other);
+    const qint64 secondId = DeletionJournal::deletePatient(other, QStringLiteral("10002"));
+    first.commit();
+    second.commit();
+    EXPECT_NE(firstId, secondId);
+    EXPECT_EQ(DeletionJournal::list(db).size(), 2);
 }

@@ -89,36 +89,6 @@ TEST_F(SettingsSaveTest, FullDiskKeepsTheOldSystemIniWholeAndTheValueInTheStore)
     EXPECT_EQ(fresh.readString("report", "title", ""), longTitle);
 }
 
-// Root writes into any folder and reads any file, so these cases run the store in a child
-// process that first becomes the unprivileged user "nobody"; the child sends back what the
-// store reported. Empty when the child could not run the case.
-QByteArray reportAsNobody(const std::function<QByteArray()> &work)
-{
-    int channel[2];
-    if (pipe(channel) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        close(channel[0]);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        const QByteArray report = work();
-        const bool sent = write(channel[1], report.constData(), report.size()) == report.size();
-        _exit(sent ? 0 : 3);
-    }
-    close(channel[1]);
-    QByteArray report;
-    char buffer[512];
-    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, n);
-    close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : QByteArray();
-}
-
 QByteArray writeTitle(const QString &path)
 {
     try {

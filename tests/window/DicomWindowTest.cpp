@@ -266,7 +266,7 @@ TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
         addRecord(db, QStringLiteral("P1"), QString());
     }
     const auto [downCode, downOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
-    EXPECT_NE(downCode, 0);
+    EXPECT_EQ(downCode, 3); // done in part: the rest waits in the outbox
     EXPECT_TRUE(downOutput.contains(QStringLiteral("NOT SENT\tpatient P1, record 3, report")))
         << downOutput.toStdString();
 

@@ -211,7 +211,7 @@ TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
         GTEST_SKIP() << "the private PostgreSQL server cannot start: " << server.error().toStdString();
     {
         Database local;
-        local.open(Database::defaultFile());
+        local.open(DatabaseParameters::defaultFile());
         Statements::insertPatient(local, {.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
         Statements::insertExamRecord(local,
                                      {.client_id = QStringLiteral("10001"),

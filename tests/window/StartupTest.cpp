@@ -73,6 +73,21 @@ TEST_F(Startup, createsMissingFoldersAndLeavesExistingOnesAsTheyAre)
     EXPECT_EQ(window.scratchFolder(), home.file(QStringLiteral("temp/")));
 }
 
+// A save that a crash cut short leaves its temporary beside the picture; the next start
+// removes it, and nothing else.
+TEST_F(Startup, temporaryPicturesOfASaveCutShortAreRemoved)
+{
+    home.write(QStringLiteral("images/20240101120000000.jpg"), "picture");
+    home.write(QStringLiteral("images/20240101120000000.jpg.tmp0a1b2c3d"), "half a picture");
+    home.write(QStringLiteral("images/notes.tmp"), "kept");
+
+    TfrmMain window;
+
+    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("images/20240101120000000.jpg.tmp0a1b2c3d"))));
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("images/20240101120000000.jpg"))));
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("images/notes.tmp"))));
+}
+
 TEST_F(Startup, anEmptyProgramFolderStartsWithEveryDefault)
 {
     home.installLanguageFiles();

@@ -2,6 +2,7 @@
 
 // A shown, active main window on a fresh program folder with the shipped language files, and
 // the means to fill its database and to type and click on it as the operator does.
+#include "DatabaseRows.h"
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
 #include "app/untMain.h"
@@ -56,20 +57,12 @@ protected:
     }
 
     // The first column of the first row of a query run on the window's own connection.
-    int count(const QString &statement, const QString &number)
-    {
-        QSqlQuery query = db().run(statement, {{":n", number}});
-        return query.next() ? query.value(0).toInt() : -1;
-    }
+    int count(const QString &statement, const QString &number) { return countOf(db(), statement, {{":n", number}}); }
     int patientRows(const QString &number)
     {
         return count(QStringLiteral("select count(*) from t_clients where client_id = :n"), number);
     }
-    int allPatients()
-    {
-        QSqlQuery query = db().run(QStringLiteral("select count(*) from t_clients"), {});
-        return query.next() ? query.value(0).toInt() : -1;
-    }
+    int allPatients() { return countOf(db(), QStringLiteral("select count(*) from t_clients")); }
     int recordRows(const QString &number)
     {
         return count(QStringLiteral("select count(*) from t_contents where client_id = :n"), number);

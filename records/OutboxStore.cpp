@@ -1,0 +1,126 @@
+#include "records/OutboxStore.h"
+
+#include "records/Database.h"
+#include "records/Statements.h"
+
+namespace OutboxStore {
+
+std::optional<Study> study(const Database &db, qint64 contentId)
+{
+    QSqlQuery query = db.run(QStringLiteral("select study_uid, image_series_uid, report_series_uid, accession_number"
+                                            " from t_dicom_studies where content_id = :id"),
+                             {{":id", contentId}});
+    if (!query.next())
+        return std::nullopt;
+    return Study{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+                 query.value(3).toString()};
+}
+
+void insertStudy(const Database &db, qint64 contentId, const Study &study)
+{
+    db.run(QStringLiteral("insert into t_dicom_studies (content_id, study_uid, image_series_uid, report_series_uid,"
+                          " accession_number) values (:id, :study, :images, :report, :accession)"),
+           {{":id", contentId},
+            {":study", study.studyUid},
+            {":images", study.imageSeriesUid},
+            {":report", study.reportSeriesUid},
+            {":accession", study.accessionNumber}});
+}
+
+bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot)
+{
+    QSqlQuery known = db.run(QStringLiteral("select count(*) from t_dicom_outbox"
+                                            " where content_id = :id and kind = :kind and slot = :slot"),
+                             {{":id", contentId}, {":kind", kind}, {":slot", slot}});
+    return known.next() && known.value(0).toInt() > 0;
+}
+
+void queue(const Database &db, const QString &sopUid, qint64 contentId, const QString &kind, int slot)
+{
+    db.run(QStringLiteral("insert into t_dicom_outbox (sop_uid, content_id, kind, slot, state, attempts, next_try)"
+                          " values (:uid, :id, :kind, :slot, 'waiting', 0, 0)"),
+           {{":uid", sopUid}, {":id", contentId}, {":kind", kind}, {":slot", slot}});
+}
+
+QList<Waiting> due(const Database &db, qint64 nowMs)
+{
+    QSqlQuery query = db.run(QStringLiteral("select sop_uid, content_id, kind, slot, attempts from t_dicom_outbox"
+                                            " where state = 'waiting' and next_try <= :now"
+                                            " order by content_id, kind, slot"),
+                             {{":now", nowMs}});
+    QList<Waiting> list;
+    while (query.next())
+        list.append({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toString(),
+                     query.value(3).toInt(), query.value(4).toInt()});
+    return list;
+}
+
+void markSent(const Database &db, const QString &sopUid, const QDateTime &at)
+{
+    db.run(QStringLiteral("update t_dicom_outbox set state = 'sent', last_error = null, sent_at = :at"
+                          " where sop_uid = :uid"),
+           {{":at", at.toString(Statements::kTimeFormat)}, {":uid", sopUid}});
+}
+
+void markFailed(const Database &db, const QString &sopUid, qint64 nextTryMs, const QString &error)
+{
+    db.run(QStringLiteral("update t_dicom_outbox set attempts = attempts + 1, next_try = :next, last_error = :error"
+                          " where sop_uid = :uid"),
+           {{":next", nextTryMs}, {":error", error}, {":uid", sopUid}});
+}
+
+void dropWaiting(const Database &db, const QString &sopUid)
+{
+    db.run(QStringLiteral("delete from t_dicom_outbox where sop_uid = :uid and state = 'waiting'"), {{":uid", sopUid}});
+}
+
+QList<Entry> entries(const Database &db)
+{
+    QSqlQuery query = db.run(QStringLiteral("select o.sop_uid, o.content_id, c.client_id, o.kind, o.slot, o.state,"
+                                            " o.attempts, o.next_try, o.last_error, o.sent_at"
+                                            " from t_dicom_outbox o left join t_contents c on c.ID = o.content_id"
+                                            " order by o.content_id, o.kind, o.slot"),
+                             {});
+    QList<Entry> list;
+    while (query.next()) {
+        Entry entry;
+        entry.sopUid = query.value(0).toString();
+        entry.contentId = query.value(1).toLongLong();
+        entry.patientNumber = query.value(2).toString();
+        entry.kind = query.value(3).toString();
+        entry.slot = query.value(4).toInt();
+        entry.state = query.value(5).toString();
+        entry.attempts = query.value(6).toInt();
+        entry.nextTry = QDateTime::fromMSecsSinceEpoch(query.value(7).toLongLong());
+        entry.lastError = query.value(8).toString();
+        entry.sentAt = query.value(9).toString();
+        list.append(entry);
+    }
+    return list;
+}
+
+Summary summary(const Database &db)
+{
+    Summary summary;
+    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error from t_dicom_outbox where state = 'waiting'"
+                                            " order by next_try desc"),
+                             {});
+    while (query.next()) {
+        ++summary.waiting;
+        if (query.value(0).toInt() > 0) {
+            if (summary.failing++ == 0)
+                summary.lastError = query.value(1).toString();
+        }
+    }
+    return summary;
+}
+
+QDateTime nextDue(const Database &db)
+{
+    QSqlQuery query = db.run(QStringLiteral("select min(next_try) from t_dicom_outbox where state = 'waiting'"), {});
+    if (!query.next() || query.value(0).isNull())
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
+}
+
+} // namespace OutboxStore

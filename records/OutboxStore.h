@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class Database;
+
+// The statements of the DICOM outbox (tables t_dicom_studies and t_dicom_outbox), as
+// Statements holds the system's own: what the outbox in exam/ reads and writes, and nothing
+// of how instances are built or sent. Failures throw AppError with the engine's message.
+// One Database per thread: the outbox's worker calls these on its own connection.
+namespace OutboxStore {
+
+// A record's study: its UIDs kept, so sending again never makes a second study.
+struct Study {
+    QString studyUid;
+    QString imageSeriesUid;
+    QString reportSeriesUid;
+    QString accessionNumber;
+};
+std::optional<Study> study(const Database &db, qint64 contentId);
+void insertStudy(const Database &db, qint64 contentId, const Study &study);
+
+// Whether an instance of the record's kind ("image", "report") and slot was ever queued.
+bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot);
+// Queues one instance, waiting and due at once.
+void queue(const Database &db, const QString &sopUid, qint64 contentId, const QString &kind, int slot);
+
+// One waiting instance whose retry time has come.
+struct Waiting {
+    QString sopUid;
+    qint64 contentId = 0;
+    QString kind;
+    int slot = 0;
+    int attempts = 0;
+};
+// The waiting instances due at `nowMs` (milliseconds since the epoch), in record, kind and
+// slot order.
+QList<Waiting> due(const Database &db, qint64 nowMs);
+void markSent(const Database &db, const QString &sopUid, const QDateTime &at);
+// One more failed attempt; the instance is due again at `nextTryMs`.
+void markFailed(const Database &db, const QString &sopUid, qint64 nextTryMs, const QString &error);
+// An instance whose record is gone: taken out unsent.
+void dropWaiting(const Database &db, const QString &sopUid);
+
+struct Entry {
+    QString sopUid;
+    qint64 contentId = 0;
+    QString patientNumber;
+    QString kind; // "image" or "report"
+    int slot = 0;
+    QString state; // "waiting" or "sent"
+    int attempts = 0;
+    QDateTime nextTry;
+    QString lastError;
+    QString sentAt;
+};
+// Every instance, sent or waiting, in record, kind and slot order.
+QList<Entry> entries(const Database &db);
+
+struct Summary {
+    int waiting = 0;
+    int failing = 0; // waiting after at least one failed attempt
+    QString lastError;
+};
+Summary summary(const Database &db);
+
+// The soonest moment a waiting instance is due; invalid when none waits.
+QDateTime nextDue(const Database &db);
+
+} // namespace OutboxStore
