@@ -135,7 +135,8 @@ void putRequest(DcmDataset &ds, const WorklistOrder &order)
     DcmItem *request = nullptr;
     if (ds.findOrCreateSequenceItem(DCM_RequestAttributesSequence, request, 0).bad() || !request)
         throw AppError(QStringLiteral("Cannot set DICOM attribute RequestAttributesSequence."));
-    put(*request, DCM_StudyInstanceUID, order.studyUid);
+    if (!order.studyUid.isEmpty())
+        put(*request, DCM_StudyInstanceUID, order.studyUid);
     if (!order.accessionNumber.isEmpty())
         put(*request, DCM_AccessionNumber, singleValue(order.accessionNumber));
     if (!order.accessionIssuer.isEmpty()) {
@@ -144,11 +145,13 @@ void putRequest(DcmDataset &ds, const WorklistOrder &order)
         if (issuer)
             put(*issuer, DCM_LocalNamespaceEntityID, singleValue(order.accessionIssuer));
     }
-    put(*request, DCM_RequestedProcedureID, singleValue(order.requestedProcedureId));
+    if (!order.requestedProcedureId.isEmpty())
+        put(*request, DCM_RequestedProcedureID, singleValue(order.requestedProcedureId));
     if (!order.requestedProcedureDescription.isEmpty())
         put(*request, DCM_RequestedProcedureDescription, singleValue(order.requestedProcedureDescription));
     putCodes(*request, DCM_RequestedProcedureCodeSequence, order.requestedProcedureCodes);
-    put(*request, DCM_ScheduledProcedureStepID, singleValue(order.scheduledStepId));
+    if (!order.scheduledStepId.isEmpty())
+        put(*request, DCM_ScheduledProcedureStepID, singleValue(order.scheduledStepId));
     if (!order.scheduledStepDescription.isEmpty())
         put(*request, DCM_ScheduledProcedureStepDescription, singleValue(order.scheduledStepDescription));
     if (!order.protocolCodes.isEmpty())

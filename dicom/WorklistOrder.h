@@ -31,8 +31,12 @@ struct WorklistOrder {
     QString sex;
     QString issuerOfPatientId;
 
-    // A worklist item always names its study; an examination without an order has none.
-    bool isEmpty() const { return studyUid.isEmpty(); }
+    // An examination without a worklist item has none of the order's identifiers.
+    bool isEmpty() const
+    {
+        return studyUid.isEmpty() && accessionNumber.isEmpty() && requestedProcedureId.isEmpty()
+            && scheduledStepId.isEmpty();
+    }
     bool operator==(const WorklistOrder &) const = default;
 
     // The code sequences as one text for storage (one code a line, its parts separated by tabs)

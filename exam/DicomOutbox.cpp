@@ -33,6 +33,45 @@ qint64 nowMs()
 }
 
 using OutboxStore::Study;
+
+OutboxStore::Order storedOrder(const WorklistOrder &order)
+{
+    return {.studyUid = order.studyUid,
+            .accessionNumber = order.accessionNumber,
+            .accessionIssuer = order.accessionIssuer,
+            .requestedProcedureId = order.requestedProcedureId,
+            .requestedProcedureDescription = order.requestedProcedureDescription,
+            .requestedProcedureCodes = WorklistOrder::codesText(order.requestedProcedureCodes),
+            .scheduledStepId = order.scheduledStepId,
+            .scheduledStepDescription = order.scheduledStepDescription,
+            .protocolCodes = WorklistOrder::codesText(order.protocolCodes),
+            .referringPhysician = order.referringPhysician,
+            .patientName = order.patientName,
+            .birthDate = order.birthDate,
+            .sex = order.sex,
+            .issuerOfPatientId = order.issuerOfPatientId};
+}
+
+WorklistOrder orderOf(const Database &db, qint64 contentId)
+{
+    const std::optional<OutboxStore::Order> stored = OutboxStore::order(db, contentId);
+    if (!stored)
+        return {};
+    return {.studyUid = stored->studyUid,
+            .accessionNumber = stored->accessionNumber,
+            .accessionIssuer = stored->accessionIssuer,
+            .requestedProcedureId = stored->requestedProcedureId,
+            .requestedProcedureDescription = stored->requestedProcedureDescription,
+            .requestedProcedureCodes = WorklistOrder::codesFromText(stored->requestedProcedureCodes),
+            .scheduledStepId = stored->scheduledStepId,
+            .scheduledStepDescription = stored->scheduledStepDescription,
+            .protocolCodes = WorklistOrder::codesFromText(stored->protocolCodes),
+            .referringPhysician = stored->referringPhysician,
+            .patientName = stored->patientName,
+            .birthDate = stored->birthDate,
+            .sex = stored->sex,
+            .issuerOfPatientId = stored->issuerOfPatientId};
+}
 using OutboxStore::Waiting;
 
 struct Record {
@@ -64,7 +103,9 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
                              .performingPhysician = record.exam.doctor,
                              .studyDescription = record.exam.title,
                              .accessionNumber = study.accessionNumber,
-                             .studyUid = study.studyUid};
+                             .studyUid = study.studyUid,
+                             .studyId = QString::number(entry.contentId),
+                             .order = orderOf(db, entry.contentId)};
     if (entry.kind == kReport)
         return StudyInstance::pdfDocument(values, {study.reportSeriesUid, entry.sopUid, 2, 1},
                                           ReportPdf::render(db, entry.contentId, report));
@@ -96,17 +137,19 @@ QString describe(const Waiting &entry, const Record *record)
 
 namespace DicomOutbox {
 
-int queueRecord(const Database &db, qint64 contentId, const QString &accessionNumber)
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order)
 {
     const std::optional<Record> record = recordOf(db, contentId);
     if (!record)
         return 0;
     if (!OutboxStore::study(db, contentId)) {
         OutboxStore::insertStudy(db, contentId,
-                                 {.studyUid = StudyInstance::newUid(),
+                                 {.studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
                                   .imageSeriesUid = StudyInstance::newUid(),
                                   .reportSeriesUid = StudyInstance::newUid(),
-                                  .accessionNumber = accessionNumber});
+                                  .accessionNumber = order.accessionNumber});
+        if (!order.isEmpty())
+            OutboxStore::insertOrder(db, contentId, storedOrder(order));
     }
     QList<std::pair<QString, int>> wanted;
     for (int slot = 1; slot <= 4; ++slot) {

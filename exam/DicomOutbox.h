@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dicom/DicomAssociation.h"
+#include "dicom/WorklistOrder.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
 #include "records/OutboxStore.h"
@@ -25,9 +26,10 @@ class Database;
 namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
-// report, in the record's study (made, with its UIDs, on the first call). The caller holds the
-// transaction. Returns how many were queued.
-int queueRecord(const Database &db, qint64 contentId, const QString &accessionNumber = QString());
+// report, in the record's study (made, with its UIDs, on the first call: the worklist order's
+// study when the record was taken from the worklist; the order is kept with the study). The
+// caller holds the transaction. Returns how many were queued.
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order = {});
 
 // Queues every stored record of the patient (every patient when number is empty), each
 // record in a transaction of its own. Returns how many instances were queued; `records` gets

@@ -283,7 +283,7 @@ bool ExaminationSheet::btnGenReportClick()
             PictureStore::store(m_db, m_imagesFolder, name);
         const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, id, number == m_accessionFor ? m_accessionNumber : QString());
+            DicomOutbox::queueRecord(m_db, id, number == m_orderFor ? m_order : WorklistOrder{});
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -298,8 +298,8 @@ bool ExaminationSheet::btnGenReportClick()
         writeNumber(number);
 
     if (m_outboxQueued) {
-        m_accessionFor.clear();
-        m_accessionNumber.clear();
+        m_orderFor.clear();
+        m_order = {};
         m_outboxQueued();
     }
 
@@ -319,10 +319,10 @@ bool ExaminationSheet::btnGenReportClick()
     return true;
 }
 
-void ExaminationSheet::setAccessionNumber(const QString &number, const QString &accessionNumber)
+void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
 {
-    m_accessionFor = Text::trimmed(number);
-    m_accessionNumber = accessionNumber;
+    m_orderFor = Text::trimmed(number);
+    m_order = order;
 }
 
 // ---- reloading -----------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dicom/WorklistOrder.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -89,9 +91,9 @@ public:
     // DICOM sending: when set, every save queues the record's instances for the PACS in its
     // own transaction and calls `queued` once committed (to wake the outbox's worker).
     void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
-    // The worklist's accession number for this patient number, stored with the next record
-    // saved for that number.
-    void setAccessionNumber(const QString &number, const QString &accessionNumber);
+    // The worklist's order for this patient number, stored with the next record saved for that
+    // number (its study, procedure and step then travel in every instance).
+    void setWorklistOrder(const QString &number, const WorklistOrder &order);
 
 private:
     void drawNumberWhenEmpty();
@@ -124,6 +126,6 @@ private:
     // means another workstation stored it meanwhile.
     QString m_drawnNumber;
     std::function<void()> m_outboxQueued;
-    QString m_accessionFor; // the patient number the accession number belongs to
-    QString m_accessionNumber;
+    QString m_orderFor; // the patient number the worklist order belongs to
+    WorklistOrder m_order;
 };

@@ -199,5 +199,5 @@ void WorklistChoice::takeItem(const WorklistItem &item, const QDate &today)
     }
     if (m_cbTitle && Text::trimmed(ControlText::comboText(m_cbTitle)).isEmpty() && !item.procedure.isEmpty())
         ControlText::setComboText(m_cbTitle, item.procedure);
-    m_sheet.setAccessionNumber(item.patientId, item.order.accessionNumber);
+    m_sheet.setWorklistOrder(item.patientId, item.order);
 }

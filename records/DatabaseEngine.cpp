@@ -26,6 +26,15 @@ const QStringList kCommonTables = {
                    " last_error text, sent_at text,"
                    " unique (content_id, kind, slot))"),
     QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
+    // The worklist order an examination was taken from, as the worklist sent it (codes one a
+    // line, their parts separated by tabs); none for an examination without a worklist item.
+    QStringLiteral("create table if not exists t_dicom_orders ("
+                   " content_id bigint primary key,"
+                   " study_uid text not null, accession_number text, accession_issuer text,"
+                   " requested_procedure_id text, requested_procedure_description text, requested_procedure_codes text,"
+                   " scheduled_step_id text, scheduled_step_description text, protocol_codes text,"
+                   " referring_physician text, patient_name text, birth_date text, sex text,"
+                   " issuer_of_patient_id text)"),
 };
 
 const QStringList kSQLiteSchema = {

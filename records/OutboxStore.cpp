@@ -27,6 +27,58 @@ void insertStudy(const Database &db, qint64 contentId, const Study &study)
             {":accession", study.accessionNumber}});
 }
 
+std::optional<Order> order(const Database &db, qint64 contentId)
+{
+    QSqlQuery query =
+        db.run(QStringLiteral("select study_uid, accession_number, accession_issuer, requested_procedure_id,"
+                              " requested_procedure_description, requested_procedure_codes, scheduled_step_id,"
+                              " scheduled_step_description, protocol_codes, referring_physician, patient_name,"
+                              " birth_date, sex, issuer_of_patient_id from t_dicom_orders where content_id = :id"),
+               {{":id", contentId}});
+    if (!query.next())
+        return std::nullopt;
+    const auto text = [&](int column) { return query.value(column).toString(); };
+    return Order{.studyUid = text(0),
+                 .accessionNumber = text(1),
+                 .accessionIssuer = text(2),
+                 .requestedProcedureId = text(3),
+                 .requestedProcedureDescription = text(4),
+                 .requestedProcedureCodes = text(5),
+                 .scheduledStepId = text(6),
+                 .scheduledStepDescription = text(7),
+                 .protocolCodes = text(8),
+                 .referringPhysician = text(9),
+                 .patientName = text(10),
+                 .birthDate = text(11),
+                 .sex = text(12),
+                 .issuerOfPatientId = text(13)};
+}
+
+void insertOrder(const Database &db, qint64 contentId, const Order &order)
+{
+    db.run(QStringLiteral("insert into t_dicom_orders (content_id, study_uid, accession_number, accession_issuer,"
+                          " requested_procedure_id, requested_procedure_description, requested_procedure_codes,"
+                          " scheduled_step_id, scheduled_step_description, protocol_codes, referring_physician,"
+                          " patient_name, birth_date, sex, issuer_of_patient_id)"
+                          " values (:id, :study, :accession, :issuer, :rp_id, :rp_description, :rp_codes,"
+                          " :sps_id, :sps_description, :protocol, :referring, :name, :birth, :sex, :pid_issuer)"),
+           {{":id", contentId},
+            {":study", order.studyUid},
+            {":accession", order.accessionNumber},
+            {":issuer", order.accessionIssuer},
+            {":rp_id", order.requestedProcedureId},
+            {":rp_description", order.requestedProcedureDescription},
+            {":rp_codes", order.requestedProcedureCodes},
+            {":sps_id", order.scheduledStepId},
+            {":sps_description", order.scheduledStepDescription},
+            {":protocol", order.protocolCodes},
+            {":referring", order.referringPhysician},
+            {":name", order.patientName},
+            {":birth", order.birthDate},
+            {":sex", order.sex},
+            {":pid_issuer", order.issuerOfPatientId}});
+}
+
 bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot)
 {
     QSqlQuery known = db.run(QStringLiteral("select count(*) from t_dicom_outbox"

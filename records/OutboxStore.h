@@ -8,7 +8,8 @@
 
 class Database;
 
-// The statements of the DICOM outbox (tables t_dicom_studies and t_dicom_outbox), as
+// The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_orders and
+// t_dicom_outbox), as
 // Statements holds the system's own: what the outbox in exam/ reads and writes, and nothing
 // of how instances are built or sent. Failures throw AppError with the engine's message.
 // One Database per thread: the outbox's worker calls these on its own connection.
@@ -23,6 +24,27 @@ struct Study {
 };
 std::optional<Study> study(const Database &db, qint64 contentId);
 void insertStudy(const Database &db, qint64 contentId, const Study &study);
+
+// The worklist order a record was taken from, its texts as the worklist sent them (code
+// sequences as one text each); kept in the save's transaction, read for every instance.
+struct Order {
+    QString studyUid;
+    QString accessionNumber;
+    QString accessionIssuer;
+    QString requestedProcedureId;
+    QString requestedProcedureDescription;
+    QString requestedProcedureCodes;
+    QString scheduledStepId;
+    QString scheduledStepDescription;
+    QString protocolCodes;
+    QString referringPhysician;
+    QString patientName;
+    QString birthDate;
+    QString sex;
+    QString issuerOfPatientId;
+};
+std::optional<Order> order(const Database &db, qint64 contentId);
+void insertOrder(const Database &db, qint64 contentId, const Order &order);
 
 // Whether an instance of the record's kind ("image", "report") and slot was ever queued.
 bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot);

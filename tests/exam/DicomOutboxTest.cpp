@@ -85,9 +85,9 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
     const QJsonObject study = studies[0].toObject();
     const QJsonObject tags = study[QStringLiteral("MainDicomTags")].toObject();
     EXPECT_EQ(tags[QStringLiteral("StudyDescription")].toString(), QStringLiteral("Gastroscopy"));
-    EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Dr. Proposer"));
+    EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Dr. Proposer^"));
     const QJsonObject patient = study[QStringLiteral("PatientMainDicomTags")].toObject();
-    EXPECT_EQ(patient[QStringLiteral("PatientName")].toString(), QStringLiteral("王小明"));
+    EXPECT_EQ(patient[QStringLiteral("PatientName")].toString(), QStringLiteral("王小明^"));
     EXPECT_EQ(patient[QStringLiteral("PatientID")].toString(), QStringLiteral("A-7"));
     EXPECT_EQ(patient[QStringLiteral("PatientSex")].toString(), QStringLiteral("F"));
     QSqlQuery kept = db.run(QStringLiteral("select study_uid from t_dicom_studies"), {});
@@ -105,6 +105,48 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
         }
     }
     EXPECT_EQ(documents, 1);
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWithTheOrder)
+{
+    startWorkstationOutbox();
+    const WorklistOrder order{.studyUid = QStringLiteral("2.25.161803"),
+                              .accessionNumber = QStringLiteral("ACC-8"),
+                              .requestedProcedureId = QStringLiteral("RP-8"),
+                              .requestedProcedureDescription = QStringLiteral("Gastroskopie"),
+                              .requestedProcedureCodes = {{.value = "GI-01", .scheme = "99HOSP", .meaning = "Gastro"}},
+                              .scheduledStepId = QStringLiteral("SPS-8"),
+                              .referringPhysician = QStringLiteral("Chen^Li"),
+                              .patientName = QStringLiteral("Müller^Jürgen"),
+                              .birthDate = QStringLiteral("19800215")};
+    examSheet.setWorklistOrder(QStringLiteral("W-8"), order);
+    saveExamination(QStringLiteral("W-8"), QStringLiteral("Müller Jürgen"), 1);
+    // The order went with that save only: the next examination is a study of its own.
+    saveExamination(QStringLiteral("W-8"), QStringLiteral("Müller Jürgen"), 1);
+    ASSERT_EQ(instancesArriving(4), 4);
+
+    const QJsonArray instances = orthanc.get(QStringLiteral("/instances")).toArray();
+    int ordered = 0;
+    for (const QJsonValue &id : instances) {
+        const QJsonObject tags =
+            orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(id.toString())).toObject();
+        if (tags[QStringLiteral("StudyInstanceUID")].toString() != order.studyUid) {
+            EXPECT_TRUE(tags[QStringLiteral("RequestAttributesSequence")].isUndefined());
+            continue;
+        }
+        ++ordered;
+        EXPECT_EQ(tags[QStringLiteral("PatientName")].toString(), QStringLiteral("Müller^Jürgen"));
+        EXPECT_EQ(tags[QStringLiteral("PatientBirthDate")].toString(), QStringLiteral("19800215"));
+        EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Chen^Li"));
+        EXPECT_EQ(tags[QStringLiteral("AccessionNumber")].toString(), QStringLiteral("ACC-8"));
+        const QJsonObject request = tags[QStringLiteral("RequestAttributesSequence")].toArray()[0].toObject();
+        EXPECT_EQ(request[QStringLiteral("RequestedProcedureID")].toString(), QStringLiteral("RP-8"));
+        EXPECT_EQ(request[QStringLiteral("ScheduledProcedureStepID")].toString(), QStringLiteral("SPS-8"));
+        EXPECT_EQ(request[QStringLiteral("RequestedProcedureCodeSequence")].toArray().size(), 1);
+    }
+    EXPECT_EQ(ordered, 2);
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
 }
 
 TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminationOnce)

@@ -725,15 +725,15 @@ TEST_F(SaveFailure, ServerThatDoesNotAnswerFailsTheSaveWithinItsBound)
         c.hold();
         QElapsedTimer waited;
         waited.start();
-        EXPECT_FALSE(examSheet->btnGenReportClick());
+        EXPECT_FALSE(examSheet.btnGenReportClick());
         // The bound, with room for the rollback and a loaded machine.
         EXPECT_LT(waited.elapsed(), boundMs + 3000);
         c.release();
         EXPECT_EQ(shownKeys, QStringList({"Msg_Submit_Failed"}));
-        EXPECT_EQ(pictureSlots->fileName(1), QStringLiteral("b%1.jpg").arg(saved));
+        EXPECT_EQ(pictureSlots.fileName(1), QStringLiteral("b%1.jpg").arg(saved));
         EXPECT_EQ(count("t_contents"), saved);
 
-        EXPECT_TRUE(examSheet->btnGenReportClick());
+        EXPECT_TRUE(examSheet.btnGenReportClick());
         ++saved;
         EXPECT_EQ(count("t_clients"), saved);
         EXPECT_EQ(count("t_contents"), saved);
