@@ -1,9 +1,11 @@
 #include "app/DicomJobs.h"
 
 #include "app/JobProgress.h"
+#include "core/AppError.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
 #include "dicom/DicomPeer.h"
+#include "dicom/EchoClient.h"
 #include "exam/DicomOutbox.h"
 #include "exam/ReportPdf.h"
 #include "records/Database.h"
@@ -71,6 +73,36 @@ int sendStoredExaminations(const QString &which)
     return JobExit::kDone;
 }
 
+int echoPeers()
+{
+    SetConfigFolder(ProgramFolder::path());
+    const DicomSettings settings = DicomSettings::read();
+    const QList<std::pair<QString, DicomPeer>> peers = {{QStringLiteral("PACS"), settings.pacs},
+                                                        {QStringLiteral("worklist"), settings.worklist}};
+    int tried = 0;
+    int failed = 0;
+    for (const auto &[role, peer] : peers) {
+        if (!peer.enabled())
+            continue;
+        ++tried;
+        const QString who = QStringLiteral("%1	%2 at %3:%4").arg(role, peer.calledAe, peer.host).arg(peer.port);
+        try {
+            jobSays(QStringLiteral("%1	ok	%2 ms").arg(who).arg(EchoClient::echo(peer, role)));
+        } catch (const AppError &error) {
+            ++failed;
+            jobSays(QStringLiteral("%1	FAILED	%2").arg(who, error.message()));
+        }
+    }
+    if (tried == 0)
+        return jobFailed(QStringLiteral("No DICOM partner is configured: set pacs_host or worklist_host in section "
+                                        "[dicom] of %1.")
+                             .arg(ConfigFilePath()),
+                         JobExit::kCannotRun);
+    if (failed > 0)
+        return jobFailed(QStringLiteral("%1 of %2 DICOM partner(s) did not answer the C-ECHO.").arg(failed).arg(tried));
+    return JobExit::kDone;
+}
+
 } // namespace DicomJobs
 
 CommandLineJob outboxJob()
@@ -94,5 +126,16 @@ CommandLineJob sendDicomJob()
             [](const QCommandLineParser &parser) {
                 return DicomJobs::sendStoredExaminations(parser.value(QStringLiteral("send-dicom")));
             },
+    };
+}
+
+CommandLineJob dicomEchoJob()
+{
+    return {
+        .options = {QCommandLineOption(QStringLiteral("dicom-echo"),
+                                       QStringLiteral("Check the connection to every configured DICOM partner (C-ECHO) "
+                                                      "and exit."))},
+        .paints = false,
+        .run = [](const QCommandLineParser &) { return DicomJobs::echoPeers(); },
     };
 }

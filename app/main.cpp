@@ -63,7 +63,8 @@ int main(int argc, char **argv)
     DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(), deletedJob(), undeleteJob(), reportExportJob(), databaseCopyJob(), outboxJob(), sendDicomJob(),
+        backupJob(),       deletedJob(), undeleteJob(),  reportExportJob(),
+        databaseCopyJob(), outboxJob(),  sendDicomJob(), dicomEchoJob(),
     };
 
     QCommandLineParser parser;
