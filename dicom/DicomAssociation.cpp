@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dcmlayer.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/scu.h>
@@ -71,6 +72,55 @@ namespace {
 class TransportScu : public DcmSCU {
 public:
     using DcmSCU::useSecureConnection;
+
+    // One N-CREATE or N-SET request with its attributes and the partner's response; DcmSCU
+    // offers neither, its message primitives do.
+    OFCondition normalized(bool create, T_ASC_PresentationContextID context, const char *sopClass,
+                           const char *sopInstance, DcmDataset *attributes, Uint16 &status)
+    {
+        T_DIMSE_Message request{};
+        if (create) {
+            request.CommandField = DIMSE_N_CREATE_RQ;
+            T_DIMSE_N_CreateRQ &create = request.msg.NCreateRQ;
+            create.MessageID = ++m_messageId;
+            OFStandard::strlcpy(create.AffectedSOPClassUID, sopClass, sizeof create.AffectedSOPClassUID);
+            OFStandard::strlcpy(create.AffectedSOPInstanceUID, sopInstance, sizeof create.AffectedSOPInstanceUID);
+            create.opts = O_NCREATE_AFFECTEDSOPINSTANCEUID;
+            create.DataSetType = DIMSE_DATASET_PRESENT;
+        } else {
+            request.CommandField = DIMSE_N_SET_RQ;
+            T_DIMSE_N_SetRQ &set = request.msg.NSetRQ;
+            set.MessageID = ++m_messageId;
+            OFStandard::strlcpy(set.RequestedSOPClassUID, sopClass, sizeof set.RequestedSOPClassUID);
+            OFStandard::strlcpy(set.RequestedSOPInstanceUID, sopInstance, sizeof set.RequestedSOPInstanceUID);
+            set.DataSetType = DIMSE_DATASET_PRESENT;
+        }
+        OFCondition result = sendDIMSEMessage(context, &request, attributes);
+        if (result.bad())
+            return result;
+        T_DIMSE_Message response{};
+        T_ASC_PresentationContextID answered = 0;
+        DcmDataset *detail = nullptr;
+        result = receiveDIMSECommand(&answered, &response, &detail);
+        delete detail;
+        if (result.bad())
+            return result;
+        const bool expected = response.CommandField == (create ? DIMSE_N_CREATE_RSP : DIMSE_N_SET_RSP);
+        if (!expected)
+            return DIMSE_BADCOMMANDTYPE;
+        status = create ? response.msg.NCreateRSP.DimseStatus : response.msg.NSetRSP.DimseStatus;
+        const T_DIMSE_DataSetType answer =
+            create ? response.msg.NCreateRSP.DataSetType : response.msg.NSetRSP.DataSetType;
+        if (answer != DIMSE_DATASET_NULL) {
+            DcmDataset *attributesBack = nullptr;
+            result = receiveDIMSEDataset(&answered, &attributesBack);
+            delete attributesBack;
+        }
+        return result;
+    }
+
+private:
+    Uint16 m_messageId = 0;
 };
 
 // DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
@@ -208,6 +258,23 @@ void DicomAssociation::abort()
 {
     if (m_scu->isConnected())
         m_scu->abortAssociation();
+}
+
+quint16 DicomAssociation::sendNormalized(bool create, const char *sopClass, const QString &sopInstance,
+                                         DcmDataset &attributes)
+{
+    const T_ASC_PresentationContextID context = contextFor(sopClass);
+    if (context == 0)
+        throw DicomError(QStringLiteral("The %1 %2 does not accept %3.")
+                             .arg(m_role, partner(), QString::fromLatin1(dcmFindNameOfUID(sopClass, "?"))));
+    Uint16 status = 0;
+    const OFCondition result = static_cast<TransportScu &>(*m_scu).normalized(
+        create, context, sopClass, sopInstance.toLatin1().constData(), &attributes, status);
+    if (result.bad())
+        throw DicomError(
+            QStringLiteral("The %1 to the %2 %3 failed: %4")
+                .arg(create ? QStringLiteral("N-CREATE") : QStringLiteral("N-SET"), m_role, partner(), reason(result)));
+    return status;
 }
 
 QString DicomAssociation::partner() const

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 
+class DcmDataset;
 class DcmSCU;
 class OFCondition;
 class WatchedTransport;
@@ -64,6 +65,11 @@ public:
     // The accepted presentation context for this SOP class; 0 when the partner accepted none.
     quint8 contextFor(const char *sopClass) const;
     DcmSCU &scu() { return *m_scu; }
+
+    // One N-CREATE (create) or N-SET of a managed SOP instance with its attributes (procedure
+    // steps); the partner's status. Throws DicomError when no context was accepted for the class
+    // or the exchange fails.
+    quint16 sendNormalized(bool create, const char *sopClass, const QString &sopInstance, DcmDataset &attributes);
 
     // Ends the association the orderly way; abort() without waiting for the partner.
     void release();

@@ -295,6 +295,21 @@ QString dicomAge(const QString &ageField)
     return QStringLiteral("%1%2").arg(match.captured(1).toInt(), 3, 10, QLatin1Char('0')).arg(code);
 }
 
+void putText(DcmItem &item, const DcmTagKey &tag, const QString &value)
+{
+    put(item, tag, value);
+}
+
+void putCodeSequence(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes)
+{
+    putCodes(item, sequence, codes);
+}
+
+QString patientNameOf(const StudyValues &study)
+{
+    return patientName(study);
+}
+
 std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg)
 {
     const JpegFrame frame = jpegFrame(jpeg);

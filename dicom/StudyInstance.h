@@ -9,6 +9,8 @@
 #include <memory>
 
 class DcmFileFormat;
+class DcmItem;
+class DcmTagKey;
 
 // What every instance of one examination says about its patient and study, as plain values
 // taken from the examination record.
@@ -57,6 +59,13 @@ QString dicomAge(const QString &ageField);
 // boundary. A name of one component keeps an empty given name ("张伟^"), so that it never
 // reads as the retired one-component form.
 QString personName(const QString &name);
+
+// What the procedure step shares with the instances: a text put into an item, fitted to its
+// value representation (AppError when DCMTK refuses it); a code sequence; the patient's name
+// and the referring physician as the instances carry them.
+void putText(DcmItem &item, const DcmTagKey &tag, const QString &value);
+void putCodeSequence(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes);
+QString patientNameOf(const StudyValues &study);
 
 // Throws AppError when jpeg is not a baseline JPEG picture of 8 bits (1 or 3 components).
 std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg);

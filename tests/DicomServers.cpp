@@ -322,6 +322,92 @@ void WorklistServer::thaw()
     sendSignal(m_process, SIGCONT);
 }
 
+// ---- the procedure step SCP ------------------------------------------------------------------
+
+MppsServer::MppsServer()
+    : m_dir(serverFolder())
+{
+    m_port = freeLoopbackPort();
+}
+
+MppsServer::~MppsServer()
+{
+    stop();
+}
+
+bool MppsServer::start()
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    const QString npm = QStandardPaths::findExecutable(QStringLiteral("npm"));
+    if (node.isEmpty() || npm.isEmpty()) {
+        m_whyNot = QStringLiteral("Node.js is not installed (Debian packages nodejs, npm)");
+        return false;
+    }
+    const QString source = QStringLiteral(EXAMSTATION_PEERS_SOURCE);
+    const QString peers = QStringLiteral(EXAMSTATION_PEERS_DIR);
+    if (!QFile::exists(peers + QStringLiteral("/node_modules/dcmjs-dimse"))) {
+        QDir().mkpath(peers);
+        for (const char *file : {"package.json", "package-lock.json"}) {
+            QFile::remove(peers + u'/' + QLatin1String(file));
+            QFile::copy(source + u'/' + QLatin1String(file), peers + u'/' + QLatin1String(file));
+        }
+        QProcess install;
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.setWorkingDirectory(peers);
+        install.start(npm, {QStringLiteral("ci"), QStringLiteral("--no-audit"), QStringLiteral("--no-fund")});
+        if (!install.waitForFinished(300000) || install.exitCode() != 0) {
+            m_whyNot =
+                QStringLiteral("npm ci of tests/peers failed: %1").arg(QString::fromUtf8(install.readAll().right(400)));
+            return false;
+        }
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/mpps.log"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NODE_PATH"), peers + QStringLiteral("/node_modules"));
+    m_process->setProcessEnvironment(environment);
+    m_process->start(node,
+                     {source + QStringLiteral("/mpps-scp.js"), QString::number(m_port), QStringLiteral("EXAMSTATION"),
+                      m_dir.path() + QStringLiteral("/received.jsonl")});
+    const QDeadlineTimer deadline(15000);
+    m_process->waitForStarted(10000);
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        if (listening(m_port))
+            return true;
+        QThread::msleep(100);
+    }
+    QFile log(m_dir.path() + QStringLiteral("/mpps.log"));
+    log.open(QIODevice::ReadOnly);
+    m_whyNot =
+        QStringLiteral("the MPPS peer did not listen within 15 s: %1").arg(QString::fromUtf8(log.readAll().right(400)));
+    endProcess(m_process);
+    return false;
+}
+
+void MppsServer::stop()
+{
+    endProcess(m_process);
+}
+
+DicomPeer MppsServer::peer() const
+{
+    return loopbackPeer(m_port, QStringLiteral("RIS"));
+}
+
+QJsonArray MppsServer::received() const
+{
+    QFile file(m_dir.path() + QStringLiteral("/received.jsonl"));
+    QJsonArray messages;
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            messages.append(QJsonDocument::fromJson(line).object());
+    }
+    return messages;
+}
+
 // ---- a host that never answers ---------------------------------------------------------------
 
 UnansweringPort::UnansweringPort()

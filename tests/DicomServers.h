@@ -3,6 +3,7 @@
 #include "dicom/DicomPeer.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QProcess>
 #include <QString>
@@ -73,6 +74,28 @@ private:
     QTemporaryDir m_dir;
     quint16 m_port = 0;
     int m_items = 0;
+    std::unique_ptr<QProcess> m_process;
+    QString m_whyNot;
+};
+
+// The RIS's procedure step side (tests/peers/mpps-scp.js on Node.js's dcmjs-dimse, which the
+// first start installs with `npm ci` into the build folder from tests/peers' lock file): accepts
+// MPPS from the station EXAMSTATION and keeps each N-CREATE and N-SET it receives.
+class MppsServer {
+public:
+    MppsServer();
+    ~MppsServer();
+    bool start();
+    void stop();
+    QString whyNot() const { return m_whyNot; }
+    quint16 port() const { return m_port; }
+    DicomPeer peer() const;
+    // What it received, in order: {"command": "N-CREATE"|"N-SET", "uid": ..., "attributes": {...}}.
+    QJsonArray received() const;
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
 };
