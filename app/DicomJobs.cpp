@@ -33,9 +33,25 @@ int printOutbox()
                         .arg(entry.nextTry.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.lastError);
         jobSays(line);
     }
+    const QList<OutboxStore::Step> steps = DicomOutbox::steps(db);
+    for (const OutboxStore::Step &step : steps) {
+        QString line = QStringLiteral("%1\tprocedure step %2\t%3")
+                           .arg(step.state, step.stepUid,
+                                step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        if (step.contentId > 0)
+            line += QStringLiteral("\trecord %1").arg(step.contentId);
+        if (step.state == u"sent")
+            line += QStringLiteral("\tsent %1").arg(step.sentAt);
+        else if (step.attempts > 0)
+            line += QStringLiteral("\t%1 attempts, next %2\t%3")
+                        .arg(step.attempts)
+                        .arg(step.nextTry.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), step.lastError);
+        jobSays(line);
+    }
     const DicomOutbox::Summary summary = DicomOutbox::summary(db);
-    jobSays(QStringLiteral("%1 instances, %2 waiting, %3 of them failed before")
+    jobSays(QStringLiteral("%1 instances and %2 procedure step messages, %3 waiting, %4 of them failed before")
                 .arg(entries.size())
+                .arg(steps.size())
                 .arg(summary.waiting)
                 .arg(summary.failing));
     return JobExit::kDone;

@@ -35,7 +35,8 @@ DicomSettings DicomSettings::read()
     if (stationAe.isEmpty())
         stationAe = kDefaultStationAe;
     DicomSettings settings{.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
-                           .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe)};
+                           .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe),
+                           .mpps = peer("mpps_host", "mpps_port", "mpps_ae", stationAe)};
     const QString charset = value("worklist_charset");
     if (!charset.isEmpty())
         settings.worklist.assumedCharset = charset;

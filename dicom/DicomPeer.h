@@ -23,6 +23,7 @@ struct DicomPeer {
 struct DicomSettings {
     DicomPeer pacs;
     DicomPeer worklist;
+    DicomPeer mpps; // the RIS's procedure step side (mpps_host, mpps_port, mpps_ae)
 
     static DicomSettings read();
 };

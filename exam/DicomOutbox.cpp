@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "dicom/Logging.h"
+#include "dicom/ProcedureStep.h"
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
@@ -10,8 +11,10 @@
 #include "records/Statements.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
 #include <chrono>
@@ -167,6 +170,96 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
     return queued;
 }
 
+void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
+                         const QString &patientNumber, const QString &stationAe)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const StudyValues study{.patientId = patientNumber,
+                            .patientName = order.patientName.split(u'^', Qt::SkipEmptyParts).join(u' '),
+                            .studyTime = now,
+                            .studyUid = order.studyUid,
+                            .order = order};
+    // The performed step's ID: the step's UID is unique, its last 16 characters are enough.
+    auto attributes = ProcedureStep::inProgress(study, stepUid.right(16), stationAe, now);
+    OutboxStore::queueStep(db, stepUid, 1, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
+                           nowMs());
+}
+
+void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId)
+{
+    const std::optional<Record> record = recordOf(db, contentId);
+    const std::optional<Study> study = OutboxStore::study(db, contentId);
+    if (!record || !study)
+        return;
+    PerformedSeries images{.seriesUid = study->imageSeriesUid,
+                           .description = record->exam.title,
+                           .sopClass = QString::fromLatin1(UID_SecondaryCaptureImageStorage),
+                           .sopUids = {},
+                           .images = true};
+    PerformedSeries report{.seriesUid = study->reportSeriesUid,
+                           .description = record->exam.title,
+                           .sopClass = QString::fromLatin1(UID_EncapsulatedPDFStorage),
+                           .sopUids = {},
+                           .images = false};
+    for (const Entry &entry : OutboxStore::entries(db)) {
+        if (entry.contentId == contentId)
+            (entry.kind == kReport ? report : images).sopUids.append(entry.sopUid);
+    }
+    QList<PerformedSeries> series;
+    for (const PerformedSeries &one : {images, report}) {
+        if (!one.sopUids.isEmpty())
+            series.append(one);
+    }
+    const StudyValues values{.performingPhysician = record->exam.doctor};
+    auto attributes = ProcedureStep::completed(values, QDateTime::currentDateTime(), series);
+    OutboxStore::queueStep(db, stepUid, 2, contentId,
+                           QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()), nowMs());
+}
+
+Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
+{
+    Delivery delivery;
+    if (!ris.enabled())
+        return delivery;
+    QSet<QString> held; // steps whose earlier message failed in this pass
+    for (const OutboxStore::Step &step : OutboxStore::dueSteps(db, nowMs())) {
+        if (cancel && cancel->cancelled())
+            break;
+        if (held.contains(step.stepUid))
+            continue;
+        const QString what =
+            QStringLiteral("procedure step %1 %2")
+                .arg(step.stepUid, step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        try {
+            std::unique_ptr<DcmDataset> attributes =
+                ProcedureStep::datasetOf(QByteArray::fromBase64(step.attributes.toLatin1()));
+            if (!attributes)
+                throw AppError(QStringLiteral("The stored procedure step cannot be read."));
+            ProcedureStep::send(ris, step.seq == 1, step.stepUid, *attributes, cancel);
+            OutboxStore::markStepSent(db, step.stepUid, step.seq, QDateTime::currentDateTime());
+            delivery.sent.append(what);
+        } catch (const AppError &error) {
+            if (cancel && cancel->cancelled())
+                break;
+            held.insert(step.stepUid);
+            qCWarning(lcDicom).noquote() << "not sent:" << what << error.message();
+            delivery.failed.append(what + QStringLiteral(": ") + error.message());
+            const qint64 wait = std::min(kLongestRetryMs, kFirstRetryMs << std::min(step.attempts, 20));
+            try {
+                OutboxStore::markStepFailed(db, step.stepUid, step.seq, nowMs() + wait, error.message());
+            } catch (const AppError &failure) {
+                qCWarning(lcDicom).noquote() << "cannot record the failure:" << failure.message();
+            }
+        }
+    }
+    return delivery;
+}
+
+QList<OutboxStore::Step> steps(const Database &db)
+{
+    return OutboxStore::steps(db);
+}
+
 int queueStoredRecords(Database &db, const QString &number, int *records)
 {
     const QList<qint64> ids = Statements::examRecordIds(db, number);
@@ -263,10 +356,11 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 // ---- the worker ----------------------------------------------------------------------------
 
 OutboxWorker::OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
-                           QObject *parent)
+                           QObject *parent, const DicomPeer &ris)
     : QObject(parent)
     , m_database(database)
     , m_pacs(pacs)
+    , m_ris(ris)
     , m_report(report)
 {
 }
@@ -337,6 +431,9 @@ void OutboxWorker::run()
     do {
         try {
             DicomOutbox::deliver(db, m_pacs, m_report, firstPass, &m_cancel);
+            if (m_cancel.cancelled())
+                return;
+            DicomOutbox::deliverSteps(db, m_ris, &m_cancel);
             if (m_cancel.cancelled())
                 return;
             firstPass = false;

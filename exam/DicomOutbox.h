@@ -31,6 +31,14 @@ namespace DicomOutbox {
 // caller holds the transaction. Returns how many were queued.
 int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order = {});
 
+// The procedure step (MPPS) of a worklist patient's examination. IN PROGRESS is queued when the
+// operator takes the patient from the worklist (the examination begins; its own transaction),
+// COMPLETED with the record's save, in the save's transaction, naming every instance queued.
+// Both return the step's message as queued; the caller holds any transaction.
+void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
+                         const QString &patientNumber, const QString &stationAe);
+void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId);
+
 // Queues every stored record of the patient (every patient when number is empty), each
 // record in a transaction of its own. Returns how many instances were queued; `records` gets
 // how many records were found.
@@ -56,6 +64,11 @@ struct Delivery {
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
                  DicomCancel *cancel = nullptr, const std::function<void(int done, int total)> &progress = {});
 
+// One pass over the due procedure step messages, in order, each on an association of its own;
+// a failure puts the message back with a longer wait and holds the later messages of its step.
+Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel = nullptr);
+QList<OutboxStore::Step> steps(const Database &db);
+
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);
 
@@ -69,8 +82,9 @@ class OutboxWorker : public QObject {
     Q_OBJECT
 
 public:
+    // ris: where the procedure steps go (disabled: none are sent).
     OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
-                 QObject *parent = nullptr);
+                 QObject *parent = nullptr, const DicomPeer &ris = {});
     ~OutboxWorker() override;
 
     void start();
@@ -89,6 +103,7 @@ private:
     // set before start(), read by the worker thread
     const DatabaseParameters m_database;
     const DicomPeer m_pacs;
+    const DicomPeer m_ris;
     const ReportSource m_report;
     // Sleeps until woken, stopped or `ms` passed; false once stopped.
     bool pause(qint64 ms);

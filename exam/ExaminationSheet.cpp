@@ -5,6 +5,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/TrimmedText.h"
+#include "dicom/StudyInstance.h"
 #include "exam/DicomOutbox.h"
 #include "exam/Logging.h"
 #include "exam/PhraseLibrary.h"
@@ -284,6 +285,8 @@ bool ExaminationSheet::btnGenReportClick()
         const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
             DicomOutbox::queueRecord(m_db, id, number == m_orderFor ? m_order : WorklistOrder{});
+            if (number == m_orderFor && !m_stepUid.isEmpty())
+                DicomOutbox::queueStepCompleted(m_db, m_stepUid, id);
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -300,6 +303,7 @@ bool ExaminationSheet::btnGenReportClick()
     if (m_outboxQueued) {
         m_orderFor.clear();
         m_order = {};
+        m_stepUid.clear();
         m_outboxQueued();
     }
 
@@ -323,6 +327,22 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
 {
     m_orderFor = Text::trimmed(number);
     m_order = order;
+    m_stepUid.clear();
+    if (m_stepStation.isEmpty() || order.studyUid.isEmpty())
+        return;
+    // The examination begins with the patient taken from the worklist: its step goes out as IN
+    // PROGRESS now, whatever happens to the sheet later.
+    const QString stepUid = StudyInstance::newUid();
+    try {
+        ScopedTransaction transaction(m_db);
+        DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
+        transaction.commit();
+        m_stepUid = stepUid;
+    } catch (const AppError &error) {
+        qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
+    }
+    if (m_outboxQueued)
+        m_outboxQueued();
 }
 
 // ---- reloading -----------------------------------------------------------------------------

@@ -93,7 +93,11 @@ public:
     void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
     // The worklist's order for this patient number, stored with the next record saved for that
     // number (its study, procedure and step then travel in every instance).
+    // With procedure steps on (setProcedureSteps), taking the order begins the examination: its
+    // step is queued IN PROGRESS at once and COMPLETED with the save.
     void setWorklistOrder(const QString &number, const WorklistOrder &order);
+    // Procedure steps (MPPS) for worklist patients, performed by this station's AE title.
+    void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
 
 private:
     void drawNumberWhenEmpty();
@@ -128,4 +132,6 @@ private:
     std::function<void()> m_outboxQueued;
     QString m_orderFor; // the patient number the worklist order belongs to
     WorklistOrder m_order;
+    QString m_stepStation; // empty: no procedure steps
+    QString m_stepUid; // the step in progress for m_orderFor; empty when none
 };

@@ -154,8 +154,10 @@ QList<Entry> entries(const Database &db)
 Summary summary(const Database &db)
 {
     Summary summary;
-    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error from t_dicom_outbox where state = 'waiting'"
-                                            " order by next_try desc"),
+    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error, next_try from t_dicom_outbox"
+                                            " where state = 'waiting'"
+                                            " union all select attempts, last_error, next_try from t_dicom_steps"
+                                            " where state = 'waiting' order by 3 desc"),
                              {});
     while (query.next()) {
         ++summary.waiting;
@@ -169,10 +171,76 @@ Summary summary(const Database &db)
 
 QDateTime nextDue(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select min(next_try) from t_dicom_outbox where state = 'waiting'"), {});
+    QSqlQuery query = db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
+                                            " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
+                                            " where state = 'waiting') due"),
+                             {});
     if (!query.next() || query.value(0).isNull())
         return {};
     return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
+}
+
+void queueStep(const Database &db, const QString &stepUid, int seq, qint64 contentId, const QString &attributes,
+               qint64 nowMs)
+{
+    db.run(QStringLiteral("insert into t_dicom_steps (step_uid, seq, content_id, attributes, state, attempts,"
+                          " next_try, queued_at) values (:uid, :seq, :id, :attributes, 'waiting', 0, 0, :now)"),
+           {{":uid", stepUid}, {":seq", seq}, {":id", contentId}, {":attributes", attributes}, {":now", nowMs}});
+}
+
+namespace {
+
+const QString kStepColumns = QStringLiteral(
+    "s.step_uid, s.seq, s.content_id, s.attributes, s.state, s.attempts, s.next_try, s.last_error, s.sent_at");
+
+QList<Step> stepsOf(QSqlQuery &query)
+{
+    QList<Step> list;
+    while (query.next())
+        list.append({.stepUid = query.value(0).toString(),
+                     .seq = query.value(1).toInt(),
+                     .contentId = query.value(2).toLongLong(),
+                     .attributes = query.value(3).toString(),
+                     .state = query.value(4).toString(),
+                     .attempts = query.value(5).toInt(),
+                     .nextTry = QDateTime::fromMSecsSinceEpoch(query.value(6).toLongLong()),
+                     .lastError = query.value(7).toString(),
+                     .sentAt = query.value(8).toString()});
+    return list;
+}
+
+} // namespace
+
+QList<Step> dueSteps(const Database &db, qint64 nowMs)
+{
+    QSqlQuery query = db.run(QStringLiteral("select %1 from t_dicom_steps s where s.state = 'waiting'"
+                                            " and s.next_try <= :now and not exists (select 1 from t_dicom_steps e"
+                                            " where e.step_uid = s.step_uid and e.seq < s.seq and e.state = 'waiting')"
+                                            " order by s.queued_at, s.seq")
+                                 .arg(kStepColumns),
+                             {{":now", nowMs}});
+    return stepsOf(query);
+}
+
+void markStepSent(const Database &db, const QString &stepUid, int seq, const QDateTime &at)
+{
+    db.run(QStringLiteral("update t_dicom_steps set state = 'sent', last_error = null, sent_at = :at"
+                          " where step_uid = :uid and seq = :seq"),
+           {{":at", at.toString(Statements::kTimeFormat)}, {":uid", stepUid}, {":seq", seq}});
+}
+
+void markStepFailed(const Database &db, const QString &stepUid, int seq, qint64 nextTryMs, const QString &error)
+{
+    db.run(QStringLiteral("update t_dicom_steps set attempts = attempts + 1, next_try = :next, last_error = :error"
+                          " where step_uid = :uid and seq = :seq"),
+           {{":next", nextTryMs}, {":error", error}, {":uid", stepUid}, {":seq", seq}});
+}
+
+QList<Step> steps(const Database &db)
+{
+    QSqlQuery query =
+        db.run(QStringLiteral("select %1 from t_dicom_steps s order by s.queued_at, s.seq").arg(kStepColumns), {});
+    return stepsOf(query);
 }
 
 } // namespace OutboxStore

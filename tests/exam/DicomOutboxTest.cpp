@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTest>
 #include <QThread>
 
 namespace {
@@ -147,6 +148,50 @@ TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWi
     }
     EXPECT_EQ(ordered, 2);
     EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+// The RIS hears the examination begin (the patient taken from the worklist) and end (the save),
+// in that order, even when it is away at first: the messages wait in the outbox.
+TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamingEveryInstanceAtTheSave)
+{
+    MppsServer ris;
+    const WorklistOrder order{.studyUid = QStringLiteral("2.25.141421"),
+                              .requestedProcedureId = QStringLiteral("RP-9"),
+                              .scheduledStepId = QStringLiteral("SPS-9"),
+                              .patientName = QStringLiteral("Lee^Ann")};
+    examSheet.setProcedureSteps(QStringLiteral("EXAMSTATION"));
+    examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
+    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2);
+    EXPECT_EQ(DicomOutbox::summary(db).waiting, 5); // 3 instances, 2 step messages
+    if (!ris.start())
+        GTEST_SKIP() << ris.whyNot().toStdString();
+    worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
+    worker->start();
+    ASSERT_EQ(instancesArriving(3), 3);
+    const QDeadlineTimer deadline(30000);
+    while (ris.received().size() < 2 && !deadline.hasExpired())
+        QThread::msleep(100);
+
+    const QJsonArray received = ris.received();
+    ASSERT_EQ(received.size(), 2);
+    EXPECT_EQ(received[0].toObject()["command"].toString(), QStringLiteral("N-CREATE"));
+    EXPECT_EQ(received[1].toObject()["command"].toString(), QStringLiteral("N-SET"));
+    EXPECT_EQ(received[0].toObject()["uid"], received[1].toObject()["uid"]);
+    QStringList named;
+    for (const QJsonValue &series :
+         received[1].toObject()["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
+        for (const char *sequence : {"ReferencedImageSequence", "ReferencedNonImageCompositeSOPInstanceSequence"}) {
+            for (const QJsonValue &reference : series.toObject()[QLatin1String(sequence)].toArray())
+                named.append(reference.toObject()["ReferencedSOPInstanceUID"].toString());
+        }
+    }
+    QStringList queued;
+    for (const DicomOutbox::Entry &entry : DicomOutbox::entries(db))
+        queued.append(entry.sopUid);
+    named.sort();
+    queued.sort();
+    EXPECT_EQ(named, queued);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return DicomOutbox::summary(db).waiting == 0; }, 10000));
 }
 
 TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminationOnce)

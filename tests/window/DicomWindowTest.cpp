@@ -54,9 +54,11 @@ protected:
                    QStringLiteral("[dicom]\nstation_ae=EXAMSTATION\n"
                                   "pacs_host=127.0.0.1\npacs_port=%1\npacs_ae=PACS\n"
                                   "worklist_host=127.0.0.1\nworklist_port=%2\n"
-                                  "worklist_ae=WORKLIST\n")
+                                  "worklist_ae=WORKLIST\n"
+                                  "mpps_host=127.0.0.1\nmpps_port=%3\nmpps_ae=RIS\n")
                        .arg(freeLoopbackPort())
                        .arg(worklist.port())
+                       .arg(freeLoopbackPort())
                        .toUtf8());
         openWindow();
     }
@@ -100,9 +102,18 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
     EXPECT_EQ(study.value(3).toString(), QStringLiteral("SPS-31"));
     EXPECT_EQ(study.value(4).toString(), QStringLiteral("王^小明"));
 
-    EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->isVisible(); }, 30000));
-    EXPECT_EQ(window->lbDicomState->text(), QStringLiteral("PACS: 1 not sent"));
-    EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the PACS")));
+    // The report and the procedure step's N-CREATE failed (the RIS is away too); its N-SET waits
+    // behind the N-CREATE, untried.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return window->lbDicomState->isVisible() && window->lbDicomState->text() == u"PACS: 2 not sent"; },
+        30000))
+        << window->lbDicomState->text().toStdString();
+    QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
+    ASSERT_TRUE(steps.next());
+    EXPECT_EQ(steps.value(1).toLongLong(), 0); // queued when the patient was taken
+    ASSERT_TRUE(steps.next());
+    EXPECT_GT(steps.value(1).toLongLong(), 0); // with the saved record
+    EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the")));
 }
 
 TEST_F(DicomWindow, CancellingAQueryToAHungWorklistGivesTheWindowBackAndFillsNothing)
