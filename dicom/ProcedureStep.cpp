@@ -138,6 +138,21 @@ void send(const DicomPeer &ris, bool create, const QString &stepUid, DcmDataset 
             .arg(status, 4, 16, QLatin1Char('0')));
 }
 
+std::unique_ptr<DcmDataset> discontinued(const QDateTime &end)
+{
+    auto ds = std::make_unique<DcmDataset>();
+    putText(*ds, DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
+    putText(*ds, DCM_PerformedProcedureStepStatus, QStringLiteral("DISCONTINUED"));
+    putText(*ds, DCM_PerformedProcedureStepEndDate, date(end));
+    putText(*ds, DCM_PerformedProcedureStepEndTime, time(end));
+    StudyInstance::putCodeSequence(*ds, DCM_PerformedProcedureStepDiscontinuationReasonCodeSequence,
+                                   {{.value = QStringLiteral("110514"),
+                                     .scheme = QStringLiteral("DCM"),
+                                     .meaning = QStringLiteral("Incorrect worklist entry selected")}});
+    ds->insertEmptyElement(DCM_PerformedSeriesSequence);
+    return ds;
+}
+
 QByteArray bytesOf(DcmDataset &dataset)
 {
     dataset.transferInit();

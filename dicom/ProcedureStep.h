@@ -33,6 +33,10 @@ std::unique_ptr<DcmDataset> inProgress(const StudyValues &study, const QString &
 std::unique_ptr<DcmDataset> completed(const StudyValues &study, const QDateTime &end,
                                       const QList<PerformedSeries> &series);
 
+// The step abandoned: nothing was saved and the operator took another worklist patient (reason
+// "Incorrect worklist entry selected", DCM 110514).
+std::unique_ptr<DcmDataset> discontinued(const QDateTime &end);
+
 // Sends one N-CREATE (create) or N-SET of the step `stepUid` to the RIS, one association.
 // Throws DicomError when the RIS cannot be reached, refuses, or answers with a failure.
 void send(const DicomPeer &ris, bool create, const QString &stepUid, DcmDataset &attributes,

@@ -216,6 +216,13 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                            QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()), nowMs());
 }
 
+void queueStepDiscontinued(const Database &db, const QString &stepUid)
+{
+    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime());
+    OutboxStore::queueStep(db, stepUid, 2, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
+                           nowMs());
+}
+
 Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
 {
     Delivery delivery;

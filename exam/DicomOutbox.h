@@ -38,6 +38,8 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
 void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
                          const QString &patientNumber, const QString &stationAe);
 void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId);
+// DISCONTINUED: the step's examination was abandoned (another worklist patient taken, nothing saved).
+void queueStepDiscontinued(const Database &db, const QString &stepUid);
 
 // Queues every stored record of the patient (every patient when number is empty), each
 // record in a transaction of its own. Returns how many instances were queued; `records` gets

@@ -327,15 +327,20 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
 {
     m_orderFor = Text::trimmed(number);
     m_order = order;
-    m_stepUid.clear();
-    if (m_stepStation.isEmpty() || order.studyUid.isEmpty())
+    // A step begun and not saved was abandoned: another worklist patient is taken.
+    const QString abandoned = std::exchange(m_stepUid, QString());
+    const bool begins = !m_stepStation.isEmpty() && !order.studyUid.isEmpty();
+    if (abandoned.isEmpty() && !begins)
         return;
     // The examination begins with the patient taken from the worklist: its step goes out as IN
     // PROGRESS now, whatever happens to the sheet later.
-    const QString stepUid = StudyInstance::newUid();
+    const QString stepUid = begins ? StudyInstance::newUid() : QString();
     try {
         ScopedTransaction transaction(m_db);
-        DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
+        if (!abandoned.isEmpty())
+            DicomOutbox::queueStepDiscontinued(m_db, abandoned);
+        if (begins)
+            DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
         transaction.commit();
         m_stepUid = stepUid;
     } catch (const AppError &error) {

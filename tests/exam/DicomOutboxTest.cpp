@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QTest>
 #include <QThread>
 
@@ -160,26 +161,51 @@ TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamin
                               .scheduledStepId = QStringLiteral("SPS-9"),
                               .patientName = QStringLiteral("Lee^Ann")};
     examSheet.setProcedureSteps(QStringLiteral("EXAMSTATION"));
+    // First the wrong patient is taken, then the right one: the first step is discontinued.
+    examSheet.setWorklistOrder(QStringLiteral("W-8"),
+                               {.studyUid = QStringLiteral("2.25.8"), .patientName = QStringLiteral("Wrong^One")});
     examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
     saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2);
-    EXPECT_EQ(DicomOutbox::summary(db).waiting, 5); // 3 instances, 2 step messages
+    EXPECT_EQ(DicomOutbox::summary(db).waiting, 7); // 3 instances, 4 step messages
     if (!ris.start())
         GTEST_SKIP() << ris.whyNot().toStdString();
     worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
     worker->start();
     ASSERT_EQ(instancesArriving(3), 3);
     const QDeadlineTimer deadline(30000);
-    while (ris.received().size() < 2 && !deadline.hasExpired())
+    while (ris.received().size() < 4 && !deadline.hasExpired())
         QThread::msleep(100);
 
-    const QJsonArray received = ris.received();
-    ASSERT_EQ(received.size(), 2);
-    EXPECT_EQ(received[0].toObject()["command"].toString(), QStringLiteral("N-CREATE"));
-    EXPECT_EQ(received[1].toObject()["command"].toString(), QStringLiteral("N-SET"));
-    EXPECT_EQ(received[0].toObject()["uid"], received[1].toObject()["uid"]);
+    // Each step's messages in order: what its N-CREATE began, its N-SET ended.
+    QMap<QString, QList<QJsonObject>> byStep;
+    QStringList steps;
+    for (const QJsonValue &message : ris.received()) {
+        const QString uid = message.toObject()["uid"].toString();
+        if (!byStep.contains(uid))
+            steps.append(uid);
+        byStep[uid].append(message.toObject());
+    }
+    ASSERT_EQ(steps.size(), 2);
+    const auto status = [](const QJsonObject &message) {
+        return message["command"].toString() + u' '
+            + message["attributes"].toObject()["PerformedProcedureStepStatus"].toString();
+    };
+    const QList<QJsonObject> wrong = byStep.value(steps[0]);
+    const QList<QJsonObject> right = byStep.value(steps[1]);
+    ASSERT_EQ(wrong.size(), 2);
+    ASSERT_EQ(right.size(), 2);
+    EXPECT_EQ(status(wrong[0]), QStringLiteral("N-CREATE IN PROGRESS"));
+    EXPECT_EQ(status(wrong[1]), QStringLiteral("N-SET DISCONTINUED"));
+    EXPECT_EQ(wrong[1]["attributes"]
+                  .toObject()["PerformedProcedureStepDiscontinuationReasonCodeSequence"]
+                  .toArray()[0]
+                  .toObject()["CodeValue"]
+                  .toString(),
+              QStringLiteral("110514"));
+    EXPECT_EQ(status(right[0]), QStringLiteral("N-CREATE IN PROGRESS"));
+    EXPECT_EQ(status(right[1]), QStringLiteral("N-SET COMPLETED"));
     QStringList named;
-    for (const QJsonValue &series :
-         received[1].toObject()["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
+    for (const QJsonValue &series : right[1]["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
         for (const char *sequence : {"ReferencedImageSequence", "ReferencedNonImageCompositeSOPInstanceSequence"}) {
             for (const QJsonValue &reference : series.toObject()[QLatin1String(sequence)].toArray())
                 named.append(reference.toObject()["ReferencedSOPInstanceUID"].toString());
