@@ -38,6 +38,14 @@ void syncFolder(const QString &folder)
 bool readFile(const QString &path, QByteArray *bytes, QString *reason)
 {
     bytes->clear();
+    // A file built into the program (":/…") is ours: read as it is.
+    if (path.startsWith(QLatin1String(":/"))) {
+        QFile builtIn(path);
+        if (!builtIn.open(QIODevice::ReadOnly))
+            return true; // missing, as a file that does not exist
+        *bytes = builtIn.readAll();
+        return true;
+    }
     const QByteArray name = QFile::encodeName(path);
     struct stat info;
     if (::stat(name.constData(), &info) != 0)

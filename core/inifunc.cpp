@@ -13,6 +13,17 @@
 #include <cctype>
 #include <limits>
 
+// The resource of core.qrc, registered once (a static library's resources are not by themselves).
+static QString builtInEnglish()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(core);
+        return true;
+    }();
+    Q_UNUSED(registered);
+    return QStringLiteral(":/builtin/english.ini");
+}
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcLanguage, "examstation.core.language")
@@ -212,10 +223,12 @@ std::unique_ptr<ProfileFile> OpenLanguageFile(const QString &name, QString *path
         }
         qCWarning(lcLanguage).noquote() << "the language file" << file << "is missing or holds no texts";
     }
-    qCWarning(lcLanguage) << "no language file can be read: the captions the layout set stay";
+    // The English texts built into the program: the window never stands without a word.
+    const QString builtIn = builtInEnglish();
+    qCWarning(lcLanguage) << "no language file can be read: the built-in English texts are shown";
     if (path)
-        path->clear();
-    return nullptr;
+        *path = builtIn;
+    return std::make_unique<ProfileFile>(builtIn);
 }
 
 std::unique_ptr<ProfileFile> OpenConfiguredLanguageFile(QString *path)

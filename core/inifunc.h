@@ -45,8 +45,8 @@ private:
 // The language file that `name` (config.ini's [language] name, a language box entry) stands
 // for, loaded: lang/<name> of the program folder when name is a plain file name there (no
 // folder part: "../../etc/passwd" is refused unread) and the file has texts (a [main] section);
-// otherwise lang/english.ini, with a line in the log; otherwise null, with a line in the log,
-// and the window keeps the captions its layout set. *path gets the file's path when not null.
+// otherwise lang/english.ini, with a line in the log; otherwise the English texts built into the
+// program, with a line in the log. *path gets the file's path when not null.
 std::unique_ptr<ProfileFile> OpenLanguageFile(const QString &name, QString *path = nullptr);
 
 // The same for the language config.ini names ("english.ini" by default).

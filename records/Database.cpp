@@ -41,6 +41,17 @@ int serverSocket(const QSqlDatabase &db)
     return connection ? PQsocket(connection) : -1;
 }
 
+// Whether libpq found the server connection gone (closed by the server, a failed socket).
+bool serverConnectionLost(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return false;
+    PGconn *connection = *static_cast<PGconn *const *>(handle.constData());
+    return !connection || PQstatus(connection) == CONNECTION_BAD;
+}
+
 } // namespace
 
 // A thread of the connection's own that watches each wait for the server's answer. libpq waits
@@ -269,7 +280,17 @@ void Database::fillMissingKeys()
 
 void Database::BeginTrans()
 {
-    execute(DatabaseEngine::beginTransaction(m_parameters.driver));
+    try {
+        execute(DatabaseEngine::beginTransaction(m_parameters.driver));
+    } catch (const AppError &) {
+        // A server connection found gone at the start (the server restarted, a standby took
+        // over) is opened again once: nothing of the transaction was sent yet. A server that
+        // gave no answer is not asked again.
+        if (!m_parameters.isServer() || m_lastUnanswered || !serverConnectionLost(connection()))
+            throw;
+        qCInfo(lcRecords) << "the connection was gone at the start of a transaction; opening it again";
+        execute(DatabaseEngine::beginTransaction(m_parameters.driver));
+    }
     m_inTransaction = true;
 }
 
@@ -326,6 +347,7 @@ void Database::fail(const QSqlError &error) const
     if (!m_parameters.isServer())
         throw AppError(engineMessage(error));
     m_suspect = true;
+    m_lastUnanswered = m_unanswered;
     if (m_unanswered) {
         m_unanswered = false;
         const int seconds = m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds;

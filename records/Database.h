@@ -77,6 +77,7 @@ private:
     // Server only: the watch over each wait for an answer, and whether the last one ran out.
     std::unique_ptr<AnswerWatch> m_watch;
     mutable bool m_unanswered = false;
+    mutable bool m_lastUnanswered = false; // the last failure was the watch running out
 };
 
 // Rolls the transaction back unless commit() was reached; never throws from its destructor.

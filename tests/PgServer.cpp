@@ -92,10 +92,8 @@ bool PgServer::run(const QString &program, const QStringList &arguments, int tim
     return true;
 }
 
-bool PgServer::start()
+bool PgServer::prepareRoot()
 {
-    if (m_running)
-        return true;
     if (!QFileInfo(kBin + QStringLiteral("initdb")).isExecutable()) {
         m_error =
             QStringLiteral("PostgreSQL 15 is not installed (no %1initdb; scripts/setup --test installs it)").arg(kBin);
@@ -125,24 +123,66 @@ bool PgServer::start()
         m_error = QStringLiteral("no free loopback port");
         return false;
     }
-    const QString data = m_root + QStringLiteral("/data");
-    if (!run(kBin + QStringLiteral("initdb"),
-             {QStringLiteral("-D"), data, QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-U"), kOwner,
-              QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
-             120000))
-        return false;
+    return true;
+}
+
+bool PgServer::startCluster()
+{
     const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='%3' -c fsync=off")
                                 .arg(m_socketFolder)
                                 .arg(m_port)
                                 .arg(m_loopback ? QStringLiteral("127.0.0.1") : QString());
     if (!run(kBin + QStringLiteral("pg_ctl"),
-             {QStringLiteral("-D"), data, QStringLiteral("-l"), m_root + QStringLiteral("/server.log"),
-              QStringLiteral("-o"), options, QStringLiteral("-w"), QStringLiteral("-t"),
-              QString::number(kStartTimeoutSeconds), QStringLiteral("start")},
+             {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-l"),
+              m_root + QStringLiteral("/server.log"), QStringLiteral("-o"), options, QStringLiteral("-w"),
+              QStringLiteral("-t"), QString::number(kStartTimeoutSeconds), QStringLiteral("start")},
              (kStartTimeoutSeconds + 10) * 1000))
         return false;
     m_running = true;
-    return psql(QStringLiteral("postgres"), QStringLiteral("create database examstation"));
+    return true;
+}
+
+bool PgServer::start()
+{
+    if (m_running)
+        return true;
+    if (!prepareRoot())
+        return false;
+    if (!run(kBin + QStringLiteral("initdb"),
+             {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-A"), QStringLiteral("trust"),
+              QStringLiteral("-U"), kOwner, QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C"),
+              QStringLiteral("--no-sync")},
+             120000))
+        return false;
+    return startCluster() && psql(QStringLiteral("postgres"), QStringLiteral("create database examstation"));
+}
+
+bool PgServer::startStandbyOf(const PgServer &primary)
+{
+    if (m_running || !primary.isRunning() || !prepareRoot())
+        return false;
+    // The primary's cluster lets its owner replicate over the socket (initdb's trust rules).
+    return run(kBin + QStringLiteral("pg_basebackup"),
+               {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-h"), primary.host(),
+                QStringLiteral("-p"), QString::number(primary.port()), QStringLiteral("-U"), kOwner,
+                QStringLiteral("-R"), QStringLiteral("-X"), QStringLiteral("stream"),
+                QStringLiteral("--checkpoint=fast"), QStringLiteral("--no-sync")},
+               120000)
+        && startCluster();
+}
+
+bool PgServer::promote()
+{
+    return m_running
+        && run(kBin + QStringLiteral("pg_ctl"),
+               {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-w"), QStringLiteral("-t"),
+                QString::number(kStartTimeoutSeconds), QStringLiteral("promote")},
+               (kStartTimeoutSeconds + 10) * 1000);
+}
+
+QString PgServer::host() const
+{
+    return m_loopback ? QStringLiteral("127.0.0.1") : m_socketFolder;
 }
 
 bool PgServer::restart()
@@ -186,15 +226,15 @@ void PgServer::thaw()
     m_frozen.clear();
 }
 
-void PgServer::stop()
+void PgServer::stop(const QString &mode)
 {
     thaw();
     if (!m_running)
         return;
     m_running = false;
     run(kBin + QStringLiteral("pg_ctl"),
-        {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-m"), QStringLiteral("immediate"),
-         QStringLiteral("-w"), QStringLiteral("-t"), QString::number(kStartTimeoutSeconds), QStringLiteral("stop")},
+        {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-m"), mode, QStringLiteral("-w"),
+         QStringLiteral("-t"), QString::number(kStartTimeoutSeconds), QStringLiteral("stop")},
         (kStartTimeoutSeconds + 10) * 1000);
 }
 
@@ -202,10 +242,7 @@ QString PgServer::connection(const QString &database, const QString &schema)
 {
     if (database != u"examstation" && database != u"postgres")
         psql(QStringLiteral("postgres"), QStringLiteral("create database \"%1\"").arg(database));
-    QString text = QStringLiteral("host=%1 port=%2 user=%3 dbname=%4")
-                       .arg(m_loopback ? QStringLiteral("127.0.0.1") : m_socketFolder)
-                       .arg(m_port)
-                       .arg(kOwner, database);
+    QString text = QStringLiteral("host=%1 port=%2 user=%3 dbname=%4").arg(host()).arg(m_port).arg(kOwner, database);
     if (!schema.isEmpty()) {
         psql(database, QStringLiteral("create schema if not exists \"%1\"").arg(schema));
         text += QStringLiteral(" options='-c search_path=%1'").arg(schema);

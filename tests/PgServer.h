@@ -16,8 +16,14 @@ public:
 
     // Initialises and starts the cluster; false with the reason in error() when it cannot.
     bool start();
+    // A streaming standby of a running primary (pg_basebackup -R), started; false with the
+    // reason in error() when it cannot.
+    bool startStandbyOf(const PgServer &primary);
+    // The standby becomes a primary that takes writes.
+    bool promote();
     bool restart();
-    void stop();
+    // "immediate" is a machine that stops; "fast" sends every committed change to the standby.
+    void stop(const QString &mode = QStringLiteral("immediate"));
     bool isRunning() const { return m_running; }
     // Stops the server and every process it started with SIGSTOP (a hung server machine, as a
     // client sees it: connections stay open, nothing answers), and lets them go on.
@@ -28,6 +34,9 @@ public:
     // A libpq connection string to `database` (created when missing) with `schema` (created when
     // missing, when not empty) first on the search path.
     QString connection(const QString &database = QStringLiteral("examstation"), const QString &schema = QString());
+    // The host (socket folder or loopback address) and port of connection().
+    QString host() const;
+    int port() const { return m_port; }
     // Runs one statement through psql as the cluster's owner; false on failure.
     bool psql(const QString &database, const QString &statement);
 
@@ -40,6 +49,9 @@ public:
     static QString unavailableReason(PgServer *server);
 
 private:
+    // A new cluster folder, handed to the server's user; false with the reason in error().
+    bool prepareRoot();
+    bool startCluster();
     bool run(const QString &program, const QStringList &arguments, int timeoutMs, QString *output = nullptr);
 
     QString m_root; // cluster, socket and log live here

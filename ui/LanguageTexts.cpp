@@ -187,7 +187,7 @@ void LanguageTexts::setControlText(QWidget *root, const QString &key, const QStr
 void LanguageTexts::ApplyLanguage(const QString &fileName)
 {
     // Read once for every text below: a language file can be large. Without a usable one
-    // (nor english.ini) the captions the layout set stay.
+    // (nor english.ini) the English texts built into the program are applied.
     const std::unique_ptr<ProfileFile> usable = OpenLanguageFile(fileName);
     if (!usable)
         return;

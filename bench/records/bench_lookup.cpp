@@ -117,6 +117,18 @@ void measure(Database &db, int patients)
     c.lstNumber = new QListView(&window);
     c.plGrid = new QWidget(&window);
     c.clientGrid = new QTableView(c.plGrid);
+    // Where the window puts them (app/untMainLayout.cpp): the grid hangs below the fields.
+    // Left overlapping, the grid would lie over the focused field and be painted again with
+    // every character that field shows.
+    group.setGeometry(0, 0, 577, 92);
+    c.edtNumber->setGeometry(50, 28, 110, 22);
+    c.edtName->setGeometry(262, 28, 120, 22);
+    c.cbSex->setGeometry(438, 28, 120, 22);
+    c.edtAge->setGeometry(50, 60, 110, 22);
+    c.edtTel->setGeometry(262, 60, 120, 22);
+    c.edtAddr->setGeometry(438, 60, 120, 22);
+    c.plGrid->setGeometry(8, 96, 553, 281);
+    c.clientGrid->setGeometry(24, 24, 497, 233);
     PatientHooks hooks;
     PatientLookup lookup(db, c, hooks);
     PatientNumbering numbering(db, lookup);

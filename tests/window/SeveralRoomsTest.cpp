@@ -187,13 +187,7 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     ASSERT_EQ(dialogs.texts(), QStringList{saved});
 
     ASSERT_TRUE(server.restart()) << server.error().toStdString();
-    // The save that meets the cut connection fails whole and keeps the sheet; the next one
-    // connects again.
-    dialogs.clear();
-    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
-    EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Failed"))});
-    EXPECT_EQ(window->edtName->text(), QStringLiteral("Ann"));
-    EXPECT_EQ(window->symptomLines[0]->currentText(), QStringLiteral("Gastritis"));
+    // The save that finds the connection cut at its start connects again and stores whole.
     dialogs.clear();
     QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
     EXPECT_EQ(dialogs.texts(), QStringList{saved});
