@@ -8,6 +8,7 @@
 #include <dcmtk/dcmnet/dcmlayer.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,7 +67,49 @@ private:
     DicomCancel *m_cancel;
 };
 
+// The same for TLS: DCMTK's TLS connection over the watched socket. The socket is forgotten
+// when the association ends (DicomAssociation::forgetSocket), as the TLS connection's close
+// cannot be hooked.
+class WatchedTlsTransport : public DcmTLSTransportLayer {
+public:
+    explicit WatchedTlsTransport(DicomCancel *cancel)
+        : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFTrue)
+        , m_cancel(cancel)
+    {
+    }
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool secure) override
+    {
+        if (m_cancel)
+            m_cancel->attach(socket);
+        return DcmTLSTransportLayer::createConnection(socket, secure);
+    }
+
+private:
+    DicomCancel *m_cancel;
+};
+
 namespace {
+
+// A TLS layer with this station's certificate and key, trusting the configured CA only, on the
+// BCP 195 profile (TLS 1.2 or 1.3). Throws DicomError naming the file that cannot be used.
+std::unique_ptr<DcmTransportLayer> tlsTransport(const DicomPeer &peer, DicomCancel *cancel)
+{
+    auto tls = std::make_unique<WatchedTlsTransport>(cancel);
+    const auto failed = [&](const QString &what, const QString &file) {
+        return DicomError(QStringLiteral("DICOM over TLS: the %1 %2 cannot be used.").arg(what, file));
+    };
+    if (tls->setTLSProfile(TSP_Profile_BCP195).bad() || tls->activateCipherSuites().bad())
+        throw DicomError(QStringLiteral("DICOM over TLS: the BCP 195 profile is not available."));
+    if (tls->setPrivateKeyFile(peer.privateKey.toLocal8Bit().constData(), DCF_Filetype_PEM).bad())
+        throw failed(QStringLiteral("private key"), peer.privateKey);
+    if (tls->setCertificateFile(peer.certificate.toLocal8Bit().constData(), DCF_Filetype_PEM).bad()
+        || !tls->checkPrivateKeyMatchesCertificate())
+        throw failed(QStringLiteral("certificate (or it does not match the private key)"), peer.certificate);
+    if (tls->addTrustedCertificateFile(peer.caCertificates.toLocal8Bit().constData(), DCF_Filetype_PEM).bad())
+        throw failed(QStringLiteral("CA certificates"), peer.caCertificates);
+    tls->setCertificateVerification(DCV_requireCertificate);
+    return tls;
+}
 
 // DcmSCU with its transport layer settable (DCMTK offers it to subclasses only).
 class TransportScu : public DcmSCU {
@@ -190,7 +233,7 @@ DicomAssociation::DicomAssociation(const DicomPeer &peer, const QString &role,
     : m_peer(peer)
     , m_role(role)
     , m_cancel(cancel)
-    , m_transport(std::make_unique<WatchedTransport>(cancel))
+    , m_transport(peer.tls ? nullptr : std::make_unique<WatchedTransport>(cancel))
     , m_scu(std::make_unique<TransportScu>())
 {
     setUpDcmtk();
@@ -215,6 +258,7 @@ DicomAssociation::~DicomAssociation()
 {
     if (isConnected())
         release();
+    forgetSocket();
 }
 
 void DicomAssociation::open()
@@ -224,6 +268,8 @@ void DicomAssociation::open()
         if (!unreachable.isEmpty())
             throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
     }
+    if (!m_transport)
+        m_transport = tlsTransport(m_peer, m_cancel);
     OFCondition status = m_scu->initNetwork();
     if (status.good())
         status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());
@@ -252,12 +298,20 @@ void DicomAssociation::release()
         abort();
     else
         m_scu->releaseAssociation();
+    forgetSocket();
+}
+
+void DicomAssociation::forgetSocket()
+{
+    if (m_peer.tls && m_cancel)
+        m_cancel->detach();
 }
 
 void DicomAssociation::abort()
 {
     if (m_scu->isConnected())
         m_scu->abortAssociation();
+    forgetSocket();
 }
 
 quint16 DicomAssociation::sendNormalized(bool create, const char *sopClass, const QString &sopInstance,

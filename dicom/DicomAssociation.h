@@ -13,7 +13,7 @@
 class DcmDataset;
 class DcmSCU;
 class OFCondition;
-class WatchedTransport;
+class DcmTransportLayer;
 
 // Lets another thread end a task's association at once (the window closing, Cancel). cancel()
 // marks the task cancelled and shuts down the socket of the association under way, so that the
@@ -88,9 +88,11 @@ public:
     static void prepareProcess();
 
 private:
+    void forgetSocket();
+
     DicomPeer m_peer;
     QString m_role;
     DicomCancel *m_cancel;
-    std::unique_ptr<WatchedTransport> m_transport; // outlives the network that uses it
+    std::unique_ptr<DcmTransportLayer> m_transport; // outlives the network that uses it; TLS or plain
     std::unique_ptr<DcmSCU> m_scu;
 };

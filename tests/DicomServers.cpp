@@ -86,6 +86,54 @@ quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
+// ---- certificates --------------------------------------------------------------------------
+
+TestCertificates makeTestCertificates(const QString &folder)
+{
+    TestCertificates files;
+    const auto path = [&](const char *name) { return folder + u'/' + QLatin1String(name); };
+    const auto openssl = [&](const QStringList &arguments) {
+        QProcess run;
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral("openssl"), arguments);
+        if (!run.waitForFinished(60000) || run.exitCode() != 0) {
+            files.whyNot = QStringLiteral("openssl %1 failed: %2")
+                               .arg(arguments.join(u' '), QString::fromUtf8(run.readAll().right(300)));
+            return false;
+        }
+        return true;
+    };
+    const auto ca = [&](const char *name, const char *subject) {
+        return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject, "-keyout",
+                        path(name) + ".key", "-out", path(name) + ".crt"});
+    };
+    const auto signedBy = [&](const char *name, const char *subject) {
+        return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", path(name) + ".key",
+                        "-out", path(name) + ".csr"})
+            && openssl({"x509", "-req", "-days", "2", "-in", path(name) + ".csr", "-CA", path("ca") + ".crt", "-CAkey",
+                        path("ca") + ".key", "-CAcreateserial", "-out", path(name) + ".crt"});
+    };
+    if (!ca("ca", "/CN=ExamStation test CA") || !ca("other-ca", "/CN=Another CA") || !signedBy("pacs", "/CN=localhost")
+        || !signedBy("station", "/CN=EXAMSTATION"))
+        return files;
+    files.ca = path("ca") + ".crt";
+    files.otherCa = path("other-ca") + ".crt";
+    files.pacsCertificate = path("pacs") + ".crt";
+    files.pacsKey = path("pacs") + ".key";
+    files.stationCertificate = path("station") + ".crt";
+    files.stationKey = path("station") + ".key";
+    return files;
+}
+
+DicomPeer overTls(DicomPeer peer, const TestCertificates &files, const QString &ca)
+{
+    peer.tls = true;
+    peer.certificate = files.stationCertificate;
+    peer.privateKey = files.stationKey;
+    peer.caCertificates = ca;
+    return peer;
+}
+
 // ---- Orthanc -------------------------------------------------------------------------------
 
 OrthancServer::OrthancServer()
@@ -121,11 +169,19 @@ bool OrthancServer::start()
   "AuthenticationEnabled": false,
   "DicomCheckCalledAet": true,
   "DicomAlwaysAllowStore": true,
+  %4
   "Plugins": []
 })")
                                   .arg(storage)
                                   .arg(m_dicomPort)
                                   .arg(m_httpPort)
+                                  .arg(m_tls ? QStringLiteral(R"("DicomTlsEnabled": true,
+  "DicomTlsCertificate": "%1",
+  "DicomTlsPrivateKey": "%2",
+  "DicomTlsTrustedCertificates": "%3",
+  "DicomTlsRemoteCertificateRequired": true,)")
+                                                   .arg(m_tls->pacsCertificate, m_tls->pacsKey, m_tls->ca)
+                                             : QString())
                                   .toUtf8();
     QFile file(m_dir.path() + QStringLiteral("/orthanc.json"));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {

@@ -10,17 +10,33 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 // Private DICOM servers for the tests, each in a folder of its own under the build folder,
 // on free loopback ports, started and stopped by the test. start() says why when it cannot.
 
 quint16 freeLoopbackPort();
 
+// A CA, a certificate for the PACS (CN localhost) and one for the workstation (CN EXAMSTATION)
+// signed by it, and a second CA that signed neither; PEM files made with openssl in `folder`.
+struct TestCertificates {
+    QString ca, pacsCertificate, pacsKey, stationCertificate, stationKey, otherCa;
+    QString whyNot; // empty when made
+};
+TestCertificates makeTestCertificates(const QString &folder);
+// A peer on TLS with the station's certificate, trusting `ca`.
+DicomPeer overTls(DicomPeer peer, const TestCertificates &files, const QString &ca);
+
 // Debian's Orthanc with a configuration of its own; its storage survives stop() and start().
 class OrthancServer {
 public:
     OrthancServer();
     ~OrthancServer();
+
+    // Before start(): its DICOM port speaks TLS only, with the PACS certificate, and requires the
+    // workstation's certificate to chain to the test CA.
+    void useTls(const TestCertificates &files) { m_tls = files; }
+    QString folder() const { return m_dir.path(); }
 
     // Starts and waits (bounded) until its REST API answers; false with whyNot() otherwise.
     bool start();
@@ -48,6 +64,7 @@ private:
     QTemporaryDir m_dir;
     quint16 m_dicomPort = 0;
     quint16 m_httpPort = 0;
+    std::optional<TestCertificates> m_tls;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
 };

@@ -182,6 +182,32 @@ TEST_F(StoreTest, AWorklistPatientsInstancesCarryTheOrder)
     EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
 }
 
+// DICOM over TLS with both sides' certificates from one CA: the instance arrives; a PACS whose
+// certificate chains to another CA is refused, and the workstation never falls back to the clear.
+TEST(StoreOverTls, StoresWithTheConfiguredCaAndRefusesAnotherOrTheClear)
+{
+    OrthancServer orthanc;
+    const TestCertificates files = makeTestCertificates(orthanc.folder());
+    ASSERT_TRUE(files.whyNot.isEmpty()) << files.whyNot.toStdString();
+    orthanc.useTls(files);
+    if (!orthanc.start())
+        GTEST_SKIP() << orthanc.whyNot().toStdString();
+    const StudyValues study = chineseStudy();
+    const auto image =
+        StudyInstance::jpegImage(study, {StudyInstance::newUid(), StudyInstance::newUid(), 1, 1}, jpegPicture(1));
+    StoreClient(overTls(orthanc.peer(), files, files.ca)).store(*image->getDataset());
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 1);
+
+    try {
+        StoreClient client(overTls(orthanc.peer(), files, files.otherCa));
+        ADD_FAILURE() << "a PACS whose certificate the configured CA did not sign was accepted";
+    } catch (const DicomError &error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("ORTHANC at 127.0.0.1"))) << error.what();
+    }
+    EXPECT_THROW(StoreClient{orthanc.peer()}, DicomError);
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 1);
+}
+
 // 64 bytes per component group: components are dropped from the end, the family name is cut
 // last, never inside a character; a one-component name keeps an empty given name.
 TEST(PersonName, FitsItsValueRepresentation)
