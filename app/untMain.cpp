@@ -395,6 +395,10 @@ void TfrmMain::startDicom()
             m_sheet->setProcedureSteps(dicom.mpps.callingAe);
         connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
         m_sheet->setOutbox([this] { m_outbox->wake(); });
+        // A recorded MP4 clip of the patient goes to the PACS with the patient's examination.
+        ErrorDisplay::connectGuarded(
+            m_capture.get(), &CaptureGraph::mp4RecordingFinished, this,
+            [this](const QString &file, const QString &number) { m_sheet->clipRecorded(file, number); });
         m_outbox->start();
     }
     if (dicom.worklist.enabled()) {

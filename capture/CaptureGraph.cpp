@@ -197,6 +197,15 @@ void CaptureGraph::onBusMessage(GstMessage *message, quint64 generation)
             Qt::QueuedConnection);
     };
     if (m_recording.handleMessage(message)) {
+        // Told after the stop or loss that is waiting for this message has finished.
+        if (m_recording.format() == Recording::Format::Mp4) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, file = m_recording.file(), number = m_recording.patientNumber()] {
+                    emit mp4RecordingFinished(file, number);
+                },
+                Qt::QueuedConnection);
+        }
         if (m_losing)
             queued(&CaptureGraph::completeLoss);
         return;
@@ -324,7 +333,7 @@ void CaptureGraph::BuildCaptureGraph()
         m_mediaTypeIndex = m_sizes.buildAndChoose(m_mediaTypes, m_mediaTypeIndex);
         renderStreams();
         // Without its branch (an encoder missing) the preview goes on without recording.
-        if (m_recording.on() && !m_recording.attach(GST_BIN(m_pipeline.get()), m_tee))
+        if (m_recording.on() && !m_recording.attach(GST_BIN(m_pipeline.get()), m_tee, m_captureSize))
             throw BuildStopped{};
     } catch (const BuildStopped &) {
     } catch (const std::exception &failure) {

@@ -110,14 +110,18 @@ public:
     void setCaptionLookup(std::function<QString(const QString &key, const QString &builtIn)> lookup);
     void setVideoFolder(const QString &folder) { m_recording.setVideoFolder(folder); }
     QString videoFolder() const { return m_recording.videoFolder(); }
-    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when)
+    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when,
+                                     Recording::Format format = Recording::Format::Wmv)
     {
-        return Recording::RecordingFileName(folder, patientNumber, when);
+        return Recording::RecordingFileName(folder, patientNumber, when, format);
     }
 
 signals:
     // One per press of the camera's snapshot button, on the window thread.
     void snapshotRequested();
+    // An MP4 recording is complete in `file` (its index written), named after `patientNumber`;
+    // on the window thread, after the operation that ended it.
+    void mp4RecordingFinished(const QString &file, const QString &patientNumber);
 
 private:
     struct BuildStopped { };

@@ -5,6 +5,7 @@
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
+#include "core/inifunc.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -22,6 +23,15 @@ constexpr int kRecordHeight = 480;
 constexpr int kRecordFps = 15;
 constexpr int kRecordBitrate = 1000000;
 constexpr int kKeyFrameSeconds = 5;
+
+// H.264 High Profile / Level 4.1 holds at most 1920 x 1080 at 30 frames per second (8,160
+// macroblocks a frame, 245,760 a second) and 62.5 Mbit/s; the clip keeps the capture size within
+// that, at about 0.15 bit a pixel (4 Mbit/s at 720p, 9 Mbit/s at 1080p), a key frame every 2 s.
+constexpr int kMp4MaxWidth = 1920;
+constexpr int kMp4MaxHeight = 1080;
+constexpr int kMp4MaxFps = 30;
+constexpr double kMp4BitsPerPixel = 0.15;
+constexpr int kMp4KeyFrameSeconds = 2;
 
 QString trimmedNumber(const QString &text)
 {
@@ -58,16 +68,35 @@ QString Recording::videoFolder() const
     return m_videoFolder.isEmpty() ? ProgramFolder::file(QStringLiteral("video/")) : m_videoFolder;
 }
 
-QString Recording::RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when)
+Recording::Format Recording::configuredFormat()
 {
+    const QString value = ReadConfigString(QStringLiteral("video"), QStringLiteral("format"), QStringLiteral("wmv"));
+    return value.trimmed().compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0 ? Format::Mp4 : Format::Wmv;
+}
+
+QSize Recording::mp4FrameSize(QSize capture)
+{
+    if (capture.isEmpty())
+        capture = QSize(kRecordWidth, kRecordHeight);
+    const QSize fitted = capture.width() > kMp4MaxWidth || capture.height() > kMp4MaxHeight
+        ? capture.scaled(kMp4MaxWidth, kMp4MaxHeight, Qt::KeepAspectRatio)
+        : capture;
+    // 4:2:0 chroma needs even sides.
+    return QSize(fitted.width() & ~1, fitted.height() & ~1);
+}
+
+QString Recording::RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when,
+                                     Format format)
+{
+    const QString extension = format == Format::Mp4 ? QStringLiteral(".mp4") : QStringLiteral(".wmv");
     const QString number = safeForFileName(trimmedNumber(patientNumber));
     QString base = when.toString(QStringLiteral("yyyyMMdd_HHmmss"));
     if (!number.isEmpty())
         base = number + u'_' + base;
-    QString name = folder + base + QStringLiteral(".wmv");
+    QString name = folder + base + extension;
     // Two starts within one second would otherwise write over the first recording.
     for (int suffix = 2; QFile::exists(name); ++suffix)
-        name = folder + base + QStringLiteral("_%1.wmv").arg(suffix);
+        name = folder + base + QStringLiteral("_%1").arg(suffix) + extension;
     return name;
 }
 
@@ -86,11 +115,19 @@ int Recording::ConfigureRecordingProfile(GstElement *writer, int width, int heig
         const char *factory;
         const char *name;
     };
-    // Frame rate first, so frames dropped to reach 15 per second are never scaled or converted.
-    static const Step steps[] = {{"queue", "RecordQueue"},        {"videorate", "RecordRate"},
-                                 {"videoscale", "RecordScale"},   {"videoconvert", "RecordConvert"},
-                                 {"capsfilter", "RecordProfile"}, {"avenc_wmv1", "RecordEncoder"},
-                                 {"asfmux", "RecordMuxer"}};
+    // Frame rate first, so frames dropped to reach the rate are never scaled or converted.
+    static const Step wmvSteps[] = {{"queue", "RecordQueue"},        {"videorate", "RecordRate"},
+                                    {"videoscale", "RecordScale"},   {"videoconvert", "RecordConvert"},
+                                    {"capsfilter", "RecordProfile"}, {"avenc_wmv1", "RecordEncoder"},
+                                    {"asfmux", "RecordMuxer"}};
+    static const Step mp4Steps[] = {{"queue", "RecordQueue"},          {"videorate", "RecordRate"},
+                                    {"videoscale", "RecordScale"},     {"videoconvert", "RecordConvert"},
+                                    {"capsfilter", "RecordProfile"},   {"x264enc", "RecordEncoder"},
+                                    {"capsfilter", "RecordH264Level"}, {"mp4mux", "RecordMuxer"}};
+    const bool mp4 = m_format == Format::Mp4;
+    const Step *steps = mp4 ? mp4Steps : wmvSteps;
+    const size_t count = mp4 ? std::size(mp4Steps) : std::size(wmvSteps);
+    const char *encoderName = steps[5].factory;
     auto fail = [this](const QString &call, int code) {
         // The message's runs of three blanks and its final blank are the system's own wording.
         const QString text =
@@ -99,39 +136,65 @@ int Recording::ConfigureRecordingProfile(GstElement *writer, int width, int heig
         return code;
     };
 
-    GstElementHandle made[std::size(steps)];
-    for (size_t i = 0; i < std::size(steps); ++i) {
+    GstElementHandle made[std::size(mp4Steps)];
+    for (size_t i = 0; i < count; ++i) {
         made[i] = gstMake(steps[i].factory, steps[i].name);
         if (!made[i])
             return fail(QStringLiteral("gst_element_factory_make(%1)").arg(QLatin1String(steps[i].factory)),
                         GST_CORE_ERROR_MISSING_PLUGIN);
     }
-    GstElement *added[std::size(steps)] = {};
-    for (size_t i = 0; i < std::size(steps); ++i)
+    GstElement *added[std::size(mp4Steps)] = {};
+    for (size_t i = 0; i < count; ++i)
         if (!(added[i] = gstAdd(GST_BIN(writer), std::move(made[i]))))
             return fail(QStringLiteral("gst_bin_add(%1)").arg(QLatin1String(steps[i].factory)), GST_CORE_ERROR_FAILED);
-    auto [queue, rate, scale, convert, profile, encoder, muxer] =
-        std::tuple{added[0], added[1], added[2], added[3], added[4], added[5], added[6]};
+    auto [queue, rate, scale, convert, profile, encoder] =
+        std::tuple{added[0], added[1], added[2], added[3], added[4], added[5]};
 
-    // Recording must not lose frames to a busy encoder for a moment: up to two seconds queue.
-    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND),
-                 nullptr);
-    GstCapsHandle caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, width,
-                                           "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fps, 1,
-                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    GstCapsHandle caps;
+    if (mp4) {
+        // The live picture must never wait for the encoder: a queue that is full (the encoder two
+        // seconds behind) drops its oldest frame rather than holding the camera's thread.
+        g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND),
+                     "leaky", 2 /* downstream */, nullptr);
+        // A faster camera is brought down to the level's rate; a slower one keeps its own.
+        g_object_set(rate, "max-rate", fps, nullptr);
+        caps.reset(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, width,
+                                       "height", G_TYPE_INT, height, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                                       nullptr));
+        // superfast: about a third of veryfast's CPU on the 2-core workstations, still CABAC and
+        // the 8x8 transform (High profile); B-frames stay, the clip is not watched live.
+        const guint kbits = guint(double(width) * height * fps * kMp4BitsPerPixel / 1000);
+        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "superfast");
+        g_object_set(encoder, "bitrate", kbits, "key-int-max", guint(fps * kMp4KeyFrameSeconds), nullptr);
+        GstCapsHandle level(gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, "high", "level",
+                                                G_TYPE_STRING, "4.1", nullptr));
+        g_object_set(added[6], "caps", level.get(), nullptr);
+    } else {
+        // Recording must not lose frames to a busy encoder for a moment: up to two seconds queue.
+        g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(2 * GST_SECOND),
+                     nullptr);
+        caps.reset(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, width,
+                                       "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fps, 1,
+                                       "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+        g_object_set(encoder, "bitrate", kRecordBitrate, "gop-size", fps * kKeyFrameSeconds, nullptr);
+    }
     g_object_set(profile, "caps", caps.get(), nullptr);
-    g_object_set(encoder, "bitrate", kRecordBitrate, "gop-size", fps * kKeyFrameSeconds, nullptr);
 
-    if (!gst_element_link_many(queue, rate, scale, convert, profile, encoder, muxer, nullptr))
-        return fail(QStringLiteral("gst_element_link_many(avenc_wmv1)"), GST_CORE_ERROR_NEGOTIATION);
+    bool linked = true;
+    for (size_t i = 0; i + 1 < count && linked; ++i)
+        linked = gst_element_link(added[i], added[i + 1]);
+    if (!linked)
+        return fail(QStringLiteral("gst_element_link_many(%1)").arg(QLatin1String(encoderName)),
+                    GST_CORE_ERROR_NEGOTIATION);
     GstPadHandle sink(gst_element_get_static_pad(queue, "sink"));
     gst_element_add_pad(writer, gst_ghost_pad_new("sink", sink.get()));
     return 0;
 }
 
-bool Recording::attach(GstBin *pipeline, GstElement *tee)
+bool Recording::attach(GstBin *pipeline, GstElement *tee, QSize captureSize)
 {
     detach();
+    m_format = configuredFormat();
     GstElement *writer = gstAdd(pipeline, gstSink(gst_bin_new("ASFWriter")));
     if (!writer)
         return false;
@@ -140,10 +203,13 @@ bool Recording::attach(GstBin *pipeline, GstElement *tee)
         gst_bin_remove(pipeline, writer);
         return false;
     };
-    const QString file =
-        RecordingFileName(videoFolder(), m_edtNumber ? m_edtNumber->text() : QString(), QDateTime::currentDateTime());
+    const QString number = m_edtNumber ? m_edtNumber->text().trimmed() : QString();
+    const QString file = RecordingFileName(videoFolder(), number, QDateTime::currentDateTime(), m_format);
+    const QSize size = m_format == Format::Mp4 ? mp4FrameSize(captureSize) : QSize(kRecordWidth, kRecordHeight);
     // Without its encoder the branch cannot record at all.
-    if (ConfigureRecordingProfile(writer, kRecordWidth, kRecordHeight, kRecordFps) != 0)
+    if (ConfigureRecordingProfile(writer, size.width(), size.height(),
+                                  m_format == Format::Mp4 ? kMp4MaxFps : kRecordFps)
+        != 0)
         return drop();
     GstElementHandle fileSinkHandle = gstMake("filesink", "RecordFile");
     if (!fileSinkHandle)
@@ -159,6 +225,7 @@ bool Recording::attach(GstBin *pipeline, GstElement *tee)
     g_object_set(writer, "message-forward", TRUE, nullptr);
     m_writer = writer;
     m_file = file;
+    m_patientNumber = number;
     return true;
 }
 
@@ -166,6 +233,7 @@ void Recording::detach()
 {
     m_writer = nullptr;
     m_file.clear();
+    m_patientNumber.clear();
     m_endSent = m_finished = false;
 }
 

@@ -3,6 +3,7 @@
 #include "capture/GstHandles.h"
 
 #include <QDateTime>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -13,7 +14,8 @@ class QPushButton;
 class QWidget;
 
 // The recorder: the record button's flag and caption, the file name, and the branch behind the
-// capture graph's tee that encodes the capture stream into a WMV file. The branch is finished
+// capture graph's tee that encodes the capture stream into a WMV file, or with config.ini's
+// [video] format=mp4 into an H.264 (High profile, level 4.1) MP4 file. The branch is finished
 // when its end-of-stream message comes back on the pipeline's bus (handleMessage): then the
 // muxer has written the file's index and final header. Window thread only.
 class Recording {
@@ -34,24 +36,37 @@ public:
     void setVideoFolder(const QString &folder) { m_videoFolder = folder; }
     QString videoFolder() const;
 
-    // "<number>_yyyyMMdd_HHmmss.wmv" in `folder` ("yyyyMMdd_HHmmss.wmv" without a number); a name
-    // already taken gets "_2", "_3", ... so no recording overwrites an earlier one.
-    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when);
+    enum class Format { Wmv, Mp4 };
+    // config.ini's [video] format: "mp4" records H.264 MP4, anything else (the default) WMV.
+    static Format configuredFormat();
+    // The MP4's frame size for a capture size: the capture size, brought within 1920 x 1080
+    // (aspect kept, even sides).
+    static QSize mp4FrameSize(QSize capture);
 
-    // Builds the encoding part of the recording branch into `writer` (a bin): 640 x 480 at
-    // `fps`, WMV1 at 1,000,000 bit/s, a key frame at least every 5 s, ASF container, its muxer
-    // named "RecordMuxer". A step that fails shows its message and gives back its code; 0 on
-    // success. The one place the encoder is chosen.
+    // "<number>_yyyyMMdd_HHmmss.wmv" in `folder` ("yyyyMMdd_HHmmss.wmv" without a number; ".mp4"
+    // for MP4); a name already taken gets "_2", "_3", ... so no recording overwrites an earlier one.
+    static QString RecordingFileName(const QString &folder, const QString &patientNumber, const QDateTime &when,
+                                     Format format = Format::Wmv);
+
+    // Builds the encoding part of the recording branch into `writer` (a bin), its muxer named
+    // "RecordMuxer". WMV: `width` x `height` at `fps`, WMV1 at 1,000,000 bit/s, a key frame at
+    // least every 5 s, ASF container. MP4: `width` x `height` at the camera's rate up to `fps`,
+    // H.264 High profile level 4.1 (x264, superfast), a key frame every 2 s, MP4 container. A
+    // step that fails shows its message and gives back its code; 0 on success. The one place
+    // the encoder is chosen.
     int ConfigureRecordingProfile(GstElement *writer, int width, int height, int fps);
 
-    // Builds the branch into `pipeline` behind `tee`, writing a new file named after the patient
-    // number; false when it cannot (an encoder step that fails has shown its box), and the
-    // preview then goes on without it.
-    bool attach(GstBin *pipeline, GstElement *tee);
+    // Builds the branch into `pipeline` behind `tee` in the format config.ini names, writing a
+    // new file named after the patient number; false when it cannot (an encoder step that fails
+    // has shown its box), and the preview then goes on without it. `captureSize` sizes an MP4.
+    bool attach(GstBin *pipeline, GstElement *tee, QSize captureSize);
+    Format format() const { return m_format; }
     // Forgets the branch; its pipeline is being torn down.
     void detach();
     // The file the branch records into; empty without a branch.
     QString file() const { return m_file; }
+    // The patient number the file was named after.
+    QString patientNumber() const { return m_patientNumber; }
     bool attached() const { return m_writer != nullptr; }
 
     // Sends the end of stream into the branch of `pipeline`, behind the frames it still holds
@@ -75,8 +90,10 @@ private:
     QString m_videoFolder;
     bool m_on = false;
 
+    Format m_format = Format::Wmv; // of the branch attached last
     GstElement *m_writer = nullptr; // owned by the pipeline
     QString m_file;
+    QString m_patientNumber;
     bool m_endSent = false;
     bool m_finished = false;
 };

@@ -8,11 +8,12 @@
 #include <dcmtk/dcmnet/scu.h>
 
 StoreClient::StoreClient(const DicomPeer &pacs, DicomCancel *cancel)
-    : m_association(pacs, QStringLiteral("PACS"),
-                    {{UID_SecondaryCaptureImageStorage, {UID_JPEGProcess1TransferSyntax}},
-                     {UID_EncapsulatedPDFStorage,
-                      {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax}}},
-                    cancel)
+    : m_association(
+        pacs, QStringLiteral("PACS"),
+        {{UID_SecondaryCaptureImageStorage, {UID_JPEGProcess1TransferSyntax}},
+         {UID_EncapsulatedPDFStorage, {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax}},
+         {UID_VideoEndoscopicImageStorage, {UID_MPEG4HighProfileLevel4_1TransferSyntax}}},
+        cancel)
 {
     m_association.open();
 }

@@ -4,8 +4,9 @@
 
 class DcmDataset;
 
-// One association with a PACS for storing Secondary Capture images (JPEG Baseline) and
-// Encapsulated PDF documents: opened by the constructor, released by the destructor. Each
+// One association with a PACS for storing Secondary Capture images (JPEG Baseline),
+// Encapsulated PDF documents and Video Endoscopic images (MPEG-4 AVC/H.264 High Profile /
+// Level 4.1): opened by the constructor, released by the destructor. Each
 // C-STORE's status becomes a clear error. Used on one thread at a time (the outbox's worker);
 // `cancel` ends it from another.
 class StoreClient {

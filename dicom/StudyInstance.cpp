@@ -13,6 +13,8 @@
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <cmath>
+
 namespace {
 
 // Baseline JPEG, as the slot pictures are written.
@@ -357,6 +359,80 @@ std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const Instanc
     if (status.bad())
         throw AppError(QStringLiteral("Cannot store the picture in the DICOM instance: %1")
                            .arg(QString::fromLatin1(status.text())));
+    ds.updateOriginalXfer();
+    return file;
+}
+
+std::unique_ptr<DcmFileFormat> videoClip(const StudyValues &study, const InstanceIds &ids, const VideoStream &video)
+{
+    // Level 4.1: 8,192 macroblocks a frame at most, 1920 x 1080 at 30 frames per second.
+    if (video.h264.isEmpty() || video.frames < 1 || video.width < 16 || video.height < 16 || video.width > 1920
+        || video.height > 1080 || video.fpsNumerator <= 0 || video.fpsDenominator <= 0
+        || double(video.fpsNumerator) / video.fpsDenominator > 30.0 + 1e-9)
+        throw AppError(QStringLiteral("The clip is not H.264 video within 1920 x 1080 at 30 frames per second."));
+    auto file = std::make_unique<DcmFileFormat>();
+    DcmDataset &ds = *file->getDataset();
+    // Video Endoscopic Image, modality ES as the snapshots of the same study: the workstation
+    // stands at endoscopes and colposcopes, and the class asks for no more than it knows.
+    putCommon(ds, study, ids, UID_VideoEndoscopicImageStorage, "ES");
+    const QString recorded = video.recordedAt.toString(QStringLiteral("yyyyMMdd"));
+    put(ds, DCM_ContentDate, recorded);
+    put(ds, DCM_ContentTime, video.recordedAt.toString(QStringLiteral("HHmmss")));
+    put(ds, DCM_AcquisitionDateTime, video.recordedAt.toString(QStringLiteral("yyyyMMddHHmmss")));
+    put(ds, DCM_ImageType, QStringLiteral("ORIGINAL\\PRIMARY"));
+    ds.insertEmptyElement(DCM_AcquisitionContextSequence);
+    put(ds, DCM_PatientOrientation, QString());
+    // The class asks for the region shown; the sheet does not name it, so the clip says the
+    // whole body (SNOMED CT 38266002) rather than guess an organ.
+    DcmItem *region = nullptr;
+    if (ds.findOrCreateSequenceItem(DCM_AnatomicRegionSequence, region).bad() || !region)
+        throw AppError(QStringLiteral("Cannot set DICOM attribute AnatomicRegionSequence."));
+    put(*region, DCM_CodeValue, QStringLiteral("38266002"));
+    put(*region, DCM_CodingSchemeDesignator, QStringLiteral("SCT"));
+    put(*region, DCM_CodeMeaning, QStringLiteral("Entire body"));
+    // Multi-frame and Cine: every frame lasts the same time.
+    const double frameMs = 1000.0 * video.fpsDenominator / video.fpsNumerator;
+    const int fps = int(std::lround(double(video.fpsNumerator) / video.fpsDenominator));
+    put(ds, DCM_NumberOfFrames, QString::number(video.frames));
+    ds.putAndInsertTagKey(DCM_FrameIncrementPointer, DCM_FrameTime);
+    put(ds, DCM_FrameTime, QString::number(frameMs, 'f', 4));
+    put(ds, DCM_CineRate, QString::number(fps));
+    put(ds, DCM_RecommendedDisplayFrameRate, QString::number(fps));
+    put(ds, DCM_StartTrim, QStringLiteral("1"));
+    put(ds, DCM_StopTrim, QString::number(video.frames));
+    put(ds, DCM_ActualFrameDuration, QString::number(std::lround(frameMs)));
+    // The image pixel description MPEG-4 AVC/H.264 instances carry: 8-bit 4:2:0 colour.
+    put(ds, DCM_SamplesPerPixel, QStringLiteral("3"));
+    put(ds, DCM_PhotometricInterpretation, QStringLiteral("YBR_PARTIAL_420"));
+    ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    ds.putAndInsertUint16(DCM_Rows, Uint16(video.height));
+    ds.putAndInsertUint16(DCM_Columns, Uint16(video.width));
+    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
+    ds.putAndInsertUint16(DCM_BitsStored, 8);
+    ds.putAndInsertUint16(DCM_HighBit, 7);
+    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    put(ds, DCM_LossyImageCompression, QStringLiteral("01"));
+    put(ds, DCM_LossyImageCompressionMethod, QStringLiteral("ISO_14496_10"));
+
+    // The whole stream as one fragment after an empty offset table: the form every reader of
+    // the MPEG-4 transfer syntaxes takes.
+    auto *sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+    sequence->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
+    DcmOffsetList offsets;
+    QByteArray fragment = video.h264;
+    if (fragment.size() % 2)
+        fragment.append('\0');
+    OFCondition status =
+        sequence->storeCompressedFrame(offsets, reinterpret_cast<Uint8 *>(fragment.data()), Uint32(fragment.size()), 0);
+    auto *pixelData = new DcmPixelData(DCM_PixelData);
+    pixelData->putOriginalRepresentation(EXS_MPEG4HighProfileLevel4_1, nullptr, sequence);
+    if (status.good())
+        status = ds.insert(pixelData, true);
+    else
+        delete pixelData;
+    if (status.bad())
+        throw AppError(
+            QStringLiteral("Cannot store the clip in the DICOM instance: %1").arg(QString::fromLatin1(status.text())));
     ds.updateOriginalXfer();
     return file;
 }

@@ -37,12 +37,25 @@ struct InstanceIds {
     int instanceNumber = 1;
 };
 
+// A recorded clip's H.264 video (High profile, level 4.1 at most) as one Annex B elementary
+// stream, with what the instance says of its frames.
+struct VideoStream {
+    QByteArray h264;
+    int width = 0;
+    int height = 0;
+    int frames = 0;
+    int fpsNumerator = 0;
+    int fpsDenominator = 1;
+    QDateTime recordedAt; // when the recording ended
+};
+
 // Builds DICOM instances from plain values: a snapshot picture kept as the very JPEG file
-// stored (Secondary Capture Image, JPEG Baseline transfer syntax, no re-encoding) and the
-// report page (Encapsulated PDF). Every text is UTF-8 (ISO_IR 192) and fits its value
-// representation: a longer value is cut at a character boundary, and each cut is logged. With a
-// worklist order the instance carries the order (Request Attributes Sequence, the order's
-// patient and referring physician). Any thread.
+// stored (Secondary Capture Image, JPEG Baseline transfer syntax, no re-encoding), the
+// report page (Encapsulated PDF) and a recorded clip (Video Endoscopic Image, MPEG-4 AVC/H.264
+// High Profile / Level 4.1 transfer syntax, the stream as recorded). Every text is UTF-8
+// (ISO_IR 192) and fits its value representation: a longer value is cut at a character
+// boundary, and each cut is logged. With a worklist order the instance carries the order
+// (Request Attributes Sequence, the order's patient and referring physician). Any thread.
 namespace StudyInstance {
 
 // The root of every UID made here (DCMTK's generator appends host, process, time and a count).
@@ -69,6 +82,8 @@ QString patientNameOf(const StudyValues &study);
 
 // Throws AppError when jpeg is not a baseline JPEG picture of 8 bits (1 or 3 components).
 std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg);
+// Throws AppError when the stream is empty or its frame size or rate lies outside level 4.1.
+std::unique_ptr<DcmFileFormat> videoClip(const StudyValues &study, const InstanceIds &ids, const VideoStream &video);
 std::unique_ptr<DcmFileFormat> pdfDocument(const StudyValues &study, const InstanceIds &ids, const QByteArray &pdf);
 
 } // namespace StudyInstance

@@ -1,5 +1,6 @@
 #include "exam/DicomOutbox.h"
 
+#include "capture/ClipStream.h"
 #include "core/AppError.h"
 #include "dicom/Logging.h"
 #include "dicom/ProcedureStep.h"
@@ -7,6 +8,7 @@
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
 #include "records/OutboxStore.h"
+#include "records/PatientText.h"
 #include "records/PictureStore.h"
 #include "records/Statements.h"
 
@@ -27,6 +29,7 @@ namespace {
 const QString kWaiting = QStringLiteral("waiting");
 const QString kImage = QStringLiteral("image");
 const QString kReport = QStringLiteral("report");
+const QString kVideo = QStringLiteral("video");
 constexpr qint64 kFirstRetryMs = 5000;
 constexpr qint64 kLongestRetryMs = 10 * 60 * 1000;
 
@@ -112,6 +115,25 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
     if (entry.kind == kReport)
         return StudyInstance::pdfDocument(values, {study.reportSeriesUid, entry.sopUid, 2, 1},
                                           ReportPdf::render(db, entry.contentId, report));
+    if (entry.kind == kVideo) {
+        const std::optional<OutboxStore::Clip> clip = OutboxStore::clip(db, entry.sopUid);
+        if (!clip)
+            throw AppError(
+                QStringLiteral("The clip %1 of record %2 is unknown.").arg(entry.sopUid).arg(entry.contentId));
+        // The file is on the workstation that recorded it.
+        const H264Clip video = readH264Clip(clip->file);
+        if (!video.error.isEmpty())
+            throw AppError(video.error);
+        // Each clip is a series of its own, after the pictures (1) and the report (2).
+        return StudyInstance::videoClip(values, {clip->seriesUid, entry.sopUid, 2 + entry.slot, 1},
+                                        {.h264 = video.stream,
+                                         .width = video.size.width(),
+                                         .height = video.size.height(),
+                                         .frames = video.frames,
+                                         .fpsNumerator = video.fpsNumerator,
+                                         .fpsDenominator = video.fpsDenominator,
+                                         .recordedAt = clip->recordedAt});
+    }
     const QString name = entry.slot >= 1 && entry.slot <= 4 ? record.exam.pic[entry.slot - 1] : QString();
     // With the records on a server the picture may have been saved in another room.
     if (!name.isEmpty() && !name.contains(u'/'))
@@ -131,9 +153,13 @@ void markFailed(const Database &db, const Waiting &entry, const QString &error)
 QString describe(const Waiting &entry, const Record *record)
 {
     const QString patient = record ? record->exam.client_id : QString();
-    return entry.kind == kReport
-        ? QStringLiteral("patient %1, record %2, report").arg(patient).arg(entry.contentId)
-        : QStringLiteral("patient %1, record %2, picture %3").arg(patient).arg(entry.contentId).arg(entry.slot);
+    if (entry.kind == kReport)
+        return QStringLiteral("patient %1, record %2, report").arg(patient).arg(entry.contentId);
+    return QStringLiteral("patient %1, record %2, %3 %4")
+        .arg(patient)
+        .arg(entry.contentId)
+        .arg(entry.kind == kVideo ? QStringLiteral("clip") : QStringLiteral("picture"))
+        .arg(entry.slot);
 }
 
 } // namespace
@@ -201,13 +227,24 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                            .sopClass = QString::fromLatin1(UID_EncapsulatedPDFStorage),
                            .sopUids = {},
                            .images = false};
+    QList<PerformedSeries> clips; // each clip is a series of its own
     for (const Entry &entry : OutboxStore::entries(db)) {
-        if (entry.contentId == contentId)
+        if (entry.contentId != contentId)
+            continue;
+        if (entry.kind == u"video") {
+            const std::optional<OutboxStore::Clip> clip = OutboxStore::clip(db, entry.sopUid);
+            clips.append({.seriesUid = clip ? clip->seriesUid : QString(),
+                          .description = record->exam.title,
+                          .sopClass = QString::fromLatin1(UID_VideoEndoscopicImageStorage),
+                          .sopUids = {entry.sopUid},
+                          .images = true});
+        } else {
             (entry.kind == kReport ? report : images).sopUids.append(entry.sopUid);
+        }
     }
     QList<PerformedSeries> series;
-    for (const PerformedSeries &one : {images, report}) {
-        if (!one.sopUids.isEmpty())
+    for (const PerformedSeries &one : QList<PerformedSeries>{images, report} + clips) {
+        if (!one.sopUids.isEmpty() && !one.seriesUid.isEmpty())
             series.append(one);
     }
     const StudyValues values{.performingPhysician = record->exam.doctor};
@@ -265,6 +302,37 @@ Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
 QList<OutboxStore::Step> steps(const Database &db)
 {
     return OutboxStore::steps(db);
+}
+
+void queueClip(Database &db, const QString &file, const QString &patientNumber, qint64 savedContentId,
+               const QDateTime &recordedAt)
+{
+    ScopedTransaction transaction(db);
+    const QString sopUid = StudyInstance::newUid();
+    OutboxStore::insertClip(db,
+                            {.sopUid = sopUid,
+                             .seriesUid = StudyInstance::newUid(),
+                             .patientKey = PatientText::key(patientNumber),
+                             .file = file,
+                             .recordedAt = recordedAt,
+                             .contentId = 0});
+    if (savedContentId > 0)
+        OutboxStore::queueClip(db, sopUid, savedContentId);
+    transaction.commit();
+}
+
+int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber,
+                      const QDateTime &unnumberedSince)
+{
+    QList<OutboxStore::Clip> clips = OutboxStore::waitingClips(db, PatientText::key(patientNumber));
+    // The stored times have whole seconds.
+    const QDateTime since = unnumberedSince.addMSecs(-unnumberedSince.time().msec());
+    for (const OutboxStore::Clip &clip : OutboxStore::waitingClips(db, QString()))
+        if (clip.recordedAt >= since)
+            clips.append(clip);
+    for (const OutboxStore::Clip &clip : clips)
+        OutboxStore::queueClip(db, clip.sopUid, contentId);
+    return int(clips.size());
 }
 
 int queueStoredRecords(Database &db, const QString &number, int *records)

@@ -20,7 +20,8 @@
 class Database;
 
 // The durable queue of DICOM instances for the PACS (its statements are records/OutboxStore):
-// a saved record's pictures and report are queued in the save's own transaction and delivered
+// a saved record's pictures and report are queued in the save's own transaction (with the
+// patient's recorded clips that waited for it), and delivered
 // later, once each (a row marked sent is never sent again). One Database per thread: any
 // thread, each with its own connection.
 namespace DicomOutbox {
@@ -40,6 +41,22 @@ void queueStepInProgress(const Database &db, const QString &stepUid, const Workl
 void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId);
 // DISCONTINUED: the step's examination was abandoned (another worklist patient taken, nothing saved).
 void queueStepDiscontinued(const Database &db, const QString &stepUid);
+
+// The longest clip sent: ten minutes. The instance is built and sent whole from memory (about
+// 700 MB at 1920 x 1080), so a longer recording stays in the video folder only.
+constexpr double kLongestClipSeconds = 10 * 60;
+
+// Takes a recorded clip (an MP4 file of the patient) for the PACS: queued at once into the
+// study of record `savedContentId` when it is not 0, else kept waiting for the patient's next
+// saved record (queueWaitingClips). Its own transaction.
+void queueClip(Database &db, const QString &file, const QString &patientNumber, qint64 savedContentId,
+               const QDateTime &recordedAt);
+// Queues the patient's waiting clips into record `contentId`'s study, after its pictures and
+// report, with the clips recorded without a number since `unnumberedSince` (a new patient's
+// number is drawn at the save). The caller holds the transaction (the save's). Returns how many
+// were queued.
+int queueWaitingClips(const Database &db, qint64 contentId, const QString &patientNumber,
+                      const QDateTime &unnumberedSince);
 
 // Queues every stored record of the patient (every patient when number is empty), each
 // record in a transaction of its own. Returns how many instances were queued; `records` gets

@@ -1,5 +1,6 @@
 #include "exam/ExaminationSheet.h"
 
+#include "capture/ClipStream.h"
 #include "core/AppError.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
@@ -89,6 +90,9 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
         if (edit)
             edit->setMaxLength(std::numeric_limits<int>::max());
     }
+    // A number typed by the operator begins another examination: later clips wait for its save.
+    if (QLineEdit *number = m_lookup.controls().edtNumber)
+        connect(number, &QLineEdit::textEdited, this, [this] { m_lastSaved = {}; });
     if (m_c.btnGenReport) {
         ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
                                      [this] { btnGenReportClick(); });
@@ -236,6 +240,30 @@ QStringList ExaminationSheet::writeSlotPictures()
     return written;
 }
 
+void ExaminationSheet::clipRecorded(const QString &file, const QString &patientNumber)
+{
+    const QString number = Text::trimmed(patientNumber);
+    if (!m_outboxQueued)
+        return; // no PACS: the clip stays in the video folder only
+    // Refused rather than cut: the clip stays whole in the video folder.
+    if (mp4Seconds(file) > DicomOutbox::kLongestClipSeconds) {
+        m_showMessage(QStringLiteral("Msg_Clip_Too_Long"));
+        return;
+    }
+    // Recorded after the save, while the sheet still shows that patient: the saved record's.
+    // Recorded without a number: a new patient's, whose number the save draws.
+    const bool afterSave = !number.isEmpty() && m_lastSaved.id > 0 && m_lastSaved.number == number
+        && Text::trimmed(m_lookup.controls().edtNumber->text()) == number;
+    try {
+        DicomOutbox::queueClip(m_db, file, number, afterSave ? m_lastSaved.id : 0, QDateTime::currentDateTime());
+    } catch (const AppError &failure) {
+        qCWarning(lcExam).noquote() << "the clip" << file << "was not queued for the PACS:" << failure.message();
+        return;
+    }
+    if (afterSave)
+        m_outboxQueued();
+}
+
 bool ExaminationSheet::btnGenReportClick()
 {
     // 1. Before any check, so the drawn number stays even when a check fails.
@@ -260,6 +288,7 @@ bool ExaminationSheet::btnGenReportClick()
     const PatientControls &p = m_lookup.controls();
     QString number = Text::trimmed(p.edtNumber->text());
     bool renumbered = false;
+    qint64 savedId = 0;
     try {
         ScopedTransaction transaction(m_db);
         // From here to the commit no other workstation checks or stores a number.
@@ -282,11 +311,13 @@ bool ExaminationSheet::btnGenReportClick()
         }
         for (const QString &name : writtenPictures)
             PictureStore::store(m_db, m_imagesFolder, name);
-        const qint64 id = Statements::insertExamRecord(m_db, recordFromSheet(number));
+        savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, id, number == m_orderFor ? m_order : WorklistOrder{});
+            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
+            DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
+            // After the clips: the completed step names them too.
             if (number == m_orderFor && !m_stepUid.isEmpty())
-                DicomOutbox::queueStepCompleted(m_db, m_stepUid, id);
+                DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -299,6 +330,8 @@ bool ExaminationSheet::btnGenReportClick()
     m_drawnNumber.clear();
     if (renumbered)
         writeNumber(number);
+    m_lastSaved = {.number = number, .id = savedId};
+    m_clipsSince = QDateTime::currentDateTime();
 
     if (m_outboxQueued) {
         m_orderFor.clear();

@@ -2,6 +2,7 @@
 
 #include "dicom/WorklistOrder.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -98,6 +99,12 @@ public:
     void setWorklistOrder(const QString &number, const WorklistOrder &order);
     // Procedure steps (MPPS) for worklist patients, performed by this station's AE title.
     void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
+    // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
+    // outbox on, the clip goes into the study of the patient's record saved here when the sheet
+    // still shows it (recorded after the save), else into the patient's next saved record (a
+    // clip without a number: the sheet's next save, which draws the new patient's number). A
+    // clip longer than DicomOutbox::kLongestClipSeconds is refused with Msg_Clip_Too_Long.
+    void clipRecorded(const QString &file, const QString &patientNumber);
 
 private:
     void drawNumberWhenEmpty();
@@ -134,4 +141,10 @@ private:
     WorklistOrder m_order;
     QString m_stepStation; // empty: no procedure steps
     QString m_stepUid; // the step in progress for m_orderFor; empty when none
+    struct SavedRecord {
+        QString number;
+        qint64 id = 0;
+    };
+    SavedRecord m_lastSaved; // the last record this sheet saved
+    QDateTime m_clipsSince = QDateTime::currentDateTime(); // clips without a number since then go with the next save
 };

@@ -44,6 +44,12 @@ const QStringList kCommonTables = {
                    " scheduled_step_id text, scheduled_step_description text, protocol_codes text,"
                    " referring_physician text, patient_name text, birth_date text, sex text,"
                    " issuer_of_patient_id text)"),
+    // Recorded clips for the PACS: a clip waits (content_id null) for its patient's next saved
+    // record, then is queued in the outbox under its own SOP Instance UID.
+    QStringLiteral("create table if not exists t_dicom_clips ("
+                   " sop_uid text primary key, series_uid text not null,"
+                   " client_id_key text not null, file text not null, recorded_at text not null,"
+                   " content_id bigint)"),
 };
 
 const QStringList kSQLiteSchema = {

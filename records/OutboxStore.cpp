@@ -79,6 +79,68 @@ void insertOrder(const Database &db, qint64 contentId, const Order &order)
             {":pid_issuer", order.issuerOfPatientId}});
 }
 
+void insertClip(const Database &db, const Clip &clip)
+{
+    db.run(
+        QStringLiteral("insert into t_dicom_clips (sop_uid, series_uid, client_id_key, file, recorded_at, content_id)"
+                       " values (:uid, :series, :key, :file, :at, :id)"),
+        {{":uid", clip.sopUid},
+         {":series", clip.seriesUid},
+         {":key", clip.patientKey},
+         {":file", clip.file},
+         {":at", clip.recordedAt.toString(Statements::kTimeFormat)},
+         {":id", clip.contentId > 0 ? QVariant(clip.contentId) : QVariant(QMetaType(QMetaType::LongLong))}});
+}
+
+namespace {
+
+const QString kClipColumns = QStringLiteral("sop_uid, series_uid, client_id_key, file, recorded_at, content_id");
+
+Clip clipOf(const QSqlQuery &query)
+{
+    return Clip{.sopUid = query.value(0).toString(),
+                .seriesUid = query.value(1).toString(),
+                .patientKey = query.value(2).toString(),
+                .file = query.value(3).toString(),
+                .recordedAt = QDateTime::fromString(query.value(4).toString(), Statements::kTimeFormat),
+                .contentId = query.value(5).toLongLong()};
+}
+
+} // namespace
+
+std::optional<Clip> clip(const Database &db, const QString &sopUid)
+{
+    QSqlQuery query = db.run(QStringLiteral("select %1 from t_dicom_clips where sop_uid = :uid").arg(kClipColumns),
+                             {{":uid", sopUid}});
+    if (!query.next())
+        return std::nullopt;
+    return clipOf(query);
+}
+
+QList<Clip> waitingClips(const Database &db, const QString &patientKey)
+{
+    QSqlQuery query = db.run(QStringLiteral("select %1 from t_dicom_clips where client_id_key = :key"
+                                            " and content_id is null order by recorded_at, sop_uid")
+                                 .arg(kClipColumns),
+                             {{":key", patientKey}});
+    QList<Clip> list;
+    while (query.next())
+        list.append(clipOf(query));
+    return list;
+}
+
+void queueClip(const Database &db, const QString &sopUid, qint64 contentId)
+{
+    QSqlQuery last =
+        db.run(QStringLiteral("select max(slot) from t_dicom_outbox where content_id = :id and kind = 'video'"),
+               {{":id", contentId}});
+    const int slot = last.next() ? last.value(0).toInt() + 1 : 1;
+    last.finish();
+    db.run(QStringLiteral("update t_dicom_clips set content_id = :id where sop_uid = :uid"),
+           {{":id", contentId}, {":uid", sopUid}});
+    queue(db, sopUid, contentId, QStringLiteral("video"), slot);
+}
+
 bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot)
 {
     QSqlQuery known = db.run(QStringLiteral("select count(*) from t_dicom_outbox"

@@ -8,8 +8,8 @@
 
 class Database;
 
-// The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_orders, t_dicom_outbox
-// and t_dicom_steps), as
+// The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_orders, t_dicom_outbox,
+// t_dicom_clips and t_dicom_steps), as
 // Statements holds the system's own: what the outbox in exam/ reads and writes, and nothing
 // of how instances are built or sent. Failures throw AppError with the engine's message.
 // One Database per thread: the outbox's worker calls these on its own connection.
@@ -46,7 +46,24 @@ struct Order {
 std::optional<Order> order(const Database &db, qint64 contentId);
 void insertOrder(const Database &db, qint64 contentId, const Order &order);
 
-// Whether an instance of the record's kind ("image", "report") and slot was ever queued.
+// A recorded clip (a file of the video folder) for the PACS; contentId 0 while it waits for its
+// patient's next saved record.
+struct Clip {
+    QString sopUid;
+    QString seriesUid;
+    QString patientKey; // the patient number's key (PatientText::key)
+    QString file;
+    QDateTime recordedAt;
+    qint64 contentId = 0;
+};
+void insertClip(const Database &db, const Clip &clip);
+std::optional<Clip> clip(const Database &db, const QString &sopUid);
+// The clips of the patient that wait for a record, oldest first.
+QList<Clip> waitingClips(const Database &db, const QString &patientKey);
+// Gives the clip its record and queues it in the outbox as the record's next "video" slot.
+void queueClip(const Database &db, const QString &sopUid, qint64 contentId);
+
+// Whether an instance of the record's kind ("image", "report", "video") and slot was ever queued.
 bool isQueued(const Database &db, qint64 contentId, const QString &kind, int slot);
 // Queues one instance, waiting and due at once.
 void queue(const Database &db, const QString &sopUid, qint64 contentId, const QString &kind, int slot);
@@ -60,7 +77,7 @@ struct Waiting {
     int attempts = 0;
 };
 // The waiting instances due at `nowMs` (milliseconds since the epoch), in record, kind and
-// slot order.
+// slot order: a record's clips after its pictures and report.
 QList<Waiting> due(const Database &db, qint64 nowMs);
 void markSent(const Database &db, const QString &sopUid, const QDateTime &at);
 // One more failed attempt; the instance is due again at `nextTryMs`.
@@ -72,7 +89,7 @@ struct Entry {
     QString sopUid;
     qint64 contentId = 0;
     QString patientNumber;
-    QString kind; // "image" or "report"
+    QString kind; // "image", "report" or "video"
     int slot = 0;
     QString state; // "waiting" or "sent"
     int attempts = 0;

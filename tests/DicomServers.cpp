@@ -1,5 +1,7 @@
 #include "DicomServers.h"
 
+#include "MediaProbe.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -265,9 +267,6 @@ QJsonValue OrthancServer::get(const QString &path) const
 
 QString OrthancServer::iodErrors() const
 {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("dciodvfy"));
-    if (program.isEmpty())
-        return QStringLiteral("dciodvfy is not installed (Debian package dicom3tools)");
     QStringList errors;
     for (const QJsonValue &id : get(QStringLiteral("/instances")).toArray()) {
         const QString file = m_dir.path() + QStringLiteral("/check.dcm");
@@ -276,17 +275,10 @@ QString OrthancServer::iodErrors() const
             || out.write(getRaw(QStringLiteral("/instances/%1/file").arg(id.toString()))) <= 0)
             return QStringLiteral("cannot fetch instance %1").arg(id.toString());
         out.close();
-        QProcess check;
-        check.setProcessChannelMode(QProcess::MergedChannels);
-        check.start(program, {file});
-        check.waitForFinished(30000);
         const QString sopClass =
             QString::fromLatin1(getRaw(QStringLiteral("/instances/%1/metadata/SopClassUid").arg(id.toString())));
-        const QStringList lines = QString::fromUtf8(check.readAll()).split(u'\n');
-        for (const QString &line : lines) {
-            if (line.startsWith(QStringLiteral("Error")))
-                errors.append(QStringLiteral("%1: %2").arg(sopClass, line));
-        }
+        for (const QString &line : DicomVerifyErrors(file))
+            errors.append(QStringLiteral("%1: %2").arg(sopClass, line));
     }
     return errors.join(u'\n');
 }

@@ -75,6 +75,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_delete_report"), Dialogs::Kind::Question},
     {QStringLiteral("Msg_print_failed"), Dialogs::Kind::Error},
     {QStringLiteral("Msg_worklist_empty"), Dialogs::Kind::Information},
+    {QStringLiteral("Msg_Clip_Too_Long"), Dialogs::Kind::Warning},
 };
 
 // The stacked side labels and their rotated twins.

@@ -8,6 +8,11 @@
 //     from the same source to fakesink (same caps, same decoder), one after the other in one
 //     run, at 720p and 1080p, YUY2 and MJPG: CPU of the process, the extra share, and the
 //     latency from a frame's capture stamp to the paint that shows it.
+//  5. H.264 MP4 recording ([video] format=mp4) at 720p, 30 fps: share of frames that reach the
+//     live picture while recording, and the process's CPU beside a bare pipeline from the same
+//     source through the recorder's own encoder branch (same elements, same settings) to a file,
+//     one after the other in one run.
+// "bench_capture <seconds> h264" runs only part 5.
 #include "capture/CaptureGraph.h"
 #include "capture/LivePictureView.h"
 #include "capture/SyntheticCamera.h"
@@ -340,6 +345,67 @@ void live_path_vs_bare(Rig &rig, int seconds)
     rig.window.hide();
 }
 
+// The bare H.264 pipeline: the synthetic source and caps straight into the recorder's own branch
+// (Recording::attach builds it as in the workstation), no tee, no live picture. Returns the
+// process's CPU share of one core over `seconds`.
+double bare_h264_pipeline(const MediaType &type, const QString &home, int seconds)
+{
+    SyntheticCamera::Declaration declaration;
+    declaration.name = QStringLiteral("bare");
+    declaration.types = {type};
+    SyntheticCamera camera(declaration);
+    GstElementHandle pipeline = gstSink(gst_pipeline_new("bare"));
+    GstElement *source = gstAdd(GST_BIN(pipeline.get()), camera.createSource(type));
+    GstElementHandle capsHandle = gstMake("capsfilter");
+    g_object_set(capsHandle.get(), "caps", type.caps(), nullptr);
+    GstElement *caps = gstAdd(GST_BIN(pipeline.get()), std::move(capsHandle));
+    gst_element_link(source, caps);
+    Recording recorder(nullptr, nullptr, nullptr);
+    recorder.setVideoFolder(home + QStringLiteral("video/"));
+    if (!recorder.attach(GST_BIN(pipeline.get()), caps, MediaTypeFrameSize(type)))
+        return 0;
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    runEvents(1000);
+    const CpuTimes before = readCpu();
+    QElapsedTimer timer;
+    timer.start();
+    runEvents(seconds * 1000);
+    const double wall = timer.elapsed() / 1000.0;
+    const CpuTimes after = readCpu();
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    QFile::remove(recorder.file());
+    return 100.0 * (after.process - before.process) / wall;
+}
+
+void h264_recording_vs_bare(Rig &rig, const QString &home, int seconds)
+{
+    WriteConfigString(QStringLiteral("video"), QStringLiteral("format"), QStringLiteral("mp4"));
+    std::printf("\n%-24s %10s %9s %9s %7s\n", "H.264 rec, 30 fps", "to picture", "live+rec", "bare enc", "ratio");
+    const QByteArray declaration = "Bench:YUY2 1280x720/fps=30";
+    qputenv("EXAMSTATION_SYNTHETIC_CAMERA", declaration);
+    const MediaType type = SyntheticCamera::parse(QString::fromLatin1(declaration)).value(0).types.value(0);
+    rig.graph->btnRecordClick();
+    runEvents(1000); // start-up of the stream is not measured
+    const CpuTimes before = readCpu();
+    const quint64 shownBefore = rig.graph->livePicture().framesShown();
+    QElapsedTimer timer;
+    timer.start();
+    runEvents(seconds * 1000);
+    const double wall = timer.elapsed() / 1000.0;
+    const quint64 shown = rig.graph->livePicture().framesShown() - shownBefore;
+    const CpuTimes after = readCpu();
+    const QString file = rig.graph->recordingFile();
+    rig.graph->btnRecordClick();
+    rig.graph->actStopExecute();
+    QFile::remove(file);
+    const double live = 100.0 * (after.process - before.process) / wall;
+    const double bare = bare_h264_pipeline(type, home, seconds);
+    std::printf("%-24s %9.1f%% %8.0f%% %8.0f%% %7.2f\n", "1280x720 mp4", 100.0 * double(shown) / (wall * 30.0), live,
+                bare, bare > 0 ? live / bare : 0.0);
+    std::fflush(stdout);
+    WriteConfigString(QStringLiteral("video"), QStringLiteral("format"), QStringLiteral("wmv"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -354,6 +420,10 @@ int main(int argc, char **argv)
     SetConfigFolder(home);
     QDir().mkpath(home + QStringLiteral("video"));
     Rig rig(home);
+    if (argc > 2 && qstrcmp(argv[2], "h264") == 0) {
+        h264_recording_vs_bare(rig, home, seconds);
+        return 0;
+    }
 
     preview_reaction_vs_memcpy(rig);
     std::printf("\n%-24s %10s %8s %8s %8s %10s  %-12s %6s\n", "live pipeline, 30 fps", "to picture", "lat p50", "p95",
@@ -361,5 +431,6 @@ int main(int argc, char **argv)
     live_pipeline(rig, home, seconds, false);
     live_pipeline(rig, home, seconds, true);
     live_path_vs_bare(rig, seconds);
+    h264_recording_vs_bare(rig, home, seconds);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "CaptureFixture.h"
+#include "MediaProbe.h"
 #include "capture/SyntheticCamera.h"
+#include "core/inifunc.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -156,6 +158,49 @@ TEST_F(RecordingTest, CaptureSizeOf1280x720StillRecords640x480)
     EXPECT_GT(decoded.frames, 5);
 }
 
+// config.ini [video] format=mp4: H.264 High profile within level 4.1 at the capture size and the
+// camera's 30 frames per second, as ffprobe reads it.
+struct Mp4Case {
+    const char *camera;
+    QSize size;
+};
+
+class Mp4RecordingTest : public RecordingTest, public ::testing::WithParamInterface<Mp4Case> { };
+
+TEST_P(Mp4RecordingTest, RecordsH264HighProfileAtTheCaptureSize)
+{
+    WriteConfigString(QStringLiteral("video"), QStringLiteral("format"), QStringLiteral("mp4"));
+    declareCameras(GetParam().camera);
+    graph->actPreviewExecute();
+    edtNumber->setText(QStringLiteral("10023"));
+    const auto [file, seconds] = record(3000);
+    EXPECT_TRUE(QFileInfo(file).fileName().contains(QRegularExpression(QStringLiteral("^10023_\\d{8}_\\d{6}\\.mp4$"))))
+        << file.toStdString();
+
+    const VideoProbe probe = ProbeVideo(file);
+    ASSERT_TRUE(probe.error.isEmpty()) << probe.error.toStdString();
+    EXPECT_EQ(probe.codec, QStringLiteral("h264"));
+    EXPECT_EQ(probe.profile, QStringLiteral("High"));
+    EXPECT_GT(probe.level, 0);
+    EXPECT_LE(probe.level, 41);
+    EXPECT_EQ(probe.size, GetParam().size);
+    EXPECT_NEAR(probe.fps, 30.0, 1.0);
+    EXPECT_NEAR(probe.seconds, seconds, 0.3);
+    EXPECT_TRUE(dialogs.boxes().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Mp4RecordingTest,
+                         ::testing::Values(Mp4Case{"YUY2 640x480", QSize(640, 480)},
+                                           Mp4Case{"YUY2 1280x720", QSize(1280, 720)}));
+
+TEST(Mp4FrameSizeTest, CaptureSizeWithinFullHdWithEvenSides)
+{
+    EXPECT_EQ(Recording::mp4FrameSize(QSize(1920, 1080)), QSize(1920, 1080));
+    EXPECT_EQ(Recording::mp4FrameSize(QSize(2592, 1944)), QSize(1440, 1080));
+    EXPECT_EQ(Recording::mp4FrameSize(QSize(3840, 2400)), QSize(1728, 1080));
+    EXPECT_EQ(Recording::mp4FrameSize(QSize(2000, 1125)), QSize(1920, 1080));
+}
+
 TEST_F(RecordingTest, FrozenPictureStillGetsAFinishedFile)
 {
     declareCameras("1");
@@ -230,6 +275,8 @@ TEST(RecordingFileNameTest, NumberDateAndTimeAndNeverATakenName)
     EXPECT_EQ(CaptureGraph::RecordingFileName(path, QString(), when), path + "20160501_142530_3.wmv");
     // A typed number never reaches outside the video folder.
     EXPECT_EQ(CaptureGraph::RecordingFileName(path, QStringLiteral("../x"), when), path + ".._x_20160501_142530.wmv");
+    EXPECT_EQ(CaptureGraph::RecordingFileName(path, QString(), when, Recording::Format::Mp4),
+              path + "20160501_142530.mp4");
 }
 
 TEST_F(RecordingTest, MissingEncoderShowsTheStepAndThePreviewGoesOnWithoutRecording)

@@ -3,6 +3,7 @@
 #include "exam/DicomOutbox.h"
 
 #include "DicomServers.h"
+#include "MediaProbe.h"
 #include "SheetFixture.h"
 
 #include <QCoreApplication>
@@ -251,6 +252,77 @@ TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminat
     const DicomOutbox::Delivery again = DicomOutbox::deliver(db, pacs(), report(), true);
     EXPECT_TRUE(again.sent.isEmpty());
     EXPECT_TRUE(again.failed.isEmpty());
+}
+
+// A recorded clip joins the study of the patient's next saved examination, or of the one saved
+// last when recorded after the save; it arrives after the pictures as a Video Endoscopic Image
+// in H.264 High Profile / Level 4.1 that plays and passes dciodvfy.
+struct ClipCase {
+    const char *recordedUnder; // the number field's text when the recording began
+    bool afterSave;
+};
+
+class DicomClipTest : public DicomOutboxTest, public ::testing::WithParamInterface<ClipCase> { };
+
+TEST_P(DicomClipTest, ClipArrivesInTheExaminationsStudyAfterThePicturesAndPlays)
+{
+    const QString clip = home.file("video/20261210_101500.mp4");
+    ASSERT_TRUE(WriteTestClip(clip, 90, 30, {640, 480}));
+    startWorkstationOutbox();
+    if (!GetParam().afterSave)
+        examSheet.clipRecorded(clip, QString::fromUtf8(GetParam().recordedUnder));
+    saveExamination(QStringLiteral("E-1"), QStringLiteral("Ann Lee"), 1);
+    if (GetParam().afterSave)
+        examSheet.clipRecorded(clip, QString::fromUtf8(GetParam().recordedUnder));
+    ASSERT_EQ(instancesArriving(3), 3);
+
+    ASSERT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 1);
+    QString video;
+    for (const QJsonValue &change :
+         orthanc.get(QStringLiteral("/changes?limit=100"))[QStringLiteral("Changes")].toArray())
+        if (change[QStringLiteral("ChangeType")].toString() == QStringLiteral("NewInstance"))
+            video = change[QStringLiteral("ID")].toString(); // the last instance that arrived
+    const QJsonObject tags = orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(video)).toObject();
+    EXPECT_EQ(tags[QStringLiteral("SOPClassUID")].toString(), QStringLiteral("1.2.840.10008.5.1.4.1.1.77.1.1.1"));
+    EXPECT_EQ(orthanc.getRaw(QStringLiteral("/instances/%1/metadata/TransferSyntax").arg(video)),
+              QByteArray("1.2.840.10008.1.2.4.102"));
+    EXPECT_EQ(tags[QStringLiteral("NumberOfFrames")].toString(), QStringLiteral("90"));
+
+    const QString dicomFile = home.file("temp/clip.dcm");
+    const QString stream = home.file("temp/clip.h264");
+    QDir().mkpath(home.file("temp"));
+    QFile dicom(dicomFile);
+    ASSERT_TRUE(dicom.open(QIODevice::WriteOnly));
+    dicom.write(orthanc.getRaw(QStringLiteral("/instances/%1/file").arg(video)));
+    dicom.close();
+    const QStringList errors = DicomVerifyErrors(dicomFile);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(u'\n').toStdString();
+    QFile extracted(stream);
+    ASSERT_TRUE(extracted.open(QIODevice::WriteOnly));
+    extracted.write(orthanc.getRaw(QStringLiteral("/instances/%1/content/7fe0-0010/1").arg(video)));
+    extracted.close();
+    const VideoProbe probe = ProbeVideo(stream);
+    ASSERT_TRUE(probe.error.isEmpty()) << probe.error.toStdString();
+    EXPECT_EQ(probe.codec, QStringLiteral("h264"));
+    EXPECT_EQ(probe.profile, QStringLiteral("High"));
+    EXPECT_EQ(probe.size, QSize(640, 480));
+    EXPECT_EQ(probe.frames, 90);
+}
+
+INSTANTIATE_TEST_SUITE_P(BeforeOrAfterTheSave, DicomClipTest,
+                         ::testing::Values(ClipCase{"E-1", false}, ClipCase{"E-1", true},
+                                           ClipCase{"", false})); // a new patient's number is drawn at the save
+
+TEST_F(DicomOutboxTest, ClipLongerThanTenMinutesIsRefusedWithAMessageAndNotQueued)
+{
+    const QString clip = home.file("video/F-1_20261210_101500.mp4");
+    ASSERT_TRUE(WriteTestClip(clip, 601, 1, {64, 64})); // ten minutes and one second
+    examSheet.clipRecorded(clip, QStringLiteral("F-1"));
+    EXPECT_EQ(shownKeys, QStringList{QStringLiteral("Msg_Clip_Too_Long")});
+    saveExamination(QStringLiteral("F-1"), QStringLiteral("Ann Lee"), 1);
+    for (const DicomOutbox::Entry &entry : DicomOutbox::entries(db))
+        EXPECT_NE(entry.kind, QStringLiteral("video"));
+    EXPECT_TRUE(QFile::exists(clip));
 }
 
 TEST_F(DicomOutboxTest, AWorkerWhoseDatabaseCannotBeOpenedTriesAgain)

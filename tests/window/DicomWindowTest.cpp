@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -204,6 +205,55 @@ TEST_F(HungPacsWindow, ClosingEndsWithinTwoSecondsAndTheNextStartDeliversEveryth
         60000));
     EXPECT_EQ(instances(), 2); // the two reports, each once
     EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+}
+
+// The window recording MP4 clips with a PACS: a clip of the patient shows up in the study of the
+// examination saved after it.
+class Mp4PacsWindow : public HungPacsWindow {
+protected:
+    void SetUp() override
+    {
+        qputenv("EXAMSTATION_SYNTHETIC_CAMERA", "1");
+        if (!orthanc.start())
+            GTEST_SKIP() << orthanc.whyNot().toStdString();
+        home.installLanguageFiles();
+        home.installReportTemplate();
+        home.write(QStringLiteral("config.ini"),
+                   QStringLiteral("[video]\nformat=mp4\n[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\n")
+                       .arg(orthanc.dicomPort())
+                       .arg(orthanc.aet())
+                       .toUtf8());
+        openWindow();
+    }
+    void TearDown() override { qunsetenv("EXAMSTATION_SYNTHETIC_CAMERA"); }
+};
+
+TEST_F(Mp4PacsWindow, RecordedClipArrivesInTheStudyOfTheExaminationSavedNext)
+{
+    // A new patient: the number is drawn at the save.
+    typeInto(window->edtName, QStringLiteral("Ann Lee"));
+    clickOn(window->btnRecord);
+    QTest::qWait(1500);
+    clickOn(window->btnRecord);
+    // The finished file is taken for the PACS from the event loop, after the stop.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return countOf(db(), QStringLiteral("select count(*) from t_dicom_clips"), {}) == 1; }, 5000));
+    typeInto(window->symptomLines[0]->lineEdit(), QStringLiteral("Polyp"));
+    window->cbTitle->setEditText(QStringLiteral("Colonoscopy"));
+    typeInto(window->edtDoctor, QStringLiteral("Dr. Wu"));
+    window->ckbHaveTreat->setChecked(false);
+    clickOn(window->btnGenReport);
+    ASSERT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Success"))});
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return instances() == 2; }, 60000)); // the report and the clip
+    ASSERT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 1);
+    QStringList classes;
+    for (const QJsonValue &id : orthanc.get(QStringLiteral("/instances")).toArray())
+        classes << orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(id.toString()))
+                       .toObject()[QStringLiteral("SOPClassUID")]
+                       .toString();
+    EXPECT_TRUE(classes.contains(QStringLiteral("1.2.840.10008.5.1.4.1.1.77.1.1.1")))
+        << classes.join(u' ').toStdString();
 }
 
 } // namespace
