@@ -1,8 +1,11 @@
 #include "app/BackupJob.h"
 
 #include "app/JobProgress.h"
+#include "app/OperatorJob.h"
+#include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "records/Backup.h"
+#include "records/Database.h"
 
 CommandLineJob backupJob()
 {
@@ -16,6 +19,12 @@ CommandLineJob backupJob()
         .options = {backup, withVideo},
         .run =
             [backup, withVideo](const QCommandLineParser &parser) {
+                {
+                    Database db;
+                    db.open();
+                    if (!jobByAdministrator(db, parser))
+                        return JobExit::kFailed;
+                }
                 Backup::Result result;
                 {
                     JobProgress progress(QStringLiteral("files"));
@@ -26,6 +35,7 @@ CommandLineJob backupJob()
                 for (const QString &line : result.written)
                     jobSays(QStringLiteral("  ") + line);
                 jobSays(QStringLiteral("checked: the copy is whole"));
+                Audit::record(Audit::Event::BackupTaken);
                 return JobExit::kDone;
             },
     };

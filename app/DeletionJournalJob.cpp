@@ -1,5 +1,7 @@
 #include "app/DeletionJournalJob.h"
 
+#include "app/OperatorJob.h"
+#include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "records/Database.h"
 #include "records/DeletionJournal.h"
@@ -43,7 +45,15 @@ CommandLineJob undeleteJob()
                                      JobExit::kCannotRun);
                 Database db;
                 db.open();
+                if (!jobByAdministrator(db, parser))
+                    return JobExit::kFailed;
+                QString number;
+                for (const DeletionJournal::Entry &entry : DeletionJournal::list(db)) {
+                    if (entry.id == id)
+                        number = entry.number;
+                }
                 jobSays(DeletionJournal::restore(db, id, ProgramFolder::file(QStringLiteral("images/"))));
+                Audit::record(Audit::Event::PatientUndeleted, number);
                 return JobExit::kDone;
             },
     };

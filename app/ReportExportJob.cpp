@@ -1,6 +1,7 @@
 #include "app/ReportExportJob.h"
 
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
 #include "core/SafeFile.h"
@@ -65,6 +66,7 @@ int run(const QCommandLineParser &parser)
     } catch (const std::exception &failure) {
         return jobFailed(ErrorDisplay::textFor(QString::fromUtf8(failure.what())));
     }
+    Audit::record(Audit::Event::ReportExported, number);
     jobSays(QFileInfo(target).absoluteFilePath());
     return JobExit::kDone;
 }

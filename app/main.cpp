@@ -1,22 +1,28 @@
 // Program entry: the command line (parsed before any display is touched), the command-line jobs,
 // and otherwise the main window and its message loop.
+#include "app/AuditJob.h"
 #include "app/BackupJob.h"
 #include "app/CommandLineJob.h"
 #include "app/DatabaseCopyJob.h"
 #include "app/DeletionJournalJob.h"
 #include "app/DicomJobs.h"
+#include "app/OperatorJob.h"
 #include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
 #include "app/untMain.h"
 #include "core/AppError.h"
 #include "core/MessageLog.h"
+#include "core/PrivateFiles.h"
 #include "core/ProgramFolder.h"
 #include "core/TerminationSignal.h"
 #include "core/inifunc.h"
 #include "dicom/DicomAssociation.h"
+#include "dicom/DicomPeer.h"
+#include "security/AuditTrail.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,6 +30,8 @@
 #include <vector>
 
 namespace {
+Q_LOGGING_CATEGORY(lcApp, "examstation.app")
+
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
@@ -39,8 +47,24 @@ void nameApplication()
 void useProgramFolder(const QString &home)
 {
     const QString folder = ProgramFolder::locate(home, QCoreApplication::applicationDirPath());
+    // Before anything is created: the folder, the database, pictures, videos, the log and
+    // backups are private to the account (or to the group of a shared folder).
+    PrivateFiles::useModesOf(folder);
     ProgramFolder::furnish(folder, QCoreApplication::applicationDirPath());
     ProgramFolder::set(folder);
+}
+
+// A folder made before the files were private (or by hand) is made so at the start, once.
+void tightenProgramFolder()
+{
+    const QString folder = ProgramFolder::path();
+    const PrivateFiles::Modes modes = PrivateFiles::modesFor(folder);
+    if (const int changed = PrivateFiles::tighten(folder))
+        qCWarning(lcApp).noquote() << QStringLiteral("%1 files and folders of %2 made private (folders %3, files %4)")
+                                          .arg(changed)
+                                          .arg(folder)
+                                          .arg(modes.folder, 4, 8, QLatin1Char('0'))
+                                          .arg(modes.file, 4, 8, QLatin1Char('0'));
 }
 
 int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QString &home)
@@ -48,6 +72,9 @@ int runJob(const CommandLineJob &job, const QCommandLineParser &parser, const QS
     useProgramFolder(home);
     SetConfigFolder(ProgramFolder::path());
     try {
+        // What the job does to patients' data goes to the audit trail, written before it exits.
+        const AuditTrail audit(DatabaseParameters::fromConfig(),
+                               Workstation::thisComputer(DicomSettings::read().pacs.callingAe));
         return job.run(parser);
     } catch (const AppError &failure) {
         return jobFailed(failure.message());
@@ -63,8 +90,9 @@ int main(int argc, char **argv)
     DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(),       deletedJob(), undeleteJob(),  reportExportJob(),
-        databaseCopyJob(), outboxJob(),  sendDicomJob(), dicomEchoJob(),
+        backupJob(),      deletedJob(),     undeleteJob(),        reportExportJob(), databaseCopyJob(),
+        outboxJob(),      sendDicomJob(),   dicomEchoJob(),       verifyAuditJob(),  auditJob(),
+        addOperatorJob(), setPasswordJob(), disableOperatorJob(), operatorsJob(),
     };
 
     QCommandLineParser parser;
@@ -124,12 +152,16 @@ int main(int argc, char **argv)
             return runJob(candidate, parser, parser.value(home));
     }
     useProgramFolder(parser.value(home));
+    SetConfigFolder(ProgramFolder::path());
+    if (!accountsReadyForLogin())
+        return JobExit::kCannotRun;
 
     // A second workstation on this folder says so and leaves every file as it is.
     WorkstationLock lock(ProgramFolder::path());
     if (!claimProgramFolder(lock))
         return 1;
     MessageLog::install(ProgramFolder::path());
+    tightenProgramFolder();
 
     TfrmMain window;
     TerminationSignal termination;

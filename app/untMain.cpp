@@ -3,6 +3,7 @@
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
+#include "core/Audit.h"
 #include "core/ProgramFolder.h"
 #include "core/SafeFile.h"
 #include "core/inifunc.h"
@@ -21,6 +22,7 @@
 #include "records/DeletionJournal.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
+#include "security/AuditTrail.h"
 #include "ui/CrossCursors.h"
 #include "ui/FocusRelease.h"
 #include "ui/LanguageTexts.h"
@@ -294,6 +296,11 @@ void TfrmMain::TntFormCreate()
 
         // 6. Open the database: created with its tables when missing.
         ADOConn.open();
+        m_audit = std::make_unique<AuditTrail>(ADOConn.parameters(),
+                                               Workstation::thisComputer(DicomSettings::read().pacs.callingAe));
+        Audit::record(Audit::Event::ApplicationStart);
+        // 6b. With [security] login=1, the login screen covers the window from here on.
+        startSecurity();
         // Deleted patients and records are kept for config.ini [deletion] days (a value that is
         // no positive number keeps the default), then purged.
         bool daysValid = false;
@@ -372,6 +379,8 @@ void TfrmMain::TntFormClose()
     // 3. The outbox's worker ends (what waits stays in the database), then the database closes.
     if (m_outbox)
         m_outbox->stop();
+    Audit::record(Audit::Event::ApplicationStop);
+    m_audit.reset();
     ADOQuery1.close();
     ADOConn.close();
 }

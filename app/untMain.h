@@ -26,6 +26,8 @@ class QSlider;
 class QTableView;
 class QToolButton;
 
+class AuditTrail;
+class WindowSecurity;
 class Calibration;
 class CaptureGraph;
 class ExaminationSheet;
@@ -67,6 +69,9 @@ public:
     CaptureGraph &capture() { return *m_capture; }
     ReportFilling &reportFilling() { return *m_report; }
     ExaminationSheet &sheet() { return *m_sheet; }
+    AuditTrail *auditTrail() { return m_audit.get(); }
+    // With [security] login=1 only.
+    WindowSecurity *security() { return m_security; }
     LanguageTexts &language() { return *m_language; }
 
     // Start-up, show, close and release sequences.
@@ -188,6 +193,7 @@ private:
     void connectReactions();
     // DICOM sending and the worklist, when config.ini's [dicom] section names their servers.
     void startDicom();
+    void startSecurity();
     void showOutboxState(int waiting, int failing, const QString &lastError);
 
     bool m_shownOnce = false;
@@ -214,6 +220,9 @@ private:
     std::unique_ptr<PhraseLibrary> m_phrases;
     std::unique_ptr<LanguageTexts> m_language;
     std::unique_ptr<LogoLink> m_logo;
+    // The audit trail's writer; declared before the workers that record into it.
+    std::unique_ptr<AuditTrail> m_audit;
+    WindowSecurity *m_security = nullptr; // a child QObject; with login on only
     std::unique_ptr<OutboxWorker> m_outbox; // sending examinations to the PACS
     std::unique_ptr<WorklistChoice> m_worklist; // F2 on the number field
     FocusRelease *m_focusRelease = nullptr;

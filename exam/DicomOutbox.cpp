@@ -2,6 +2,7 @@
 
 #include "capture/ClipStream.h"
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "dicom/Logging.h"
 #include "dicom/ProcedureStep.h"
 #include "dicom/StoreClient.h"
@@ -403,6 +404,7 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
             }
             client->store(*instance->getDataset());
             OutboxStore::markSent(db, entry.sopUid, QDateTime::currentDateTime());
+            Audit::record(Audit::Event::InstancesSent, record->exam.client_id);
             delivery.sent.append(describe(entry, record ? &*record : nullptr) + QStringLiteral(": ") + entry.sopUid);
             qCDebug(lcDicom) << "sent" << entry.sopUid;
         } catch (const AppError &error) {

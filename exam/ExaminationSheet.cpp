@@ -2,6 +2,7 @@
 
 #include "capture/ClipStream.h"
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
@@ -288,6 +289,7 @@ bool ExaminationSheet::btnGenReportClick()
     const PatientControls &p = m_lookup.controls();
     QString number = Text::trimmed(p.edtNumber->text());
     bool renumbered = false;
+    bool created = false;
     qint64 savedId = 0;
     try {
         ScopedTransaction transaction(m_db);
@@ -300,6 +302,7 @@ bool ExaminationSheet::btnGenReportClick()
             renumbered = true;
         }
         if (!m_numbering.PatientExists(number)) {
+            created = true;
             // Only a new patient is stored: edits to a known patient's fields are not saved.
             Statements::insertPatient(m_db,
                                       {.client_id = number,
@@ -324,9 +327,13 @@ bool ExaminationSheet::btnGenReportClick()
         // 6. Rolled back by the scope before the operator is told. The box has no room for the
         // database's own words, so they go to the log.
         qCWarning(lcExam) << "the examination was not saved:" << failure.what();
+        Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
     }
+    if (created)
+        Audit::record(Audit::Event::PatientCreated, number);
+    Audit::record(Audit::Event::ExaminationSaved, number);
     m_drawnNumber.clear();
     if (renumbered)
         writeNumber(number);

@@ -1,6 +1,7 @@
 #include "exam/ReportFilling.h"
 
 #include "core/AppError.h"
+#include "core/Audit.h"
 #include "core/ErrorDisplay.h"
 #include "exam/PictureSlots.h"
 #include "imaging/JpegFile.h"
@@ -14,6 +15,7 @@
 #include "report/ReportPrinter.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -140,6 +142,7 @@ void ReportFilling::PrintReport()
 
 int ReportFilling::print(const ReportTemplate &report)
 {
+    Audit::record(Audit::Event::ReportPrinted, m_hooks.controlText(QStringLiteral("edtNumber")));
     if (m_hooks.print) {
         m_hooks.print(report, kJobName);
         return 0;
@@ -172,6 +175,9 @@ void ReportFilling::showPreview()
                                      [this](const ReportTemplate &shown) { print(shown); });
     }
     m_preview->showReport(m_report);
+    if (QAction *remove = m_preview->action(QStringLiteral("actDelete")))
+        remove->setEnabled(m_deleteAllowed);
+    Audit::record(Audit::Event::ReportPreviewed, m_hooks.controlText(QStringLiteral("edtNumber")));
     if (!m_preview->isVisible())
         m_preview->showMaximized();
 }
@@ -314,18 +320,29 @@ void ReportFilling::WMMySelRecordMsg(int lParam)
     PreviewReport();
 }
 
+void ReportFilling::setDeleteAllowed(bool allowed)
+{
+    m_deleteAllowed = allowed;
+    if (m_preview && m_preview->action(QStringLiteral("actDelete")))
+        m_preview->action(QStringLiteral("actDelete"))->setEnabled(allowed);
+}
+
 void ReportFilling::WMMyDelRecordMsg()
 {
+    if (!m_deleteAllowed)
+        return;
     if (m_ADOQuery1.isEmpty())
         return;
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
         return;
     qint64 journalId = 0;
+    const QString number = m_ADOQuery1.asString(QStringLiteral("client_id"));
     {
         ScopedTransaction transaction(m_db);
         journalId = m_ADOQuery1.Delete(m_db);
         transaction.commit();
     }
+    Audit::record(Audit::Event::RecordDeleted, number);
     if (journalId)
         DeletionJournal::movePicturesAway(m_db, journalId, m_imagesFolder);
     PreviewReport();

@@ -47,6 +47,8 @@ public:
     // The preview window opens as a window of its own, parented to previewParent when given.
     ReportFilling(RecordSet &ADOQuery1, Database &db, ReportFillingHooks hooks, const QString &imagesFolder,
                   const QString &templateFile, QWidget *previewParent = nullptr, QObject *parent = nullptr);
+    // Whether the preview's delete button deletes records (login on: administrators only).
+    void setDeleteAllowed(bool allowed);
     ~ReportFilling() override;
 
     // Reads a control's shown text by object name below window (labels, line edits,
@@ -104,4 +106,5 @@ private:
     int m_requestTicket = 0; // the background print that the running request waits for
     QPointer<ReportPreview> m_preview;
     ReportPrinter *m_printer;
+    bool m_deleteAllowed = true; // false for an operator who is no administrator
 };

@@ -1,5 +1,6 @@
 #include "exam/WorklistChoice.h"
 
+#include "core/Audit.h"
 #include "core/ControlText.h"
 #include "core/Dialogs.h"
 #include "core/ErrorDisplay.h"
@@ -200,4 +201,5 @@ void WorklistChoice::takeItem(const WorklistItem &item, const QDate &today)
     if (m_cbTitle && Text::trimmed(ControlText::comboText(m_cbTitle)).isEmpty() && !item.procedure.isEmpty())
         ControlText::setComboText(m_cbTitle, item.procedure);
     m_sheet.setWorklistOrder(item.patientId, item.order);
+    Audit::record(Audit::Event::PatientOpened, item.patientId);
 }

@@ -50,6 +50,18 @@ const QStringList kCommonTables = {
                    " sop_uid text primary key, series_uid text not null,"
                    " client_id_key text not null, file text not null, recorded_at text not null,"
                    " content_id bigint)"),
+    // The audit trail (records/AuditStore): appended only, each row chained to the one before by
+    // its hash. Plain SQL, the same on both engines.
+    QStringLiteral("create table if not exists t_audit ("
+                   " id bigint primary key, at text not null, operator text not null, host text not null,"
+                   " ae_title text not null, event text not null, event_id text not null, event_type text not null,"
+                   " action text not null, patient text not null, outcome integer not null, hash text not null)"),
+    QStringLiteral("create index if not exists ix_audit_at on t_audit(at)"),
+    // Operator accounts (records/OperatorStore), shared by every room on a server. The hash is
+    // libsodium's Argon2id string, which names its own limits.
+    QStringLiteral("create table if not exists t_operators ("
+                   " login text primary key, display_name text not null, role text not null,"
+                   " password_hash text not null, disabled integer not null default 0, last_login text)"),
 };
 
 const QStringList kSQLiteSchema = {
@@ -245,6 +257,12 @@ QString boundOf(const QString &sqlState)
     if (sqlState == u"55P03")
         return QStringLiteral("lock_timeout");
     return {};
+}
+
+QString lockAuditTrail(DatabaseParameters::Driver driver)
+{
+    return driver == DatabaseParameters::Driver::PostgreSQL ? QStringLiteral("lock table t_audit in exclusive mode")
+                                                            : QString();
 }
 
 } // namespace DatabaseEngine

@@ -66,5 +66,8 @@ QStringList lockPatientNumbers(const DatabaseParameters &parameters);
 // Which bound the server's error stands for ("statement_timeout", "lock_timeout"), from its
 // SQLSTATE; empty for any other error.
 QString boundOf(const QString &sqlState);
+// Run first when appending to the audit trail, so rooms appending at once keep one chain
+// (empty on SQLite, where the transaction already holds the file).
+QString lockAuditTrail(DatabaseParameters::Driver driver);
 
 } // namespace DatabaseEngine

@@ -1,5 +1,6 @@
 #include "records/PatientLookup.h"
 
+#include "core/Audit.h"
 #include "core/ControlText.h"
 #include "core/ErrorDisplay.h"
 #include "core/TrimmedText.h"
@@ -233,6 +234,7 @@ void PatientLookup::LoadPatientByNumber(const QString &number)
     const std::optional<Statements::Patient> patient = Statements::loadPatient(m_db, number);
     if (!patient)
         return;
+    Audit::record(Audit::Event::PatientOpened, number);
     setFieldText(m_c.edtName, patient->client_name);
     setFieldText(m_c.edtTel, patient->client_phone);
     ControlText::setComboText(m_c.cbSex, patient->sex);

@@ -1,5 +1,6 @@
 #include "records/PatientNumbering.h"
 
+#include "core/Audit.h"
 #include "core/ErrorDisplay.h"
 #include "core/ProgramFolder.h"
 #include "core/TrimmedText.h"
@@ -61,8 +62,11 @@ bool PatientNumbering::btnDelCientClick()
     } catch (const std::exception &failure) {
         // Rolled back by the scope: nothing was deleted, and the fields still show the patient.
         qCWarning(lcRecords) << "the patient was not deleted:" << failure.what();
+        Audit::record(Audit::Event::PatientDeleted, number, Audit::Outcome::SeriousFailure);
         return false;
     }
+    if (journalId)
+        Audit::record(Audit::Event::PatientDeleted, number);
     if (journalId)
         DeletionJournal::movePicturesAway(m_db, journalId, ProgramFolder::file(QStringLiteral("images/")));
     ClearPatientFields();

@@ -92,6 +92,12 @@ bool PgServer::run(const QString &program, const QStringList &arguments, int tim
     return true;
 }
 
+void PgServer::useTls(const QString &certificateFile, const QString &keyFile)
+{
+    m_tlsCertificate = certificateFile;
+    m_tlsKey = keyFile;
+}
+
 bool PgServer::prepareRoot()
 {
     if (!QFileInfo(kBin + QStringLiteral("initdb")).isExecutable()) {
@@ -108,6 +114,16 @@ bool PgServer::prepareRoot()
     m_socketFolder = m_root + QStringLiteral("/socket");
     if (!QDir().mkpath(m_socketFolder)) {
         m_error = QStringLiteral("cannot create %1").arg(m_socketFolder);
+        return false;
+    }
+    // The server reads its key only when it owns it alone: copies in the cluster's folder.
+    const QString tls = m_root + QStringLiteral("/tls/");
+    if (!m_tlsCertificate.isEmpty()
+        && (!QDir().mkpath(tls) || !QFile::copy(m_tlsCertificate, tls + QStringLiteral("server.crt"))
+            || !QFile::copy(m_tlsKey, tls + QStringLiteral("server.key"))
+            || !QFile::setPermissions(tls + QStringLiteral("server.key"),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner))) {
+        m_error = QStringLiteral("cannot copy the TLS certificate and key to %1").arg(tls);
         return false;
     }
     m_asNobody = ::geteuid() == 0;
@@ -128,10 +144,13 @@ bool PgServer::prepareRoot()
 
 bool PgServer::startCluster()
 {
-    const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='%3' -c fsync=off")
-                                .arg(m_socketFolder)
-                                .arg(m_port)
-                                .arg(m_loopback ? QStringLiteral("127.0.0.1") : QString());
+    QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='%3' -c fsync=off")
+                          .arg(m_socketFolder)
+                          .arg(m_port)
+                          .arg(m_loopback ? QStringLiteral("127.0.0.1") : QString());
+    if (!m_tlsCertificate.isEmpty())
+        options += QStringLiteral(" -c ssl=on -c ssl_cert_file=%1/tls/server.crt -c ssl_key_file=%1/tls/server.key")
+                       .arg(m_root);
     if (!run(kBin + QStringLiteral("pg_ctl"),
              {QStringLiteral("-D"), m_root + QStringLiteral("/data"), QStringLiteral("-l"),
               m_root + QStringLiteral("/server.log"), QStringLiteral("-o"), options, QStringLiteral("-w"),

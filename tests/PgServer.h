@@ -14,6 +14,8 @@ public:
     PgServer(const PgServer &) = delete;
     PgServer &operator=(const PgServer &) = delete;
 
+    // Before start(): the server speaks TLS (ssl=on) with this certificate and key.
+    void useTls(const QString &certificateFile, const QString &keyFile);
     // Initialises and starts the cluster; false with the reason in error() when it cannot.
     bool start();
     // A streaming standby of a running primary (pg_basebackup -R), started; false with the
@@ -58,6 +60,8 @@ private:
     QString m_socketFolder;
     int m_port = 0;
     bool m_loopback = false;
+    QString m_tlsCertificate;
+    QString m_tlsKey;
     bool m_running = false;
     bool m_asNobody = false;
     QList<qint64> m_frozen;

@@ -48,13 +48,29 @@ const QStringList kPanelTexts = {
 };
 
 const QStringList kKeptTexts = {
-    QStringLiteral("frmMeasure.Caption"),  QStringLiteral("OK.Caption"),
-    QStringLiteral("Cancel.Caption"),      QStringLiteral("lbRealLength.Caption"),
-    QStringLiteral("lbDate.Caption"),      kOneDoctor,
-    QStringLiteral("Msg_no_camera"),       QStringLiteral("btnCameraDefaults.Caption"),
-    QStringLiteral("Worklist.Caption"),    QStringLiteral("Worklist.Columns"),
-    QStringLiteral("DicomOutbox.Waiting"), QStringLiteral("DicomOutbox.Failing"),
+    QStringLiteral("frmMeasure.Caption"),
+    QStringLiteral("OK.Caption"),
+    QStringLiteral("Cancel.Caption"),
+    QStringLiteral("lbRealLength.Caption"),
+    QStringLiteral("lbDate.Caption"),
+    kOneDoctor,
+    QStringLiteral("Msg_no_camera"),
+    QStringLiteral("btnCameraDefaults.Caption"),
+    QStringLiteral("Worklist.Caption"),
+    QStringLiteral("Worklist.Columns"),
+    QStringLiteral("DicomOutbox.Waiting"),
+    QStringLiteral("DicomOutbox.Failing"),
     QStringLiteral("Worklist.Waiting"),
+    // The login and lock screen (security/LockScreen).
+    QStringLiteral("Login.Title"),
+    QStringLiteral("Login.Name"),
+    QStringLiteral("Login.Password"),
+    QStringLiteral("Login.Button"),
+    QStringLiteral("Login.Wrong"),
+    QStringLiteral("Login.Wait"),
+    QStringLiteral("Lock.Title"),
+    QStringLiteral("Lock.Unlock"),
+    QStringLiteral("Lock.Other"),
 };
 
 struct MessageKey {
@@ -76,6 +92,7 @@ const QList<MessageKey> kMessages = {
     {QStringLiteral("Msg_print_failed"), Dialogs::Kind::Error},
     {QStringLiteral("Msg_worklist_empty"), Dialogs::Kind::Information},
     {QStringLiteral("Msg_Clip_Too_Long"), Dialogs::Kind::Warning},
+    {QStringLiteral("Msg_discard_sheet"), Dialogs::Kind::Question},
 };
 
 // The stacked side labels and their rotated twins.

@@ -24,16 +24,19 @@ inline QProcessEnvironment withoutDisplay()
     return environment;
 }
 
-// errorTerminal: a terminal to put the program's standard error on instead of a pipe.
+// errorTerminal: a terminal to put the program's standard error on instead of a pipe; input:
+// what a script pipes in (passwords, one per line), then the end of the input.
 inline ProgramRun runProgram(const QString &program, const QStringList &arguments,
                              const QProcessEnvironment &environment = withoutDisplay(), int timeoutMs = 120000,
-                             int errorTerminal = -1)
+                             int errorTerminal = -1, const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     if (errorTerminal >= 0)
         process.setChildProcessModifier([errorTerminal] { ::dup2(errorTerminal, STDERR_FILENO); });
     process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     ProgramRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();

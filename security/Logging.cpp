@@ -1,0 +1,3 @@
+#include "security/Logging.h"
+
+Q_LOGGING_CATEGORY(lcSecurity, "examstation.security")
