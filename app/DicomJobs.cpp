@@ -1,9 +1,11 @@
 #include "app/DicomJobs.h"
 
 #include "app/JobProgress.h"
+#include "core/AppError.h"
 #include "core/ProgramFolder.h"
 #include "core/inifunc.h"
 #include "dicom/DicomPeer.h"
+#include "dicom/EchoClient.h"
 #include "exam/DicomOutbox.h"
 #include "exam/ReportPdf.h"
 #include "records/Database.h"
@@ -31,9 +33,25 @@ int printOutbox()
                         .arg(entry.nextTry.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.lastError);
         jobSays(line);
     }
+    const QList<OutboxStore::Step> steps = DicomOutbox::steps(db);
+    for (const OutboxStore::Step &step : steps) {
+        QString line = QStringLiteral("%1\tprocedure step %2\t%3")
+                           .arg(step.state, step.stepUid,
+                                step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        if (step.contentId > 0)
+            line += QStringLiteral("\trecord %1").arg(step.contentId);
+        if (step.state == u"sent")
+            line += QStringLiteral("\tsent %1").arg(step.sentAt);
+        else if (step.attempts > 0)
+            line += QStringLiteral("\t%1 attempts, next %2\t%3")
+                        .arg(step.attempts)
+                        .arg(step.nextTry.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), step.lastError);
+        jobSays(line);
+    }
     const DicomOutbox::Summary summary = DicomOutbox::summary(db);
-    jobSays(QStringLiteral("%1 instances, %2 waiting, %3 of them failed before")
+    jobSays(QStringLiteral("%1 instances and %2 procedure step messages, %3 waiting, %4 of them failed before")
                 .arg(entries.size())
+                .arg(steps.size())
                 .arg(summary.waiting)
                 .arg(summary.failing));
     return JobExit::kDone;
@@ -71,6 +89,36 @@ int sendStoredExaminations(const QString &which)
     return JobExit::kDone;
 }
 
+int echoPeers()
+{
+    SetConfigFolder(ProgramFolder::path());
+    const DicomSettings settings = DicomSettings::read();
+    const QList<std::pair<QString, DicomPeer>> peers = {{QStringLiteral("PACS"), settings.pacs},
+                                                        {QStringLiteral("worklist"), settings.worklist}};
+    int tried = 0;
+    int failed = 0;
+    for (const auto &[role, peer] : peers) {
+        if (!peer.enabled())
+            continue;
+        ++tried;
+        const QString who = QStringLiteral("%1	%2 at %3:%4").arg(role, peer.calledAe, peer.host).arg(peer.port);
+        try {
+            jobSays(QStringLiteral("%1	ok	%2 ms").arg(who).arg(EchoClient::echo(peer, role)));
+        } catch (const AppError &error) {
+            ++failed;
+            jobSays(QStringLiteral("%1	FAILED	%2").arg(who, error.message()));
+        }
+    }
+    if (tried == 0)
+        return jobFailed(QStringLiteral("No DICOM partner is configured: set pacs_host or worklist_host in section "
+                                        "[dicom] of %1.")
+                             .arg(ConfigFilePath()),
+                         JobExit::kCannotRun);
+    if (failed > 0)
+        return jobFailed(QStringLiteral("%1 of %2 DICOM partner(s) did not answer the C-ECHO.").arg(failed).arg(tried));
+    return JobExit::kDone;
+}
+
 } // namespace DicomJobs
 
 CommandLineJob outboxJob()
@@ -94,5 +142,16 @@ CommandLineJob sendDicomJob()
             [](const QCommandLineParser &parser) {
                 return DicomJobs::sendStoredExaminations(parser.value(QStringLiteral("send-dicom")));
             },
+    };
+}
+
+CommandLineJob dicomEchoJob()
+{
+    return {
+        .options = {QCommandLineOption(QStringLiteral("dicom-echo"),
+                                       QStringLiteral("Check the connection to every configured DICOM partner (C-ECHO) "
+                                                      "and exit."))},
+        .paints = false,
+        .run = [](const QCommandLineParser &) { return DicomJobs::echoPeers(); },
     };
 }

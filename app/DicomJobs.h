@@ -16,8 +16,13 @@ int printOutbox();
 // patient has no examination (JobExit).
 int sendStoredExaminations(const QString &which);
 
+// --dicom-echo: C-ECHO to every configured partner (PACS, worklist), one line each with the
+// outcome and the time taken. Non-zero when one fails or none is configured.
+int echoPeers();
+
 } // namespace DicomJobs
 
 CommandLineJob outboxJob();
 // Paints: the report of each examination goes to the PACS as a PDF page.
 CommandLineJob sendDicomJob();
+CommandLineJob dicomEchoJob();

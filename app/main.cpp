@@ -90,9 +90,9 @@ int main(int argc, char **argv)
     DicomAssociation::prepareProcess();
     // Each job adds one line here.
     const std::vector<CommandLineJob> jobs = {
-        backupJob(),      deletedJob(),         undeleteJob(),    reportExportJob(), databaseCopyJob(),
-        outboxJob(),      sendDicomJob(),       verifyAuditJob(), auditJob(),        addOperatorJob(),
-        setPasswordJob(), disableOperatorJob(), operatorsJob(),
+        backupJob(),      deletedJob(),     undeleteJob(),        reportExportJob(), databaseCopyJob(),
+        outboxJob(),      sendDicomJob(),   dicomEchoJob(),       verifyAuditJob(),  auditJob(),
+        addOperatorJob(), setPasswordJob(), disableOperatorJob(), operatorsJob(),
     };
 
     QCommandLineParser parser;

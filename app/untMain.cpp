@@ -406,7 +406,10 @@ void TfrmMain::startDicom()
 {
     const DicomSettings dicom = DicomSettings::read();
     if (dicom.pacs.enabled()) {
-        m_outbox = std::make_unique<OutboxWorker>(ADOConn.parameters(), dicom.pacs, ReportSource::fromProgramFolder());
+        m_outbox = std::make_unique<OutboxWorker>(ADOConn.parameters(), dicom.pacs, ReportSource::fromProgramFolder(),
+                                                  nullptr, dicom.mpps);
+        if (dicom.mpps.enabled())
+            m_sheet->setProcedureSteps(dicom.mpps.callingAe);
         connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
         m_sheet->setOutbox([this] { m_outbox->wake(); });
         // A recorded MP4 clip of the patient goes to the PACS with the patient's examination.

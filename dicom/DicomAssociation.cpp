@@ -4,9 +4,11 @@
 
 #include <QDeadlineTimer>
 
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dcmlayer.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -65,12 +67,103 @@ private:
     DicomCancel *m_cancel;
 };
 
+// The same for TLS: DCMTK's TLS connection over the watched socket. The socket is forgotten
+// when the association ends (DicomAssociation::forgetSocket), as the TLS connection's close
+// cannot be hooked.
+class WatchedTlsTransport : public DcmTLSTransportLayer {
+public:
+    explicit WatchedTlsTransport(DicomCancel *cancel)
+        : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFTrue)
+        , m_cancel(cancel)
+    {
+    }
+    DcmTransportConnection *createConnection(DcmNativeSocketType socket, OFBool secure) override
+    {
+        if (m_cancel)
+            m_cancel->attach(socket);
+        return DcmTLSTransportLayer::createConnection(socket, secure);
+    }
+
+private:
+    DicomCancel *m_cancel;
+};
+
 namespace {
+
+// A TLS layer with this station's certificate and key, trusting the configured CA only, on the
+// BCP 195 profile (TLS 1.2 or 1.3). Throws DicomError naming the file that cannot be used.
+std::unique_ptr<DcmTransportLayer> tlsTransport(const DicomPeer &peer, DicomCancel *cancel)
+{
+    auto tls = std::make_unique<WatchedTlsTransport>(cancel);
+    const auto failed = [&](const QString &what, const QString &file) {
+        return DicomError(QStringLiteral("DICOM over TLS: the %1 %2 cannot be used.").arg(what, file));
+    };
+    if (tls->setTLSProfile(TSP_Profile_BCP195).bad() || tls->activateCipherSuites().bad())
+        throw DicomError(QStringLiteral("DICOM over TLS: the BCP 195 profile is not available."));
+    if (tls->setPrivateKeyFile(peer.privateKey.toLocal8Bit().constData(), DCF_Filetype_PEM).bad())
+        throw failed(QStringLiteral("private key"), peer.privateKey);
+    if (tls->setCertificateFile(peer.certificate.toLocal8Bit().constData(), DCF_Filetype_PEM).bad()
+        || !tls->checkPrivateKeyMatchesCertificate())
+        throw failed(QStringLiteral("certificate (or it does not match the private key)"), peer.certificate);
+    if (tls->addTrustedCertificateFile(peer.caCertificates.toLocal8Bit().constData(), DCF_Filetype_PEM).bad())
+        throw failed(QStringLiteral("CA certificates"), peer.caCertificates);
+    tls->setCertificateVerification(DCV_requireCertificate);
+    return tls;
+}
 
 // DcmSCU with its transport layer settable (DCMTK offers it to subclasses only).
 class TransportScu : public DcmSCU {
 public:
     using DcmSCU::useSecureConnection;
+
+    // One N-CREATE or N-SET request with its attributes and the partner's response; DcmSCU
+    // offers neither, its message primitives do.
+    OFCondition normalized(bool create, T_ASC_PresentationContextID context, const char *sopClass,
+                           const char *sopInstance, DcmDataset *attributes, Uint16 &status)
+    {
+        T_DIMSE_Message request{};
+        if (create) {
+            request.CommandField = DIMSE_N_CREATE_RQ;
+            T_DIMSE_N_CreateRQ &create = request.msg.NCreateRQ;
+            create.MessageID = ++m_messageId;
+            OFStandard::strlcpy(create.AffectedSOPClassUID, sopClass, sizeof create.AffectedSOPClassUID);
+            OFStandard::strlcpy(create.AffectedSOPInstanceUID, sopInstance, sizeof create.AffectedSOPInstanceUID);
+            create.opts = O_NCREATE_AFFECTEDSOPINSTANCEUID;
+            create.DataSetType = DIMSE_DATASET_PRESENT;
+        } else {
+            request.CommandField = DIMSE_N_SET_RQ;
+            T_DIMSE_N_SetRQ &set = request.msg.NSetRQ;
+            set.MessageID = ++m_messageId;
+            OFStandard::strlcpy(set.RequestedSOPClassUID, sopClass, sizeof set.RequestedSOPClassUID);
+            OFStandard::strlcpy(set.RequestedSOPInstanceUID, sopInstance, sizeof set.RequestedSOPInstanceUID);
+            set.DataSetType = DIMSE_DATASET_PRESENT;
+        }
+        OFCondition result = sendDIMSEMessage(context, &request, attributes);
+        if (result.bad())
+            return result;
+        T_DIMSE_Message response{};
+        T_ASC_PresentationContextID answered = 0;
+        DcmDataset *detail = nullptr;
+        result = receiveDIMSECommand(&answered, &response, &detail);
+        delete detail;
+        if (result.bad())
+            return result;
+        const bool expected = response.CommandField == (create ? DIMSE_N_CREATE_RSP : DIMSE_N_SET_RSP);
+        if (!expected)
+            return DIMSE_BADCOMMANDTYPE;
+        status = create ? response.msg.NCreateRSP.DimseStatus : response.msg.NSetRSP.DimseStatus;
+        const T_DIMSE_DataSetType answer =
+            create ? response.msg.NCreateRSP.DataSetType : response.msg.NSetRSP.DataSetType;
+        if (answer != DIMSE_DATASET_NULL) {
+            DcmDataset *attributesBack = nullptr;
+            result = receiveDIMSEDataset(&answered, &attributesBack);
+            delete attributesBack;
+        }
+        return result;
+    }
+
+private:
+    Uint16 m_messageId = 0;
 };
 
 // DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
@@ -140,7 +233,7 @@ DicomAssociation::DicomAssociation(const DicomPeer &peer, const QString &role,
     : m_peer(peer)
     , m_role(role)
     , m_cancel(cancel)
-    , m_transport(std::make_unique<WatchedTransport>(cancel))
+    , m_transport(peer.tls ? nullptr : std::make_unique<WatchedTransport>(cancel))
     , m_scu(std::make_unique<TransportScu>())
 {
     setUpDcmtk();
@@ -165,6 +258,7 @@ DicomAssociation::~DicomAssociation()
 {
     if (isConnected())
         release();
+    forgetSocket();
 }
 
 void DicomAssociation::open()
@@ -174,6 +268,8 @@ void DicomAssociation::open()
         if (!unreachable.isEmpty())
             throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
     }
+    if (!m_transport)
+        m_transport = tlsTransport(m_peer, m_cancel);
     OFCondition status = m_scu->initNetwork();
     if (status.good())
         status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());
@@ -202,12 +298,37 @@ void DicomAssociation::release()
         abort();
     else
         m_scu->releaseAssociation();
+    forgetSocket();
+}
+
+void DicomAssociation::forgetSocket()
+{
+    if (m_peer.tls && m_cancel)
+        m_cancel->detach();
 }
 
 void DicomAssociation::abort()
 {
     if (m_scu->isConnected())
         m_scu->abortAssociation();
+    forgetSocket();
+}
+
+quint16 DicomAssociation::sendNormalized(bool create, const char *sopClass, const QString &sopInstance,
+                                         DcmDataset &attributes)
+{
+    const T_ASC_PresentationContextID context = contextFor(sopClass);
+    if (context == 0)
+        throw DicomError(QStringLiteral("The %1 %2 does not accept %3.")
+                             .arg(m_role, partner(), QString::fromLatin1(dcmFindNameOfUID(sopClass, "?"))));
+    Uint16 status = 0;
+    const OFCondition result = static_cast<TransportScu &>(*m_scu).normalized(
+        create, context, sopClass, sopInstance.toLatin1().constData(), &attributes, status);
+    if (result.bad())
+        throw DicomError(
+            QStringLiteral("The %1 to the %2 %3 failed: %4")
+                .arg(create ? QStringLiteral("N-CREATE") : QStringLiteral("N-SET"), m_role, partner(), reason(result)));
+    return status;
 }
 
 QString DicomAssociation::partner() const

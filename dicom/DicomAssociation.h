@@ -10,9 +10,10 @@
 #include <memory>
 #include <mutex>
 
+class DcmDataset;
 class DcmSCU;
 class OFCondition;
-class WatchedTransport;
+class DcmTransportLayer;
 
 // Lets another thread end a task's association at once (the window closing, Cancel). cancel()
 // marks the task cancelled and shuts down the socket of the association under way, so that the
@@ -65,6 +66,11 @@ public:
     quint8 contextFor(const char *sopClass) const;
     DcmSCU &scu() { return *m_scu; }
 
+    // One N-CREATE (create) or N-SET of a managed SOP instance with its attributes (procedure
+    // steps); the partner's status. Throws DicomError when no context was accepted for the class
+    // or the exchange fails.
+    quint16 sendNormalized(bool create, const char *sopClass, const QString &sopInstance, DcmDataset &attributes);
+
     // Ends the association the orderly way; abort() without waiting for the partner.
     void release();
     void abort();
@@ -82,9 +88,11 @@ public:
     static void prepareProcess();
 
 private:
+    void forgetSocket();
+
     DicomPeer m_peer;
     QString m_role;
     DicomCancel *m_cancel;
-    std::unique_ptr<WatchedTransport> m_transport; // outlives the network that uses it
+    std::unique_ptr<DcmTransportLayer> m_transport; // outlives the network that uses it; TLS or plain
     std::unique_ptr<DcmSCU> m_scu;
 };

@@ -34,6 +34,19 @@ DicomSettings DicomSettings::read()
     QString stationAe = value("station_ae");
     if (stationAe.isEmpty())
         stationAe = kDefaultStationAe;
-    return {.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
-            .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe)};
+    DicomSettings settings{.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
+                           .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe),
+                           .mpps = peer("mpps_host", "mpps_port", "mpps_ae", stationAe)};
+    if (value("tls") == u"1") {
+        for (DicomPeer *each : {&settings.pacs, &settings.worklist, &settings.mpps}) {
+            each->tls = true;
+            each->certificate = value("certificate");
+            each->privateKey = value("private_key");
+            each->caCertificates = value("ca_certificates");
+        }
+    }
+    const QString charset = value("worklist_charset");
+    if (!charset.isEmpty())
+        settings.worklist.assumedCharset = charset;
+    return settings;
 }

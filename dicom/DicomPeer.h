@@ -10,15 +10,27 @@ struct DicomPeer {
     QString callingAe; // this station's
     int connectTimeoutSeconds = 10;
     int dimseTimeoutSeconds = 30; // each request and each association step
+    // How the partner's texts are read when it declares no Specific Character Set: servers that
+    // send Latin-1 without saying so are common; the default repertoire (ASCII) reads the same.
+    QString assumedCharset = QStringLiteral("ISO_IR 100");
+    // DICOM over TLS (1.2 or 1.3, BCP 195 profile, both sides authenticated): this station's
+    // certificate and key, and the CA certificates the partner's must chain to (PEM files).
+    bool tls = false;
+    QString certificate;
+    QString privateKey;
+    QString caCertificates;
 
     bool enabled() const { return !host.isEmpty(); }
 };
 
 // The [dicom] section of config.ini: the PACS that receives examinations and the worklist that
-// schedules patients. Missing keys leave both off. Window thread only (profile reads).
+// schedules patients (worklist_charset: its assumed character set). Missing keys leave both off.
+// tls=1 with certificate, private_key and ca_certificates puts every partner on TLS. Window thread only
+// (profile reads).
 struct DicomSettings {
     DicomPeer pacs;
     DicomPeer worklist;
+    DicomPeer mpps; // the RIS's procedure step side (mpps_host, mpps_port, mpps_ae)
 
     static DicomSettings read();
 };

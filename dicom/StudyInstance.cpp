@@ -1,8 +1,10 @@
 #include "dicom/StudyInstance.h"
 
 #include "core/AppError.h"
+#include "dicom/Logging.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -54,22 +56,57 @@ JpegFrame jpegFrame(const QByteArray &jpeg)
     throw AppError(QStringLiteral("The picture is not a baseline JPEG picture of 8 bits."));
 }
 
+// The longest value of a tag, in bytes of UTF-8 (a limit in characters is never smaller); 0 for
+// no limit.
+int maxBytes(const DcmTagKey &tag)
+{
+    switch (DcmTag(tag).getEVR()) {
+    case EVR_SH:
+    case EVR_CS:
+    case EVR_AE:
+        return 16;
+    case EVR_LO:
+        return 64;
+    case EVR_UI:
+        return 64;
+    case EVR_ST:
+        return 1024;
+    default:
+        return 0;
+    }
+}
+
+// `text` cut at a character boundary to `bytes` bytes of UTF-8; the cut is logged.
+QString fitted(const QString &text, int bytes, const DcmTagKey &tag)
+{
+    if (bytes <= 0 || text.toUtf8().size() <= bytes)
+        return text;
+    QString cut = text;
+    while (!cut.isEmpty() && cut.toUtf8().size() > bytes)
+        cut.chop(cut.size() >= 2 && cut.at(cut.size() - 1).isLowSurrogate() ? 2 : 1);
+    qCWarning(lcDicom).noquote() << QStringLiteral("%1 cut to %2 bytes: \"%3\" became \"%4\"")
+                                        .arg(QString::fromLatin1(DcmTag(tag).getTagName()))
+                                        .arg(bytes)
+                                        .arg(text, cut);
+    return cut;
+}
+
 void put(DcmItem &item, const DcmTagKey &tag, const QString &value)
 {
-    const QByteArray utf8 = value.toUtf8();
+    const QByteArray utf8 = fitted(value, maxBytes(tag), tag).toUtf8();
     const OFCondition status = item.putAndInsertString(tag, utf8.constData());
     if (status.bad())
         throw AppError(QStringLiteral("Cannot set DICOM attribute %1: %2")
                            .arg(QString::fromLatin1(DcmTag(tag).getTagName()), QString::fromLatin1(status.text())));
 }
 
-// A person's name as one family-name component: the sheet has one name field, and "^" and "\"
-// would split it into components or values.
-QString personName(const QString &text)
+// A name typed in the sheet's one field, as a family name: "^" and "\" would split it into
+// components or values.
+QString typedName(const QString &text)
 {
     QString name = text.trimmed();
-    name.replace(u'^', u' ').replace(u'\\', u' ');
-    return name;
+    name.replace(u'^', u' ').replace(u'\\', u' ').replace(u'=', u' ');
+    return StudyInstance::personName(name);
 }
 
 // Short strings, long strings and codes may not hold a backslash (it separates values).
@@ -80,20 +117,81 @@ QString singleValue(const QString &text)
     return value;
 }
 
+void putCodes(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes)
+{
+    for (int i = 0; i < codes.size(); ++i) {
+        DcmItem *code = nullptr;
+        if (item.findOrCreateSequenceItem(sequence, code, i).bad() || !code)
+            throw AppError(QStringLiteral("Cannot set DICOM attribute %1.")
+                               .arg(QString::fromLatin1(DcmTag(sequence).getTagName())));
+        put(*code, DCM_CodeValue, singleValue(codes.at(i).value));
+        put(*code, DCM_CodingSchemeDesignator, singleValue(codes.at(i).scheme));
+        put(*code, DCM_CodeMeaning, singleValue(codes.at(i).meaning));
+    }
+}
+
+// The order as the instance's Request Attributes Sequence (General Series): what the PACS and
+// the RIS match the instance to the order by.
+void putRequest(DcmDataset &ds, const WorklistOrder &order)
+{
+    DcmItem *request = nullptr;
+    if (ds.findOrCreateSequenceItem(DCM_RequestAttributesSequence, request, 0).bad() || !request)
+        throw AppError(QStringLiteral("Cannot set DICOM attribute RequestAttributesSequence."));
+    if (!order.studyUid.isEmpty())
+        put(*request, DCM_StudyInstanceUID, order.studyUid);
+    if (!order.accessionNumber.isEmpty())
+        put(*request, DCM_AccessionNumber, singleValue(order.accessionNumber));
+    if (!order.accessionIssuer.isEmpty()) {
+        DcmItem *issuer = nullptr;
+        request->findOrCreateSequenceItem(DCM_IssuerOfAccessionNumberSequence, issuer, 0);
+        if (issuer)
+            put(*issuer, DCM_LocalNamespaceEntityID, singleValue(order.accessionIssuer));
+    }
+    if (!order.requestedProcedureId.isEmpty())
+        put(*request, DCM_RequestedProcedureID, singleValue(order.requestedProcedureId));
+    if (!order.requestedProcedureDescription.isEmpty())
+        put(*request, DCM_RequestedProcedureDescription, singleValue(order.requestedProcedureDescription));
+    putCodes(*request, DCM_RequestedProcedureCodeSequence, order.requestedProcedureCodes);
+    if (!order.scheduledStepId.isEmpty())
+        put(*request, DCM_ScheduledProcedureStepID, singleValue(order.scheduledStepId));
+    if (!order.scheduledStepDescription.isEmpty())
+        put(*request, DCM_ScheduledProcedureStepDescription, singleValue(order.scheduledStepDescription));
+    if (!order.protocolCodes.isEmpty())
+        putCodes(*request, DCM_ScheduledProtocolCodeSequence, order.protocolCodes);
+}
+
+// The sheet's name, or the order's person name while the sheet still shows it: the worklist's
+// components survive where the sheet's one field would lose them.
+QString patientName(const StudyValues &study)
+{
+    const QString shown =
+        study.order.patientName.section(u'=', 0, 0).split(u'^', Qt::SkipEmptyParts).join(u' ').trimmed();
+    if (!study.order.patientName.isEmpty() && shown == study.patientName.trimmed())
+        return StudyInstance::personName(study.order.patientName);
+    return typedName(study.patientName);
+}
+
 void putCommon(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids, const char *sopClass,
                const char *modality)
 {
     const QDateTime now = QDateTime::currentDateTime();
+    const WorklistOrder &order = study.order;
     put(ds, DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
     put(ds, DCM_SOPClassUID, QString::fromLatin1(sopClass));
     put(ds, DCM_SOPInstanceUID, ids.sopUid);
     put(ds, DCM_InstanceCreationDate, now.toString(QStringLiteral("yyyyMMdd")));
     put(ds, DCM_InstanceCreationTime, now.toString(QStringLiteral("HHmmss")));
     // Patient
-    put(ds, DCM_PatientName, personName(study.patientName));
-    put(ds, DCM_PatientID, singleValue(study.patientId).left(64));
-    put(ds, DCM_PatientBirthDate, QString());
-    put(ds, DCM_PatientSex, StudyInstance::dicomSex(study.sex));
+    put(ds, DCM_PatientName, patientName(study));
+    put(ds, DCM_PatientID, singleValue(study.patientId));
+    if (!order.issuerOfPatientId.isEmpty())
+        put(ds, DCM_IssuerOfPatientID, singleValue(order.issuerOfPatientId));
+    put(ds, DCM_PatientBirthDate,
+        QDate::fromString(order.birthDate, QStringLiteral("yyyyMMdd")).isValid() ? order.birthDate : QString());
+    QString sex = StudyInstance::dicomSex(study.sex);
+    if (sex.isEmpty() && (order.sex == u"M" || order.sex == u"F" || order.sex == u"O"))
+        sex = order.sex;
+    put(ds, DCM_PatientSex, sex);
     const QString age = StudyInstance::dicomAge(study.age);
     if (!age.isEmpty())
         put(ds, DCM_PatientAge, age);
@@ -101,17 +199,27 @@ void putCommon(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids,
     put(ds, DCM_StudyInstanceUID, study.studyUid);
     put(ds, DCM_StudyDate, study.studyTime.toString(QStringLiteral("yyyyMMdd")));
     put(ds, DCM_StudyTime, study.studyTime.toString(QStringLiteral("HHmmss")));
-    put(ds, DCM_ReferringPhysicianName, personName(study.referringPhysician));
-    put(ds, DCM_StudyID, QString());
-    put(ds, DCM_AccessionNumber, singleValue(study.accessionNumber).left(16));
+    put(ds, DCM_ReferringPhysicianName,
+        order.referringPhysician.isEmpty() ? typedName(study.referringPhysician)
+                                           : StudyInstance::personName(order.referringPhysician));
+    put(ds, DCM_StudyID,
+        singleValue(order.requestedProcedureId.isEmpty() ? study.studyId : order.requestedProcedureId));
+    put(ds, DCM_AccessionNumber, singleValue(study.accessionNumber));
+    if (!order.accessionIssuer.isEmpty()) {
+        DcmItem *issuer = nullptr;
+        ds.findOrCreateSequenceItem(DCM_IssuerOfAccessionNumberSequence, issuer, 0);
+        if (issuer)
+            put(*issuer, DCM_LocalNamespaceEntityID, singleValue(order.accessionIssuer));
+    }
     if (!study.studyDescription.trimmed().isEmpty())
-        put(ds, DCM_StudyDescription, singleValue(study.studyDescription).left(64));
+        put(ds, DCM_StudyDescription, singleValue(study.studyDescription));
+    putCodes(ds, DCM_ProcedureCodeSequence, order.requestedProcedureCodes);
     // General Series and Equipment
     put(ds, DCM_Modality, QString::fromLatin1(modality));
     put(ds, DCM_SeriesInstanceUID, ids.seriesUid);
     put(ds, DCM_SeriesNumber, QString::number(ids.seriesNumber));
-    if (!study.performingPhysician.trimmed().isEmpty())
-        put(ds, DCM_PerformingPhysicianName, personName(study.performingPhysician));
+    if (!order.isEmpty())
+        putRequest(ds, order);
     put(ds, DCM_Manufacturer, QStringLiteral("ExamStation"));
     put(ds, DCM_InstanceNumber, QString::number(ids.instanceNumber));
     put(ds, DCM_ContentDate, study.studyTime.toString(QStringLiteral("yyyyMMdd")));
@@ -146,6 +254,32 @@ QString dicomSex(const QString &sexField)
     return QStringLiteral("O");
 }
 
+QString personName(const QString &name)
+{
+    constexpr int kGroupBytes = 64;
+    QStringList groups = name.trimmed().split(u'=');
+    for (QString &group : groups) {
+        QStringList components = group.split(u'^');
+        while (components.size() > 1 && components.join(u'^').toUtf8().size() > kGroupBytes)
+            components.removeLast();
+        QString fitted = components.join(u'^');
+        // One component: room is kept for the "^" of the empty given name added below.
+        const int room = components.size() == 1 && &group == &groups.first() ? kGroupBytes - 1 : kGroupBytes;
+        if (fitted.toUtf8().size() > room)
+            fitted = ::fitted(fitted, room, DCM_PersonName);
+        else if (fitted != group)
+            qCWarning(lcDicom).noquote() << QStringLiteral("person name cut to %1 bytes: \"%2\" became \"%3\"")
+                                                .arg(kGroupBytes)
+                                                .arg(group, fitted);
+        group = fitted;
+    }
+    while (groups.size() > 1 && groups.last().isEmpty())
+        groups.removeLast();
+    if (groups.size() == 1 && !groups.first().isEmpty() && !groups.first().contains(u'^'))
+        groups.first().append(u'^');
+    return groups.join(u'=');
+}
+
 QString dicomAge(const QString &ageField)
 {
     static const QRegularExpression kAge(QStringLiteral("^\\s*(\\d{1,3})\\s*(\\S*)\\s*$"));
@@ -163,6 +297,21 @@ QString dicomAge(const QString &ageField)
     return QStringLiteral("%1%2").arg(match.captured(1).toInt(), 3, 10, QLatin1Char('0')).arg(code);
 }
 
+void putText(DcmItem &item, const DcmTagKey &tag, const QString &value)
+{
+    put(item, tag, value);
+}
+
+void putCodeSequence(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes)
+{
+    putCodes(item, sequence, codes);
+}
+
+QString patientNameOf(const StudyValues &study)
+{
+    return patientName(study);
+}
+
 std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg)
 {
     const JpegFrame frame = jpegFrame(jpeg);
@@ -171,6 +320,10 @@ std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const Instanc
     // Secondary Capture: every PACS and viewer stores and shows it, and it asks nothing the
     // workstation does not know (the endoscopic image classes require acquisition context).
     putCommon(ds, study, ids, UID_SecondaryCaptureImageStorage, "ES");
+    // The sheet does not say which side: Laterality present and empty, as its type 2C allows.
+    put(ds, DCM_Laterality, QString());
+    if (!study.performingPhysician.trimmed().isEmpty())
+        put(ds, DCM_PerformingPhysicianName, typedName(study.performingPhysician));
     put(ds, DCM_ConversionType, QStringLiteral("DV")); // digitized video
     put(ds, DCM_PatientOrientation, QString());
     put(ds, DCM_SamplesPerPixel, QString::number(frame.components));

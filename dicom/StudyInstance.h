@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dicom/WorklistOrder.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -7,6 +9,8 @@
 #include <memory>
 
 class DcmFileFormat;
+class DcmItem;
+class DcmTagKey;
 
 // What every instance of one examination says about its patient and study, as plain values
 // taken from the examination record.
@@ -21,6 +25,8 @@ struct StudyValues {
     QString studyDescription; // report title
     QString accessionNumber; // from the worklist, empty otherwise
     QString studyUid;
+    QString studyId; // the record's number; the order's Requested Procedure ID takes its place
+    WorklistOrder order; // empty without a worklist item
 };
 
 // Where one instance stands in its study.
@@ -46,7 +52,10 @@ struct VideoStream {
 // Builds DICOM instances from plain values: a snapshot picture kept as the very JPEG file
 // stored (Secondary Capture Image, JPEG Baseline transfer syntax, no re-encoding), the
 // report page (Encapsulated PDF) and a recorded clip (Video Endoscopic Image, MPEG-4 AVC/H.264
-// High Profile / Level 4.1 transfer syntax, the stream as recorded). Every text is UTF-8 (ISO_IR 192). Any thread.
+// High Profile / Level 4.1 transfer syntax, the stream as recorded). Every text is UTF-8
+// (ISO_IR 192) and fits its value representation: a longer value is cut at a character
+// boundary, and each cut is logged. With a worklist order the instance carries the order
+// (Request Attributes Sequence, the order's patient and referring physician). Any thread.
 namespace StudyInstance {
 
 // The root of every UID made here (DCMTK's generator appends host, process, time and a count).
@@ -57,6 +66,19 @@ QString newUid();
 // string such as "042Y" (empty when the field holds no number).
 QString dicomSex(const QString &sexField);
 QString dicomAge(const QString &ageField);
+
+// A person name (PN) fitted to 64 bytes per component group: trailing components (suffix,
+// prefix, middle, given name) are dropped first, the family name is cut last, at a character
+// boundary. A name of one component keeps an empty given name ("张伟^"), so that it never
+// reads as the retired one-component form.
+QString personName(const QString &name);
+
+// What the procedure step shares with the instances: a text put into an item, fitted to its
+// value representation (AppError when DCMTK refuses it); a code sequence; the patient's name
+// and the referring physician as the instances carry them.
+void putText(DcmItem &item, const DcmTagKey &tag, const QString &value);
+void putCodeSequence(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes);
+QString patientNameOf(const StudyValues &study);
 
 // Throws AppError when jpeg is not a baseline JPEG picture of 8 bits (1 or 3 components).
 std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg);

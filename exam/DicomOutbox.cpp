@@ -4,6 +4,7 @@
 #include "core/AppError.h"
 #include "core/Audit.h"
 #include "dicom/Logging.h"
+#include "dicom/ProcedureStep.h"
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
@@ -13,8 +14,10 @@
 #include "records/Statements.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +40,45 @@ qint64 nowMs()
 }
 
 using OutboxStore::Study;
+
+OutboxStore::Order storedOrder(const WorklistOrder &order)
+{
+    return {.studyUid = order.studyUid,
+            .accessionNumber = order.accessionNumber,
+            .accessionIssuer = order.accessionIssuer,
+            .requestedProcedureId = order.requestedProcedureId,
+            .requestedProcedureDescription = order.requestedProcedureDescription,
+            .requestedProcedureCodes = WorklistOrder::codesText(order.requestedProcedureCodes),
+            .scheduledStepId = order.scheduledStepId,
+            .scheduledStepDescription = order.scheduledStepDescription,
+            .protocolCodes = WorklistOrder::codesText(order.protocolCodes),
+            .referringPhysician = order.referringPhysician,
+            .patientName = order.patientName,
+            .birthDate = order.birthDate,
+            .sex = order.sex,
+            .issuerOfPatientId = order.issuerOfPatientId};
+}
+
+WorklistOrder orderOf(const Database &db, qint64 contentId)
+{
+    const std::optional<OutboxStore::Order> stored = OutboxStore::order(db, contentId);
+    if (!stored)
+        return {};
+    return {.studyUid = stored->studyUid,
+            .accessionNumber = stored->accessionNumber,
+            .accessionIssuer = stored->accessionIssuer,
+            .requestedProcedureId = stored->requestedProcedureId,
+            .requestedProcedureDescription = stored->requestedProcedureDescription,
+            .requestedProcedureCodes = WorklistOrder::codesFromText(stored->requestedProcedureCodes),
+            .scheduledStepId = stored->scheduledStepId,
+            .scheduledStepDescription = stored->scheduledStepDescription,
+            .protocolCodes = WorklistOrder::codesFromText(stored->protocolCodes),
+            .referringPhysician = stored->referringPhysician,
+            .patientName = stored->patientName,
+            .birthDate = stored->birthDate,
+            .sex = stored->sex,
+            .issuerOfPatientId = stored->issuerOfPatientId};
+}
 using OutboxStore::Waiting;
 
 struct Record {
@@ -68,7 +110,9 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
                              .performingPhysician = record.exam.doctor,
                              .studyDescription = record.exam.title,
                              .accessionNumber = study.accessionNumber,
-                             .studyUid = study.studyUid};
+                             .studyUid = study.studyUid,
+                             .studyId = QString::number(entry.contentId),
+                             .order = orderOf(db, entry.contentId)};
     if (entry.kind == kReport)
         return StudyInstance::pdfDocument(values, {study.reportSeriesUid, entry.sopUid, 2, 1},
                                           ReportPdf::render(db, entry.contentId, report));
@@ -123,17 +167,19 @@ QString describe(const Waiting &entry, const Record *record)
 
 namespace DicomOutbox {
 
-int queueRecord(const Database &db, qint64 contentId, const QString &accessionNumber)
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order)
 {
     const std::optional<Record> record = recordOf(db, contentId);
     if (!record)
         return 0;
     if (!OutboxStore::study(db, contentId)) {
         OutboxStore::insertStudy(db, contentId,
-                                 {.studyUid = StudyInstance::newUid(),
+                                 {.studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
                                   .imageSeriesUid = StudyInstance::newUid(),
                                   .reportSeriesUid = StudyInstance::newUid(),
-                                  .accessionNumber = accessionNumber});
+                                  .accessionNumber = order.accessionNumber});
+        if (!order.isEmpty())
+            OutboxStore::insertOrder(db, contentId, storedOrder(order));
     }
     QList<std::pair<QString, int>> wanted;
     for (int slot = 1; slot <= 4; ++slot) {
@@ -149,6 +195,114 @@ int queueRecord(const Database &db, qint64 contentId, const QString &accessionNu
         ++queued;
     }
     return queued;
+}
+
+void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
+                         const QString &patientNumber, const QString &stationAe)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const StudyValues study{.patientId = patientNumber,
+                            .patientName = order.patientName.split(u'^', Qt::SkipEmptyParts).join(u' '),
+                            .studyTime = now,
+                            .studyUid = order.studyUid,
+                            .order = order};
+    // The performed step's ID: the step's UID is unique, its last 16 characters are enough.
+    auto attributes = ProcedureStep::inProgress(study, stepUid.right(16), stationAe, now);
+    OutboxStore::queueStep(db, stepUid, 1, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
+                           nowMs());
+}
+
+void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId)
+{
+    const std::optional<Record> record = recordOf(db, contentId);
+    const std::optional<Study> study = OutboxStore::study(db, contentId);
+    if (!record || !study)
+        return;
+    PerformedSeries images{.seriesUid = study->imageSeriesUid,
+                           .description = record->exam.title,
+                           .sopClass = QString::fromLatin1(UID_SecondaryCaptureImageStorage),
+                           .sopUids = {},
+                           .images = true};
+    PerformedSeries report{.seriesUid = study->reportSeriesUid,
+                           .description = record->exam.title,
+                           .sopClass = QString::fromLatin1(UID_EncapsulatedPDFStorage),
+                           .sopUids = {},
+                           .images = false};
+    QList<PerformedSeries> clips; // each clip is a series of its own
+    for (const Entry &entry : OutboxStore::entries(db)) {
+        if (entry.contentId != contentId)
+            continue;
+        if (entry.kind == u"video") {
+            const std::optional<OutboxStore::Clip> clip = OutboxStore::clip(db, entry.sopUid);
+            clips.append({.seriesUid = clip ? clip->seriesUid : QString(),
+                          .description = record->exam.title,
+                          .sopClass = QString::fromLatin1(UID_VideoEndoscopicImageStorage),
+                          .sopUids = {entry.sopUid},
+                          .images = true});
+        } else {
+            (entry.kind == kReport ? report : images).sopUids.append(entry.sopUid);
+        }
+    }
+    QList<PerformedSeries> series;
+    for (const PerformedSeries &one : QList<PerformedSeries>{images, report} + clips) {
+        if (!one.sopUids.isEmpty() && !one.seriesUid.isEmpty())
+            series.append(one);
+    }
+    const StudyValues values{.performingPhysician = record->exam.doctor};
+    auto attributes = ProcedureStep::completed(values, QDateTime::currentDateTime(), series);
+    OutboxStore::queueStep(db, stepUid, 2, contentId,
+                           QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()), nowMs());
+}
+
+void queueStepDiscontinued(const Database &db, const QString &stepUid)
+{
+    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime());
+    OutboxStore::queueStep(db, stepUid, 2, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
+                           nowMs());
+}
+
+Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
+{
+    Delivery delivery;
+    if (!ris.enabled())
+        return delivery;
+    QSet<QString> held; // steps whose earlier message failed in this pass
+    for (const OutboxStore::Step &step : OutboxStore::dueSteps(db, nowMs())) {
+        if (cancel && cancel->cancelled())
+            break;
+        if (held.contains(step.stepUid))
+            continue;
+        const QString what =
+            QStringLiteral("procedure step %1 %2")
+                .arg(step.stepUid, step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        try {
+            std::unique_ptr<DcmDataset> attributes =
+                ProcedureStep::datasetOf(QByteArray::fromBase64(step.attributes.toLatin1()));
+            if (!attributes)
+                throw AppError(QStringLiteral("The stored procedure step cannot be read."));
+            ProcedureStep::send(ris, step.seq == 1, step.stepUid, *attributes, cancel);
+            OutboxStore::markStepSent(db, step.stepUid, step.seq, QDateTime::currentDateTime());
+            delivery.sent.append(what);
+        } catch (const AppError &error) {
+            if (cancel && cancel->cancelled())
+                break;
+            held.insert(step.stepUid);
+            qCWarning(lcDicom).noquote() << "not sent:" << what << error.message();
+            delivery.failed.append(what + QStringLiteral(": ") + error.message());
+            const qint64 wait = std::min(kLongestRetryMs, kFirstRetryMs << std::min(step.attempts, 20));
+            try {
+                OutboxStore::markStepFailed(db, step.stepUid, step.seq, nowMs() + wait, error.message());
+            } catch (const AppError &failure) {
+                qCWarning(lcDicom).noquote() << "cannot record the failure:" << failure.message();
+            }
+        }
+    }
+    return delivery;
+}
+
+QList<OutboxStore::Step> steps(const Database &db)
+{
+    return OutboxStore::steps(db);
 }
 
 void queueClip(Database &db, const QString &file, const QString &patientNumber, qint64 savedContentId,
@@ -279,10 +433,11 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 // ---- the worker ----------------------------------------------------------------------------
 
 OutboxWorker::OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
-                           QObject *parent)
+                           QObject *parent, const DicomPeer &ris)
     : QObject(parent)
     , m_database(database)
     , m_pacs(pacs)
+    , m_ris(ris)
     , m_report(report)
 {
 }
@@ -353,6 +508,9 @@ void OutboxWorker::run()
     do {
         try {
             DicomOutbox::deliver(db, m_pacs, m_report, firstPass, &m_cancel);
+            if (m_cancel.cancelled())
+                return;
+            DicomOutbox::deliverSteps(db, m_ris, &m_cancel);
             if (m_cancel.cancelled())
                 return;
             firstPass = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dicom/DicomAssociation.h"
+#include "dicom/WorklistOrder.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
 #include "records/OutboxStore.h"
@@ -26,9 +27,20 @@ class Database;
 namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
-// report, in the record's study (made, with its UIDs, on the first call). The caller holds the
-// transaction. Returns how many were queued.
-int queueRecord(const Database &db, qint64 contentId, const QString &accessionNumber = QString());
+// report, in the record's study (made, with its UIDs, on the first call: the worklist order's
+// study when the record was taken from the worklist; the order is kept with the study). The
+// caller holds the transaction. Returns how many were queued.
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order = {});
+
+// The procedure step (MPPS) of a worklist patient's examination. IN PROGRESS is queued when the
+// operator takes the patient from the worklist (the examination begins; its own transaction),
+// COMPLETED with the record's save, in the save's transaction, naming every instance queued.
+// Both return the step's message as queued; the caller holds any transaction.
+void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
+                         const QString &patientNumber, const QString &stationAe);
+void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId);
+// DISCONTINUED: the step's examination was abandoned (another worklist patient taken, nothing saved).
+void queueStepDiscontinued(const Database &db, const QString &stepUid);
 
 // The longest clip sent: ten minutes. The instance is built and sent whole from memory (about
 // 700 MB at 1920 x 1080), so a longer recording stays in the video folder only.
@@ -71,6 +83,11 @@ struct Delivery {
 Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report, bool ignoreBackOff,
                  DicomCancel *cancel = nullptr, const std::function<void(int done, int total)> &progress = {});
 
+// One pass over the due procedure step messages, in order, each on an association of its own;
+// a failure puts the message back with a longer wait and holds the later messages of its step.
+Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel = nullptr);
+QList<OutboxStore::Step> steps(const Database &db);
+
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);
 
@@ -84,8 +101,9 @@ class OutboxWorker : public QObject {
     Q_OBJECT
 
 public:
+    // ris: where the procedure steps go (disabled: none are sent).
     OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
-                 QObject *parent = nullptr);
+                 QObject *parent = nullptr, const DicomPeer &ris = {});
     ~OutboxWorker() override;
 
     void start();
@@ -104,6 +122,7 @@ private:
     // set before start(), read by the worker thread
     const DatabaseParameters m_database;
     const DicomPeer m_pacs;
+    const DicomPeer m_ris;
     const ReportSource m_report;
     // Sleeps until woken, stopped or `ms` passed; false once stopped.
     bool pause(qint64 ms);

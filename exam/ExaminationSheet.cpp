@@ -7,6 +7,7 @@
 #include "core/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/TrimmedText.h"
+#include "dicom/StudyInstance.h"
 #include "exam/DicomOutbox.h"
 #include "exam/Logging.h"
 #include "exam/PhraseLibrary.h"
@@ -315,8 +316,11 @@ bool ExaminationSheet::btnGenReportClick()
             PictureStore::store(m_db, m_imagesFolder, name);
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, savedId, number == m_accessionFor ? m_accessionNumber : QString());
+            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
+            // After the clips: the completed step names them too.
+            if (number == m_orderFor && !m_stepUid.isEmpty())
+                DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
         }
         transaction.commit();
     } catch (const std::exception &failure) {
@@ -337,8 +341,9 @@ bool ExaminationSheet::btnGenReportClick()
     m_clipsSince = QDateTime::currentDateTime();
 
     if (m_outboxQueued) {
-        m_accessionFor.clear();
-        m_accessionNumber.clear();
+        m_orderFor.clear();
+        m_order = {};
+        m_stepUid.clear();
         m_outboxQueued();
     }
 
@@ -358,10 +363,31 @@ bool ExaminationSheet::btnGenReportClick()
     return true;
 }
 
-void ExaminationSheet::setAccessionNumber(const QString &number, const QString &accessionNumber)
+void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
 {
-    m_accessionFor = Text::trimmed(number);
-    m_accessionNumber = accessionNumber;
+    m_orderFor = Text::trimmed(number);
+    m_order = order;
+    // A step begun and not saved was abandoned: another worklist patient is taken.
+    const QString abandoned = std::exchange(m_stepUid, QString());
+    const bool begins = !m_stepStation.isEmpty() && !order.studyUid.isEmpty();
+    if (abandoned.isEmpty() && !begins)
+        return;
+    // The examination begins with the patient taken from the worklist: its step goes out as IN
+    // PROGRESS now, whatever happens to the sheet later.
+    const QString stepUid = begins ? StudyInstance::newUid() : QString();
+    try {
+        ScopedTransaction transaction(m_db);
+        if (!abandoned.isEmpty())
+            DicomOutbox::queueStepDiscontinued(m_db, abandoned);
+        if (begins)
+            DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
+        transaction.commit();
+        m_stepUid = stepUid;
+    } catch (const AppError &error) {
+        qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
+    }
+    if (m_outboxQueued)
+        m_outboxQueued();
 }
 
 // ---- reloading -----------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dicom/WorklistOrder.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -90,15 +92,19 @@ public:
     // DICOM sending: when set, every save queues the record's instances for the PACS in its
     // own transaction and calls `queued` once committed (to wake the outbox's worker).
     void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
+    // The worklist's order for this patient number, stored with the next record saved for that
+    // number (its study, procedure and step then travel in every instance).
+    // With procedure steps on (setProcedureSteps), taking the order begins the examination: its
+    // step is queued IN PROGRESS at once and COMPLETED with the save.
+    void setWorklistOrder(const QString &number, const WorklistOrder &order);
+    // Procedure steps (MPPS) for worklist patients, performed by this station's AE title.
+    void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
     // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
     // outbox on, the clip goes into the study of the patient's record saved here when the sheet
     // still shows it (recorded after the save), else into the patient's next saved record (a
     // clip without a number: the sheet's next save, which draws the new patient's number). A
     // clip longer than DicomOutbox::kLongestClipSeconds is refused with Msg_Clip_Too_Long.
     void clipRecorded(const QString &file, const QString &patientNumber);
-    // The worklist's accession number for this patient number, stored with the next record
-    // saved for that number.
-    void setAccessionNumber(const QString &number, const QString &accessionNumber);
 
 private:
     void drawNumberWhenEmpty();
@@ -131,12 +137,14 @@ private:
     // means another workstation stored it meanwhile.
     QString m_drawnNumber;
     std::function<void()> m_outboxQueued;
+    QString m_orderFor; // the patient number the worklist order belongs to
+    WorklistOrder m_order;
+    QString m_stepStation; // empty: no procedure steps
+    QString m_stepUid; // the step in progress for m_orderFor; empty when none
     struct SavedRecord {
         QString number;
         qint64 id = 0;
     };
     SavedRecord m_lastSaved; // the last record this sheet saved
     QDateTime m_clipsSince = QDateTime::currentDateTime(); // clips without a number since then go with the next save
-    QString m_accessionFor; // the patient number the accession number belongs to
-    QString m_accessionNumber;
 };

@@ -200,6 +200,6 @@ void WorklistChoice::takeItem(const WorklistItem &item, const QDate &today)
     }
     if (m_cbTitle && Text::trimmed(ControlText::comboText(m_cbTitle)).isEmpty() && !item.procedure.isEmpty())
         ControlText::setComboText(m_cbTitle, item.procedure);
-    m_sheet.setAccessionNumber(item.patientId, item.accessionNumber);
+    m_sheet.setWorklistOrder(item.patientId, item.order);
     Audit::record(Audit::Event::PatientOpened, item.patientId);
 }

@@ -18,7 +18,8 @@ class QWidget;
 
 // Taking the patient from the modality worklist: F2 on the number field asks the worklist for
 // today's procedures of this station, lists them, and the one chosen fills the patient fields
-// (and the report title when empty); its accession number goes with the record saved next.
+// (and the report title when empty); its order (study, procedure, step, accession number) goes
+// with the record saved next.
 // Window thread only; the query runs on a short-lived thread of its own behind a small dialog
 // whose Cancel (or Escape) aborts it at once, and its answer comes back as a queued call.
 class WorklistChoice : public QObject {

@@ -26,6 +26,24 @@ const QStringList kCommonTables = {
                    " last_error text, sent_at text,"
                    " unique (content_id, kind, slot))"),
     QStringLiteral("create index if not exists ix_outbox_state on t_dicom_outbox(state, next_try)"),
+    // The procedure step messages for the RIS (MPPS), in order: the N-CREATE (seq 1) of a step
+    // before its N-SET (seq 2); the data set as the RIS receives it, in base64; content_id the
+    // record the step completed with (0 before).
+    QStringLiteral("create table if not exists t_dicom_steps ("
+                   " step_uid text not null, seq integer not null, content_id bigint not null default 0,"
+                   " attributes text not null, state text not null default 'waiting',"
+                   " attempts integer not null default 0, next_try bigint not null default 0,"
+                   " last_error text, sent_at text, queued_at bigint not null,"
+                   " primary key (step_uid, seq))"),
+    // The worklist order an examination was taken from, as the worklist sent it (codes one a
+    // line, their parts separated by tabs); none for an examination without a worklist item.
+    QStringLiteral("create table if not exists t_dicom_orders ("
+                   " content_id bigint primary key,"
+                   " study_uid text not null, accession_number text, accession_issuer text,"
+                   " requested_procedure_id text, requested_procedure_description text, requested_procedure_codes text,"
+                   " scheduled_step_id text, scheduled_step_description text, protocol_codes text,"
+                   " referring_physician text, patient_name text, birth_date text, sex text,"
+                   " issuer_of_patient_id text)"),
     // Recorded clips for the PACS: a clip waits (content_id null) for its patient's next saved
     // record, then is queued in the outbox under its own SOP Instance UID.
     QStringLiteral("create table if not exists t_dicom_clips ("

@@ -27,6 +27,58 @@ void insertStudy(const Database &db, qint64 contentId, const Study &study)
             {":accession", study.accessionNumber}});
 }
 
+std::optional<Order> order(const Database &db, qint64 contentId)
+{
+    QSqlQuery query =
+        db.run(QStringLiteral("select study_uid, accession_number, accession_issuer, requested_procedure_id,"
+                              " requested_procedure_description, requested_procedure_codes, scheduled_step_id,"
+                              " scheduled_step_description, protocol_codes, referring_physician, patient_name,"
+                              " birth_date, sex, issuer_of_patient_id from t_dicom_orders where content_id = :id"),
+               {{":id", contentId}});
+    if (!query.next())
+        return std::nullopt;
+    const auto text = [&](int column) { return query.value(column).toString(); };
+    return Order{.studyUid = text(0),
+                 .accessionNumber = text(1),
+                 .accessionIssuer = text(2),
+                 .requestedProcedureId = text(3),
+                 .requestedProcedureDescription = text(4),
+                 .requestedProcedureCodes = text(5),
+                 .scheduledStepId = text(6),
+                 .scheduledStepDescription = text(7),
+                 .protocolCodes = text(8),
+                 .referringPhysician = text(9),
+                 .patientName = text(10),
+                 .birthDate = text(11),
+                 .sex = text(12),
+                 .issuerOfPatientId = text(13)};
+}
+
+void insertOrder(const Database &db, qint64 contentId, const Order &order)
+{
+    db.run(QStringLiteral("insert into t_dicom_orders (content_id, study_uid, accession_number, accession_issuer,"
+                          " requested_procedure_id, requested_procedure_description, requested_procedure_codes,"
+                          " scheduled_step_id, scheduled_step_description, protocol_codes, referring_physician,"
+                          " patient_name, birth_date, sex, issuer_of_patient_id)"
+                          " values (:id, :study, :accession, :issuer, :rp_id, :rp_description, :rp_codes,"
+                          " :sps_id, :sps_description, :protocol, :referring, :name, :birth, :sex, :pid_issuer)"),
+           {{":id", contentId},
+            {":study", order.studyUid},
+            {":accession", order.accessionNumber},
+            {":issuer", order.accessionIssuer},
+            {":rp_id", order.requestedProcedureId},
+            {":rp_description", order.requestedProcedureDescription},
+            {":rp_codes", order.requestedProcedureCodes},
+            {":sps_id", order.scheduledStepId},
+            {":sps_description", order.scheduledStepDescription},
+            {":protocol", order.protocolCodes},
+            {":referring", order.referringPhysician},
+            {":name", order.patientName},
+            {":birth", order.birthDate},
+            {":sex", order.sex},
+            {":pid_issuer", order.issuerOfPatientId}});
+}
+
 void insertClip(const Database &db, const Clip &clip)
 {
     db.run(
@@ -164,8 +216,10 @@ QList<Entry> entries(const Database &db)
 Summary summary(const Database &db)
 {
     Summary summary;
-    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error from t_dicom_outbox where state = 'waiting'"
-                                            " order by next_try desc"),
+    QSqlQuery query = db.run(QStringLiteral("select attempts, last_error, next_try from t_dicom_outbox"
+                                            " where state = 'waiting'"
+                                            " union all select attempts, last_error, next_try from t_dicom_steps"
+                                            " where state = 'waiting' order by 3 desc"),
                              {});
     while (query.next()) {
         ++summary.waiting;
@@ -179,10 +233,76 @@ Summary summary(const Database &db)
 
 QDateTime nextDue(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select min(next_try) from t_dicom_outbox where state = 'waiting'"), {});
+    QSqlQuery query = db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
+                                            " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
+                                            " where state = 'waiting') due"),
+                             {});
     if (!query.next() || query.value(0).isNull())
         return {};
     return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
+}
+
+void queueStep(const Database &db, const QString &stepUid, int seq, qint64 contentId, const QString &attributes,
+               qint64 nowMs)
+{
+    db.run(QStringLiteral("insert into t_dicom_steps (step_uid, seq, content_id, attributes, state, attempts,"
+                          " next_try, queued_at) values (:uid, :seq, :id, :attributes, 'waiting', 0, 0, :now)"),
+           {{":uid", stepUid}, {":seq", seq}, {":id", contentId}, {":attributes", attributes}, {":now", nowMs}});
+}
+
+namespace {
+
+const QString kStepColumns = QStringLiteral(
+    "s.step_uid, s.seq, s.content_id, s.attributes, s.state, s.attempts, s.next_try, s.last_error, s.sent_at");
+
+QList<Step> stepsOf(QSqlQuery &query)
+{
+    QList<Step> list;
+    while (query.next())
+        list.append({.stepUid = query.value(0).toString(),
+                     .seq = query.value(1).toInt(),
+                     .contentId = query.value(2).toLongLong(),
+                     .attributes = query.value(3).toString(),
+                     .state = query.value(4).toString(),
+                     .attempts = query.value(5).toInt(),
+                     .nextTry = QDateTime::fromMSecsSinceEpoch(query.value(6).toLongLong()),
+                     .lastError = query.value(7).toString(),
+                     .sentAt = query.value(8).toString()});
+    return list;
+}
+
+} // namespace
+
+QList<Step> dueSteps(const Database &db, qint64 nowMs)
+{
+    QSqlQuery query = db.run(QStringLiteral("select %1 from t_dicom_steps s where s.state = 'waiting'"
+                                            " and s.next_try <= :now and not exists (select 1 from t_dicom_steps e"
+                                            " where e.step_uid = s.step_uid and e.seq < s.seq and e.state = 'waiting')"
+                                            " order by s.queued_at, s.seq")
+                                 .arg(kStepColumns),
+                             {{":now", nowMs}});
+    return stepsOf(query);
+}
+
+void markStepSent(const Database &db, const QString &stepUid, int seq, const QDateTime &at)
+{
+    db.run(QStringLiteral("update t_dicom_steps set state = 'sent', last_error = null, sent_at = :at"
+                          " where step_uid = :uid and seq = :seq"),
+           {{":at", at.toString(Statements::kTimeFormat)}, {":uid", stepUid}, {":seq", seq}});
+}
+
+void markStepFailed(const Database &db, const QString &stepUid, int seq, qint64 nextTryMs, const QString &error)
+{
+    db.run(QStringLiteral("update t_dicom_steps set attempts = attempts + 1, next_try = :next, last_error = :error"
+                          " where step_uid = :uid and seq = :seq"),
+           {{":next", nextTryMs}, {":error", error}, {":uid", stepUid}, {":seq", seq}});
+}
+
+QList<Step> steps(const Database &db)
+{
+    QSqlQuery query =
+        db.run(QStringLiteral("select %1 from t_dicom_steps s order by s.queued_at, s.seq").arg(kStepColumns), {});
+    return stepsOf(query);
 }
 
 } // namespace OutboxStore

@@ -8,7 +8,8 @@
 
 class Database;
 
-// The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_outbox, t_dicom_clips), as
+// The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_orders, t_dicom_outbox,
+// t_dicom_clips and t_dicom_steps), as
 // Statements holds the system's own: what the outbox in exam/ reads and writes, and nothing
 // of how instances are built or sent. Failures throw AppError with the engine's message.
 // One Database per thread: the outbox's worker calls these on its own connection.
@@ -23,6 +24,27 @@ struct Study {
 };
 std::optional<Study> study(const Database &db, qint64 contentId);
 void insertStudy(const Database &db, qint64 contentId, const Study &study);
+
+// The worklist order a record was taken from, its texts as the worklist sent them (code
+// sequences as one text each); kept in the save's transaction, read for every instance.
+struct Order {
+    QString studyUid;
+    QString accessionNumber;
+    QString accessionIssuer;
+    QString requestedProcedureId;
+    QString requestedProcedureDescription;
+    QString requestedProcedureCodes;
+    QString scheduledStepId;
+    QString scheduledStepDescription;
+    QString protocolCodes;
+    QString referringPhysician;
+    QString patientName;
+    QString birthDate;
+    QString sex;
+    QString issuerOfPatientId;
+};
+std::optional<Order> order(const Database &db, qint64 contentId);
+void insertOrder(const Database &db, qint64 contentId, const Order &order);
 
 // A recorded clip (a file of the video folder) for the PACS; contentId 0 while it waits for its
 // patient's next saved record.
@@ -78,12 +100,36 @@ struct Entry {
 // Every instance, sent or waiting, in record, kind and slot order.
 QList<Entry> entries(const Database &db);
 
+// Instances and procedure step messages together.
 struct Summary {
     int waiting = 0;
     int failing = 0; // waiting after at least one failed attempt
     QString lastError;
 };
 Summary summary(const Database &db);
+
+// Procedure step messages for the RIS: seq 1 the N-CREATE, 2 the N-SET; attributes the data set
+// in base64.
+void queueStep(const Database &db, const QString &stepUid, int seq, qint64 contentId, const QString &attributes,
+               qint64 nowMs);
+struct Step {
+    QString stepUid;
+    int seq = 0;
+    qint64 contentId = 0;
+    QString attributes;
+    QString state; // "waiting" or "sent"
+    int attempts = 0;
+    QDateTime nextTry;
+    QString lastError;
+    QString sentAt;
+};
+// The waiting messages due at `nowMs` whose earlier message of the same step was sent, in the
+// order queued (an N-SET never goes before its N-CREATE).
+QList<Step> dueSteps(const Database &db, qint64 nowMs);
+void markStepSent(const Database &db, const QString &stepUid, int seq, const QDateTime &at);
+void markStepFailed(const Database &db, const QString &stepUid, int seq, qint64 nextTryMs, const QString &error);
+// Every message, sent or waiting, in the order queued.
+QList<Step> steps(const Database &db);
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);

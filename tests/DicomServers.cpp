@@ -1,5 +1,7 @@
 #include "DicomServers.h"
 
+#include "MediaProbe.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -85,6 +88,54 @@ quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
+// ---- certificates --------------------------------------------------------------------------
+
+TestCertificates makeTestCertificates(const QString &folder)
+{
+    TestCertificates files;
+    const auto path = [&](const char *name) { return folder + u'/' + QLatin1String(name); };
+    const auto openssl = [&](const QStringList &arguments) {
+        QProcess run;
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QStringLiteral("openssl"), arguments);
+        if (!run.waitForFinished(60000) || run.exitCode() != 0) {
+            files.whyNot = QStringLiteral("openssl %1 failed: %2")
+                               .arg(arguments.join(u' '), QString::fromUtf8(run.readAll().right(300)));
+            return false;
+        }
+        return true;
+    };
+    const auto ca = [&](const char *name, const char *subject) {
+        return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject, "-keyout",
+                        path(name) + ".key", "-out", path(name) + ".crt"});
+    };
+    const auto signedBy = [&](const char *name, const char *subject) {
+        return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", path(name) + ".key",
+                        "-out", path(name) + ".csr"})
+            && openssl({"x509", "-req", "-days", "2", "-in", path(name) + ".csr", "-CA", path("ca") + ".crt", "-CAkey",
+                        path("ca") + ".key", "-CAcreateserial", "-out", path(name) + ".crt"});
+    };
+    if (!ca("ca", "/CN=ExamStation test CA") || !ca("other-ca", "/CN=Another CA") || !signedBy("pacs", "/CN=localhost")
+        || !signedBy("station", "/CN=EXAMSTATION"))
+        return files;
+    files.ca = path("ca") + ".crt";
+    files.otherCa = path("other-ca") + ".crt";
+    files.pacsCertificate = path("pacs") + ".crt";
+    files.pacsKey = path("pacs") + ".key";
+    files.stationCertificate = path("station") + ".crt";
+    files.stationKey = path("station") + ".key";
+    return files;
+}
+
+DicomPeer overTls(DicomPeer peer, const TestCertificates &files, const QString &ca)
+{
+    peer.tls = true;
+    peer.certificate = files.stationCertificate;
+    peer.privateKey = files.stationKey;
+    peer.caCertificates = ca;
+    return peer;
+}
+
 // ---- Orthanc -------------------------------------------------------------------------------
 
 OrthancServer::OrthancServer()
@@ -120,11 +171,19 @@ bool OrthancServer::start()
   "AuthenticationEnabled": false,
   "DicomCheckCalledAet": true,
   "DicomAlwaysAllowStore": true,
+  %4
   "Plugins": []
 })")
                                   .arg(storage)
                                   .arg(m_dicomPort)
                                   .arg(m_httpPort)
+                                  .arg(m_tls ? QStringLiteral(R"("DicomTlsEnabled": true,
+  "DicomTlsCertificate": "%1",
+  "DicomTlsPrivateKey": "%2",
+  "DicomTlsTrustedCertificates": "%3",
+  "DicomTlsRemoteCertificateRequired": true,)")
+                                                   .arg(m_tls->pacsCertificate, m_tls->pacsKey, m_tls->ca)
+                                             : QString())
                                   .toUtf8();
     QFile file(m_dir.path() + QStringLiteral("/orthanc.json"));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
@@ -206,6 +265,24 @@ QJsonValue OrthancServer::get(const QString &path) const
     return {};
 }
 
+QString OrthancServer::iodErrors() const
+{
+    QStringList errors;
+    for (const QJsonValue &id : get(QStringLiteral("/instances")).toArray()) {
+        const QString file = m_dir.path() + QStringLiteral("/check.dcm");
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly)
+            || out.write(getRaw(QStringLiteral("/instances/%1/file").arg(id.toString()))) <= 0)
+            return QStringLiteral("cannot fetch instance %1").arg(id.toString());
+        out.close();
+        const QString sopClass =
+            QString::fromLatin1(getRaw(QStringLiteral("/instances/%1/metadata/SopClassUid").arg(id.toString())));
+        for (const QString &line : DicomVerifyErrors(file))
+            errors.append(QStringLiteral("%1: %2").arg(sopClass, line));
+    }
+    return errors.join(u'\n');
+}
+
 // ---- worklist ------------------------------------------------------------------------------
 
 WorklistServer::WorklistServer()
@@ -219,7 +296,7 @@ WorklistServer::~WorklistServer()
     stop();
 }
 
-bool WorklistServer::addItem(const QString &aeTitle, const QString &dump)
+bool WorklistServer::addItem(const QString &aeTitle, const QString &dump, const char *encoding)
 {
     const QString folder = m_dir.path() + u'/' + aeTitle;
     QDir().mkpath(folder);
@@ -230,7 +307,8 @@ bool WorklistServer::addItem(const QString &aeTitle, const QString &dump)
     QFile text(dumpFile);
     if (!text.open(QIODevice::WriteOnly))
         return false;
-    text.write(dump.toUtf8());
+    QStringEncoder encoder(encoding);
+    text.write(encoder.encode(dump));
     text.close();
     QProcess dump2dcm;
     dump2dcm.setProcessChannelMode(QProcess::MergedChannels);
@@ -253,7 +331,8 @@ bool WorklistServer::start()
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/wlmscpfs.log"));
     m_process->setProcessEnvironment(serverEnvironment());
-    m_process->start(program, {QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
+    // -csk: each answer declares the character set its file declares, none when the file has none.
+    m_process->start(program, {QStringLiteral("-csk"), QStringLiteral("-dfp"), m_dir.path(), QString::number(m_port)});
     if (!m_process->waitForStarted(10000)) {
         m_whyNot = QStringLiteral("wlmscpfs did not start: %1").arg(m_process->errorString());
         m_process.reset();
@@ -289,6 +368,92 @@ void WorklistServer::freeze()
 void WorklistServer::thaw()
 {
     sendSignal(m_process, SIGCONT);
+}
+
+// ---- the procedure step SCP ------------------------------------------------------------------
+
+MppsServer::MppsServer()
+    : m_dir(serverFolder())
+{
+    m_port = freeLoopbackPort();
+}
+
+MppsServer::~MppsServer()
+{
+    stop();
+}
+
+bool MppsServer::start()
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    const QString npm = QStandardPaths::findExecutable(QStringLiteral("npm"));
+    if (node.isEmpty() || npm.isEmpty()) {
+        m_whyNot = QStringLiteral("Node.js is not installed (Debian packages nodejs, npm)");
+        return false;
+    }
+    const QString source = QStringLiteral(EXAMSTATION_PEERS_SOURCE);
+    const QString peers = QStringLiteral(EXAMSTATION_PEERS_DIR);
+    if (!QFile::exists(peers + QStringLiteral("/node_modules/dcmjs-dimse"))) {
+        QDir().mkpath(peers);
+        for (const char *file : {"package.json", "package-lock.json"}) {
+            QFile::remove(peers + u'/' + QLatin1String(file));
+            QFile::copy(source + u'/' + QLatin1String(file), peers + u'/' + QLatin1String(file));
+        }
+        QProcess install;
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.setWorkingDirectory(peers);
+        install.start(npm, {QStringLiteral("ci"), QStringLiteral("--no-audit"), QStringLiteral("--no-fund")});
+        if (!install.waitForFinished(300000) || install.exitCode() != 0) {
+            m_whyNot =
+                QStringLiteral("npm ci of tests/peers failed: %1").arg(QString::fromUtf8(install.readAll().right(400)));
+            return false;
+        }
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/mpps.log"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NODE_PATH"), peers + QStringLiteral("/node_modules"));
+    m_process->setProcessEnvironment(environment);
+    m_process->start(node,
+                     {source + QStringLiteral("/mpps-scp.js"), QString::number(m_port), QStringLiteral("EXAMSTATION"),
+                      m_dir.path() + QStringLiteral("/received.jsonl")});
+    const QDeadlineTimer deadline(15000);
+    m_process->waitForStarted(10000);
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        if (listening(m_port))
+            return true;
+        QThread::msleep(100);
+    }
+    QFile log(m_dir.path() + QStringLiteral("/mpps.log"));
+    log.open(QIODevice::ReadOnly);
+    m_whyNot =
+        QStringLiteral("the MPPS peer did not listen within 15 s: %1").arg(QString::fromUtf8(log.readAll().right(400)));
+    endProcess(m_process);
+    return false;
+}
+
+void MppsServer::stop()
+{
+    endProcess(m_process);
+}
+
+DicomPeer MppsServer::peer() const
+{
+    return loopbackPeer(m_port, QStringLiteral("RIS"));
+}
+
+QJsonArray MppsServer::received() const
+{
+    QFile file(m_dir.path() + QStringLiteral("/received.jsonl"));
+    QJsonArray messages;
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            messages.append(QJsonDocument::fromJson(line).object());
+    }
+    return messages;
 }
 
 // ---- a host that never answers ---------------------------------------------------------------

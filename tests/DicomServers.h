@@ -3,23 +3,40 @@
 #include "dicom/DicomPeer.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 // Private DICOM servers for the tests, each in a folder of its own under the build folder,
 // on free loopback ports, started and stopped by the test. start() says why when it cannot.
 
 quint16 freeLoopbackPort();
 
+// A CA, a certificate for the PACS (CN localhost) and one for the workstation (CN EXAMSTATION)
+// signed by it, and a second CA that signed neither; PEM files made with openssl in `folder`.
+struct TestCertificates {
+    QString ca, pacsCertificate, pacsKey, stationCertificate, stationKey, otherCa;
+    QString whyNot; // empty when made
+};
+TestCertificates makeTestCertificates(const QString &folder);
+// A peer on TLS with the station's certificate, trusting `ca`.
+DicomPeer overTls(DicomPeer peer, const TestCertificates &files, const QString &ca);
+
 // Debian's Orthanc with a configuration of its own; its storage survives stop() and start().
 class OrthancServer {
 public:
     OrthancServer();
     ~OrthancServer();
+
+    // Before start(): its DICOM port speaks TLS only, with the PACS certificate, and requires the
+    // workstation's certificate to chain to the test CA.
+    void useTls(const TestCertificates &files) { m_tls = files; }
+    QString folder() const { return m_dir.path(); }
 
     // Starts and waits (bounded) until its REST API answers; false with whyNot() otherwise.
     bool start();
@@ -38,10 +55,16 @@ public:
     QJsonValue get(const QString &path) const;
     QByteArray getRaw(const QString &path) const;
 
+    // dicom3tools' dciodvfy over every instance stored: its error lines, each after the
+    // instance's SOP class, one a line; empty when every instance conforms to its IOD (warnings
+    // allowed).
+    QString iodErrors() const;
+
 private:
     QTemporaryDir m_dir;
     quint16 m_dicomPort = 0;
     quint16 m_httpPort = 0;
+    std::optional<TestCertificates> m_tls;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
 };
@@ -52,8 +75,9 @@ public:
     WorklistServer();
     ~WorklistServer();
 
-    // Writes one worklist file for the AE title from a dump2dcm text (one attribute a line).
-    bool addItem(const QString &aeTitle, const QString &dump);
+    // Writes one worklist file for the AE title from a dump2dcm text (one attribute a line),
+    // its values written in `encoding` (a QStringConverter name).
+    bool addItem(const QString &aeTitle, const QString &dump, const char *encoding = "UTF-8");
     bool start();
     void stop();
     QString whyNot() const { return m_whyNot; }
@@ -67,6 +91,28 @@ private:
     QTemporaryDir m_dir;
     quint16 m_port = 0;
     int m_items = 0;
+    std::unique_ptr<QProcess> m_process;
+    QString m_whyNot;
+};
+
+// The RIS's procedure step side (tests/peers/mpps-scp.js on Node.js's dcmjs-dimse, which the
+// first start installs with `npm ci` into the build folder from tests/peers' lock file): accepts
+// MPPS from the station EXAMSTATION and keeps each N-CREATE and N-SET it receives.
+class MppsServer {
+public:
+    MppsServer();
+    ~MppsServer();
+    bool start();
+    void stop();
+    QString whyNot() const { return m_whyNot; }
+    quint16 port() const { return m_port; }
+    DicomPeer peer() const;
+    // What it received, in order: {"command": "N-CREATE"|"N-SET", "uid": ..., "attributes": {...}}.
+    QJsonArray received() const;
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;
 };

@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
+#include <QTest>
 #include <QThread>
 
 namespace {
@@ -86,9 +88,9 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
     const QJsonObject study = studies[0].toObject();
     const QJsonObject tags = study[QStringLiteral("MainDicomTags")].toObject();
     EXPECT_EQ(tags[QStringLiteral("StudyDescription")].toString(), QStringLiteral("Gastroscopy"));
-    EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Dr. Proposer"));
+    EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Dr. Proposer^"));
     const QJsonObject patient = study[QStringLiteral("PatientMainDicomTags")].toObject();
-    EXPECT_EQ(patient[QStringLiteral("PatientName")].toString(), QStringLiteral("王小明"));
+    EXPECT_EQ(patient[QStringLiteral("PatientName")].toString(), QStringLiteral("王小明^"));
     EXPECT_EQ(patient[QStringLiteral("PatientID")].toString(), QStringLiteral("A-7"));
     EXPECT_EQ(patient[QStringLiteral("PatientSex")].toString(), QStringLiteral("F"));
     QSqlQuery kept = db.run(QStringLiteral("select study_uid from t_dicom_studies"), {});
@@ -106,6 +108,117 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
         }
     }
     EXPECT_EQ(documents, 1);
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWithTheOrder)
+{
+    startWorkstationOutbox();
+    const WorklistOrder order{.studyUid = QStringLiteral("2.25.161803"),
+                              .accessionNumber = QStringLiteral("ACC-8"),
+                              .requestedProcedureId = QStringLiteral("RP-8"),
+                              .requestedProcedureDescription = QStringLiteral("Gastroskopie"),
+                              .requestedProcedureCodes = {{.value = "GI-01", .scheme = "99HOSP", .meaning = "Gastro"}},
+                              .scheduledStepId = QStringLiteral("SPS-8"),
+                              .referringPhysician = QStringLiteral("Chen^Li"),
+                              .patientName = QStringLiteral("Müller^Jürgen"),
+                              .birthDate = QStringLiteral("19800215")};
+    examSheet.setWorklistOrder(QStringLiteral("W-8"), order);
+    saveExamination(QStringLiteral("W-8"), QStringLiteral("Müller Jürgen"), 1);
+    // The order went with that save only: the next examination is a study of its own.
+    saveExamination(QStringLiteral("W-8"), QStringLiteral("Müller Jürgen"), 1);
+    ASSERT_EQ(instancesArriving(4), 4);
+
+    const QJsonArray instances = orthanc.get(QStringLiteral("/instances")).toArray();
+    int ordered = 0;
+    for (const QJsonValue &id : instances) {
+        const QJsonObject tags =
+            orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(id.toString())).toObject();
+        if (tags[QStringLiteral("StudyInstanceUID")].toString() != order.studyUid) {
+            EXPECT_TRUE(tags[QStringLiteral("RequestAttributesSequence")].isUndefined());
+            continue;
+        }
+        ++ordered;
+        EXPECT_EQ(tags[QStringLiteral("PatientName")].toString(), QStringLiteral("Müller^Jürgen"));
+        EXPECT_EQ(tags[QStringLiteral("PatientBirthDate")].toString(), QStringLiteral("19800215"));
+        EXPECT_EQ(tags[QStringLiteral("ReferringPhysicianName")].toString(), QStringLiteral("Chen^Li"));
+        EXPECT_EQ(tags[QStringLiteral("AccessionNumber")].toString(), QStringLiteral("ACC-8"));
+        const QJsonObject request = tags[QStringLiteral("RequestAttributesSequence")].toArray()[0].toObject();
+        EXPECT_EQ(request[QStringLiteral("RequestedProcedureID")].toString(), QStringLiteral("RP-8"));
+        EXPECT_EQ(request[QStringLiteral("ScheduledProcedureStepID")].toString(), QStringLiteral("SPS-8"));
+        EXPECT_EQ(request[QStringLiteral("RequestedProcedureCodeSequence")].toArray().size(), 1);
+    }
+    EXPECT_EQ(ordered, 2);
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+// The RIS hears the examination begin (the patient taken from the worklist) and end (the save),
+// in that order, even when it is away at first: the messages wait in the outbox.
+TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamingEveryInstanceAtTheSave)
+{
+    MppsServer ris;
+    const WorklistOrder order{.studyUid = QStringLiteral("2.25.141421"),
+                              .requestedProcedureId = QStringLiteral("RP-9"),
+                              .scheduledStepId = QStringLiteral("SPS-9"),
+                              .patientName = QStringLiteral("Lee^Ann")};
+    examSheet.setProcedureSteps(QStringLiteral("EXAMSTATION"));
+    // First the wrong patient is taken, then the right one: the first step is discontinued.
+    examSheet.setWorklistOrder(QStringLiteral("W-8"),
+                               {.studyUid = QStringLiteral("2.25.8"), .patientName = QStringLiteral("Wrong^One")});
+    examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
+    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2);
+    EXPECT_EQ(DicomOutbox::summary(db).waiting, 7); // 3 instances, 4 step messages
+    if (!ris.start())
+        GTEST_SKIP() << ris.whyNot().toStdString();
+    worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
+    worker->start();
+    ASSERT_EQ(instancesArriving(3), 3);
+    const QDeadlineTimer deadline(30000);
+    while (ris.received().size() < 4 && !deadline.hasExpired())
+        QThread::msleep(100);
+
+    // Each step's messages in order: what its N-CREATE began, its N-SET ended.
+    QMap<QString, QList<QJsonObject>> byStep;
+    QStringList steps;
+    for (const QJsonValue &message : ris.received()) {
+        const QString uid = message.toObject()["uid"].toString();
+        if (!byStep.contains(uid))
+            steps.append(uid);
+        byStep[uid].append(message.toObject());
+    }
+    ASSERT_EQ(steps.size(), 2);
+    const auto status = [](const QJsonObject &message) {
+        return message["command"].toString() + u' '
+            + message["attributes"].toObject()["PerformedProcedureStepStatus"].toString();
+    };
+    const QList<QJsonObject> wrong = byStep.value(steps[0]);
+    const QList<QJsonObject> right = byStep.value(steps[1]);
+    ASSERT_EQ(wrong.size(), 2);
+    ASSERT_EQ(right.size(), 2);
+    EXPECT_EQ(status(wrong[0]), QStringLiteral("N-CREATE IN PROGRESS"));
+    EXPECT_EQ(status(wrong[1]), QStringLiteral("N-SET DISCONTINUED"));
+    EXPECT_EQ(wrong[1]["attributes"]
+                  .toObject()["PerformedProcedureStepDiscontinuationReasonCodeSequence"]
+                  .toArray()[0]
+                  .toObject()["CodeValue"]
+                  .toString(),
+              QStringLiteral("110514"));
+    EXPECT_EQ(status(right[0]), QStringLiteral("N-CREATE IN PROGRESS"));
+    EXPECT_EQ(status(right[1]), QStringLiteral("N-SET COMPLETED"));
+    QStringList named;
+    for (const QJsonValue &series : right[1]["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
+        for (const char *sequence : {"ReferencedImageSequence", "ReferencedNonImageCompositeSOPInstanceSequence"}) {
+            for (const QJsonValue &reference : series.toObject()[QLatin1String(sequence)].toArray())
+                named.append(reference.toObject()["ReferencedSOPInstanceUID"].toString());
+        }
+    }
+    QStringList queued;
+    for (const DicomOutbox::Entry &entry : DicomOutbox::entries(db))
+        queued.append(entry.sopUid);
+    named.sort();
+    queued.sort();
+    EXPECT_EQ(named, queued);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return DicomOutbox::summary(db).waiting == 0; }, 10000));
 }
 
 TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminationOnce)

@@ -17,6 +17,7 @@ TEST(JobsTest, EveryJobEndsWithTheTablesCodeAndOneLineWhenItDidNotSucceed)
         {{QStringLiteral("--no-such-job")}, 2},
         {{QStringLiteral("--send-dicom"), QStringLiteral("all")}, 2}, // no PACS in config.ini
         {{QStringLiteral("--copy-database-to-server")}, 2}, // no server in config.ini
+        {{QStringLiteral("--dicom-echo")}, 2}, // no DICOM partner in config.ini
     };
     // A runtime folder of its own, so that Qt has nothing to say about a missing one.
     QProcessEnvironment environment = withoutDisplay();

@@ -55,9 +55,11 @@ protected:
                    QStringLiteral("[dicom]\nstation_ae=EXAMSTATION\n"
                                   "pacs_host=127.0.0.1\npacs_port=%1\npacs_ae=PACS\n"
                                   "worklist_host=127.0.0.1\nworklist_port=%2\n"
-                                  "worklist_ae=WORKLIST\n")
+                                  "worklist_ae=WORKLIST\n"
+                                  "mpps_host=127.0.0.1\nmpps_port=%3\nmpps_ae=RIS\n")
                        .arg(freeLoopbackPort())
                        .arg(worklist.port())
+                       .arg(freeLoopbackPort())
                        .toUtf8());
         openWindow();
     }
@@ -90,13 +92,29 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
     window->ckbHaveTreat->setChecked(false);
     clickOn(window->btnGenReport);
     ASSERT_EQ(recordRows(QStringLiteral("W-31")), 1) << dialogs.texts().join(u'/').toStdString();
-    QSqlQuery study = db().run(QStringLiteral("select accession_number from t_dicom_studies"), {});
+    QSqlQuery study = db().run(QStringLiteral("select s.accession_number, s.study_uid, o.requested_procedure_id,"
+                                              " o.scheduled_step_id, o.patient_name from t_dicom_studies s"
+                                              " join t_dicom_orders o on o.content_id = s.content_id"),
+                               {});
     ASSERT_TRUE(study.next());
     EXPECT_EQ(study.value(0).toString(), QStringLiteral("ACC-31"));
+    EXPECT_EQ(study.value(1).toString(), QStringLiteral("2.25.271828"));
+    EXPECT_EQ(study.value(2).toString(), QStringLiteral("RP-31"));
+    EXPECT_EQ(study.value(3).toString(), QStringLiteral("SPS-31"));
+    EXPECT_EQ(study.value(4).toString(), QStringLiteral("王^小明"));
 
-    EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->isVisible(); }, 30000));
-    EXPECT_EQ(window->lbDicomState->text(), QStringLiteral("PACS: 1 not sent"));
-    EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the PACS")));
+    // The report and the procedure step's N-CREATE failed (the RIS is away too); its N-SET waits
+    // behind the N-CREATE, untried.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return window->lbDicomState->isVisible() && window->lbDicomState->text() == u"PACS: 2 not sent"; },
+        30000))
+        << window->lbDicomState->text().toStdString();
+    QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
+    ASSERT_TRUE(steps.next());
+    EXPECT_EQ(steps.value(1).toLongLong(), 0); // queued when the patient was taken
+    ASSERT_TRUE(steps.next());
+    EXPECT_GT(steps.value(1).toLongLong(), 0); // with the saved record
+    EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the")));
 }
 
 TEST_F(DicomWindow, CancellingAQueryToAHungWorklistGivesTheWindowBackAndFillsNothing)
@@ -297,6 +315,26 @@ protected:
     OrthancServer orthanc;
 };
 
+TEST_F(DicomJobs, DicomEchoReportsEachPartnerAndFailsWhenOneDoesNotAnswer)
+{
+    const auto [code, output] = run({QStringLiteral("--dicom-echo")});
+    EXPECT_EQ(code, 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("PACS\tORTHANC at 127.0.0.1:%1\tok\t").arg(orthanc.dicomPort())))
+        << output.toStdString();
+
+    home.write(QStringLiteral("config.ini"),
+               QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=ORTHANC\n"
+                              "worklist_host=127.0.0.1\nworklist_port=%2\nworklist_ae=WORKLIST\n")
+                   .arg(orthanc.dicomPort())
+                   .arg(freeLoopbackPort())
+                   .toUtf8());
+    const auto [downCode, downOutput] = run({QStringLiteral("--dicom-echo")});
+    EXPECT_EQ(downCode, 1);
+    EXPECT_TRUE(downOutput.contains(QStringLiteral("PACS\tORTHANC at 127.0.0.1:%1\tok").arg(orthanc.dicomPort())));
+    EXPECT_TRUE(downOutput.contains(QStringLiteral("worklist\tWORKLIST at 127.0.0.1:"))) << downOutput.toStdString();
+    EXPECT_TRUE(downOutput.contains(QStringLiteral("\tFAILED\t"))) << downOutput.toStdString();
+}
+
 TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
 {
     const auto [firstCode, firstOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("P1")});
@@ -304,6 +342,7 @@ TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
     EXPECT_TRUE(firstOutput.contains(QStringLiteral("3 sent, 0 not sent"))) << firstOutput.toStdString();
     EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 3);
     EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
 
     const auto [againCode, againOutput] = run({QStringLiteral("--send-dicom"), QStringLiteral("all")});
     EXPECT_EQ(againCode, 0);
