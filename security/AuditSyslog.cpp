@@ -157,7 +157,15 @@ public:
         SSL_set_fd(m_ssl, m_socket);
         SSL_set_tlsext_host_name(m_ssl, m_settings.host.toUtf8().constData());
         SSL_set1_host(m_ssl, m_settings.host.toUtf8().constData());
-        if (SSL_connect(m_ssl) != 1) {
+        bool accepted = SSL_connect(m_ssl) == 1;
+        if (accepted) {
+            // With TLS 1.3 a repository that refuses this workstation's certificate says so only
+            // after the handshake: a moment's wait for its answer keeps the first message.
+            pollfd answer{.fd = m_socket, .events = POLLIN, .revents = 0};
+            ::poll(&answer, 1, 200);
+            accepted = stillOpen();
+        }
+        if (!accepted) {
             const QString why = tlsError();
             close();
             throw AppError(QStringLiteral("TLS to %1 failed: %2").arg(m_settings.host, why));
@@ -171,8 +179,14 @@ public:
         pollfd check{.fd = m_socket, .events = POLLIN, .revents = 0};
         if (::poll(&check, 1, 0) <= 0)
             return true;
+        // Without waiting: what is there may be the session tickets of TLS 1.3 only.
+        const int flags = fcntl(m_socket, F_GETFL);
+        fcntl(m_socket, F_SETFL, flags | O_NONBLOCK);
         char byte = 0;
-        return SSL_peek(m_ssl, &byte, 1) > 0;
+        const int read = SSL_peek(m_ssl, &byte, 1);
+        const int error = read > 0 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, read);
+        fcntl(m_socket, F_SETFL, flags);
+        return error == SSL_ERROR_NONE || error == SSL_ERROR_WANT_READ;
     }
 
     void write(const QByteArray &bytes)

@@ -348,7 +348,11 @@ bool SyslogServer::makeCertificates()
         && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", "server.key", "-out",
                     "server.csr"})
         && openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
-                    "-days", "2", "-extfile", "names.ext", "-out", "server.crt"});
+                    "-days", "2", "-extfile", "names.ext", "-out", "server.crt"})
+        && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=workstation", "-keyout", "client.key", "-out",
+                    "client.csr"})
+        && openssl({"x509", "-req", "-in", "client.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                    "-days", "2", "-out", "client.crt"});
 }
 
 bool SyslogServer::start()
@@ -368,7 +372,7 @@ bool SyslogServer::start()
        defaultNetstreamDriver="ossl" defaultNetstreamDriverCAFile="%1/ca.crt"
        defaultNetstreamDriverCertFile="%1/server.crt" defaultNetstreamDriverKeyFile="%1/server.key"
        maxMessageSize="64k")
-module(load="imtcp" streamDriver.name="ossl" streamDriver.mode="1" streamDriver.authMode="anon")
+module(load="imtcp" streamDriver.name="ossl" streamDriver.mode="1" streamDriver.authMode="x509/certvalid")
 input(type="imtcp" address="127.0.0.1" port="%2")
 template(name="raw" type="string" string="%rawmsg%\n")
 action(type="omfile" file="%1/received.log" template="raw" flushOnTXEnd="on" asyncWriting="off")

@@ -89,7 +89,8 @@ private:
 };
 
 // Debian's rsyslogd (with rsyslog-openssl) as a hospital's audit repository: syslog over TLS
-// on a free loopback port with a CA and a certificate for "localhost" it makes with openssl,
+// on a free loopback port with a CA, a certificate for "localhost" and one for the workstation
+// (which it asks for) it makes with openssl,
 // each message's text written as one line of received.log; never the machine's own service.
 // Its log survives stop() and start().
 class SyslogServer {
@@ -102,6 +103,9 @@ public:
     QString whyNot() const { return m_whyNot; }
     quint16 port() const { return m_port; }
     QString caFile() const { return m_dir.path() + QStringLiteral("/ca.crt"); }
+    // The workstation's certificate and key of that CA, which the server asks for.
+    QString clientCertificate() const { return m_dir.path() + QStringLiteral("/client.crt"); }
+    QString clientKey() const { return m_dir.path() + QStringLiteral("/client.key"); }
     // The messages received so far, one a line.
     QList<QByteArray> received() const;
 

@@ -26,13 +26,18 @@ protected:
 
     SyslogSettings repository() const
     {
-        return {.host = QStringLiteral("localhost"), .port = server.port(), .caFile = server.caFile()};
+        return {.host = QStringLiteral("localhost"),
+                .port = server.port(),
+                .caFile = server.caFile(),
+                .certificateFile = server.clientCertificate(),
+                .keyFile = server.clientKey()};
     }
-    std::unique_ptr<AuditTrail> trail()
+    std::unique_ptr<AuditTrail> trail(const SyslogSettings &settings)
     {
         return std::make_unique<AuditTrail>(
-            db.parameters(), Workstation{.operatorName = "anna", .host = "room1", .aeTitle = "ES1"}, repository());
+            db.parameters(), Workstation{.operatorName = "anna", .host = "room1", .aeTitle = "ES1"}, settings);
     }
+    std::unique_ptr<AuditTrail> trail() { return trail(repository()); }
 
     // The messages once `count` arrived (bounded wait).
     QList<QByteArray> receivedWhen(qsizetype count) const
@@ -114,6 +119,22 @@ TEST_F(AuditSyslogTest, ARepositoryStoppedAndStartedAgainReceivesEverythingOnce)
     EXPECT_EQ(patients(receivedWhen(4)), QStringList({"P1", "P2", "P3", "P4"}));
     sender.reset();
     EXPECT_EQ(server.received().size(), 4);
+}
+
+// The repository refuses a workstation without its certificate after the handshake (TLS 1.3):
+// the entry waits for the workstation with its certificate.
+TEST_F(AuditSyslogTest, AnEntryRefusedWithTheHandshakeWaitsInTheQueue)
+{
+    SyslogSettings anonymous = repository();
+    anonymous.certificateFile.clear();
+    anonymous.keyFile.clear();
+    auto sender = trail(anonymous);
+    Audit::record(Audit::Event::PatientOpened, QStringLiteral("P1"));
+    sender->flush();
+    QThread::msleep(1000); // refused meanwhile
+    sender.reset();
+    sender = trail();
+    EXPECT_EQ(patients(receivedWhen(1)), QStringList({"P1"}));
 }
 
 } // namespace
