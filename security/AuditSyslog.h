@@ -40,7 +40,8 @@ QByteArray framedSyslog(const AuditEntry &entry, qint64 processId);
 // Sends the entries queued in t_audit_syslog for one station to the repository over TLS, on a
 // thread of its own with its own connection, in their order; an entry leaves the queue once it
 // is written to the repository. A repository that cannot be reached is tried again after 1, 2,
-// 4 ... 60 s. Each network step times out after two seconds, which bounds the destructor.
+// 4 ... 60 s. Each network step times out after two seconds; the destructor cuts the one under
+// way short.
 class AuditForwarder {
 public:
     AuditForwarder(const DatabaseParameters &parameters, const SyslogSettings &settings, const QString &station);
@@ -64,6 +65,8 @@ private:
     // guarded by m_mutex
     bool m_pending = true;
     bool m_stopping = false;
+    // the worker's, interrupted by the destructor
+    const std::unique_ptr<Connection> m_connection;
     // started last, after every member it uses
     std::thread m_worker;
 };
