@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 SyslogSettings SyslogSettings::fromConfig()
@@ -401,6 +402,12 @@ bool AuditForwarder::sendQueued(Database &db, Connection &connection)
 
 void AuditForwarder::run()
 {
+    // A write to a connection the repository reset fails with EPIPE instead of ending the
+    // program, whether or not the process ignores SIGPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     Database db;
     Connection &connection = *m_connection;
     std::chrono::seconds backOff{0};
