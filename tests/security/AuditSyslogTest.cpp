@@ -2,6 +2,7 @@
 #include "DicomServers.h"
 #include "TestHome.h"
 #include "core/Audit.h"
+#include "core/inifunc.h"
 #include "records/Database.h"
 #include "security/AuditTrail.h"
 
@@ -66,8 +67,14 @@ protected:
 
 TEST_F(AuditSyslogTest, EachEntryArrivesAsAnRfc5424MessageHoldingAValidAuditMessage)
 {
+    // The repository as the clinic names it in config.ini.
+    WriteConfigString("audit", "syslog_host", "localhost");
+    WriteConfigString("audit", "syslog_port", QString::number(server.port()));
+    WriteConfigString("audit", "syslog_ca", server.caFile());
+    WriteConfigString("audit", "syslog_certificate", server.clientCertificate());
+    WriteConfigString("audit", "syslog_key", server.clientKey());
     {
-        const auto sender = trail();
+        const auto sender = trail(SyslogSettings::fromConfig());
         Audit::record(Audit::Event::ApplicationStart);
         Audit::record(Audit::Event::ExaminationSaved, QStringLiteral("00042"), Audit::Outcome::SeriousFailure);
         ASSERT_EQ(receivedWhen(2).size(), 2);
