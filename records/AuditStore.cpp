@@ -59,7 +59,7 @@ QString chainHash(const QString &previousHash, const AuditEntry &entry)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), static_cast<int>(length)).toHex());
 }
 
-void append(Database &db, QList<AuditEntry> &entries)
+void append(Database &db, QList<AuditEntry> &entries, const QString &syslogStation)
 {
     if (entries.isEmpty())
         return;
@@ -96,7 +96,33 @@ void append(Database &db, QList<AuditEntry> &entries)
                 {":k_patient", entry.patient},
                 {":k_outcome", entry.outcome},
                 {":k_hash", entry.hash}});
+        if (!syslogStation.isEmpty())
+            db.run(QStringLiteral("insert into t_audit_syslog (audit_id, station) values (:k_id, :k_station)"),
+                   {{":k_id", entry.id}, {":k_station", syslogStation}});
     }
+    transaction.commit();
+}
+
+QList<AuditEntry> queuedForSyslog(Database &db, const QString &station, int limit)
+{
+    QString columns = kColumns;
+    columns.replace(QStringLiteral(", "), QStringLiteral(", a."));
+    QSqlQuery query = db.run(QStringLiteral("select a.") + columns
+                                 + QStringLiteral(" from t_audit_syslog q join t_audit a on a.id = q.audit_id"
+                                                  " where q.station = :k_station order by q.audit_id limit :k_limit"),
+                             {{":k_station", station}, {":k_limit", limit}});
+    QList<AuditEntry> entries;
+    while (query.next())
+        entries.append(entryAt(query));
+    query.finish();
+    return entries;
+}
+
+void sentToSyslog(Database &db, const QList<qint64> &ids)
+{
+    ScopedTransaction transaction(db);
+    for (const qint64 id : ids)
+        db.run(QStringLiteral("delete from t_audit_syslog where audit_id = :k_id"), {{":k_id", id}});
     transaction.commit();
 }
 

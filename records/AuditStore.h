@@ -34,7 +34,13 @@ QString chainHash(const QString &previousHash, const AuditEntry &entry);
 
 // Appends the entries in one transaction, giving each its ID and hash (written back into
 // them). On a server the table is locked meanwhile, so rooms appending at once keep one chain.
-void append(Database &db, QList<AuditEntry> &entries);
+// With a station named, each entry is also queued for the audit repository under that name.
+void append(Database &db, QList<AuditEntry> &entries, const QString &syslogStation = QString());
+
+// The entries the station queued for the audit repository, oldest first, at most limit of them.
+QList<AuditEntry> queuedForSyslog(Database &db, const QString &station, int limit);
+// Takes the entries with these IDs off the queue: the repository has them.
+void sentToSyslog(Database &db, const QList<qint64> &ids);
 
 struct Filter {
     QString from; // first day, "yyyy-MM-dd", or empty

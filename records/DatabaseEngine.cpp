@@ -57,6 +57,9 @@ const QStringList kCommonTables = {
                    " ae_title text not null, event text not null, event_id text not null, event_type text not null,"
                    " action text not null, patient text not null, outcome integer not null, hash text not null)"),
     QStringLiteral("create index if not exists ix_audit_at on t_audit(at)"),
+    // The audit entries still to go to the hospital's audit repository (records/AuditStore),
+    // queued in the step that appends them, each by the workstation that recorded it.
+    QStringLiteral("create table if not exists t_audit_syslog (audit_id bigint primary key, station text not null)"),
     // Operator accounts (records/OperatorStore), shared by every room on a server. The hash is
     // libsodium's Argon2id string, which names its own limits.
     QStringLiteral("create table if not exists t_operators ("

@@ -31,9 +31,13 @@ AuditTrail *AuditTrail::current()
     return g_current.load();
 }
 
-AuditTrail::AuditTrail(const DatabaseParameters &parameters, const Workstation &workstation)
+AuditTrail::AuditTrail(const DatabaseParameters &parameters, const Workstation &workstation,
+                       const SyslogSettings &repository)
     : m_parameters(parameters)
     , m_workstation(workstation)
+    , m_syslogStation(repository.enabled() ? workstation.host : QString())
+    , m_forwarder(repository.enabled() ? std::make_unique<AuditForwarder>(parameters, repository, m_syslogStation)
+                                       : nullptr)
 {
     m_writer = std::thread([this] { run(); });
     Audit::setSink([this](Audit::Event event, const QString &patient, Audit::Outcome outcome) {
@@ -120,8 +124,10 @@ void AuditTrail::run()
         try {
             if (!db.isOpen())
                 db.open(m_parameters);
-            AuditStore::append(db, batch);
+            AuditStore::append(db, batch, m_syslogStation);
             stored = true;
+            if (m_forwarder)
+                m_forwarder->wake();
         } catch (const std::exception &failure) {
             qCWarning(lcSecurity) << "audit entries not stored yet:" << failure.what();
             db.close();

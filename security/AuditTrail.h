@@ -3,11 +3,13 @@
 #include "core/Audit.h"
 #include "records/AuditStore.h"
 #include "records/DatabaseEngine.h"
+#include "security/AuditSyslog.h"
 
 #include <QList>
 #include <QString>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -28,7 +30,10 @@ struct Workstation {
 // the trail ends is written before the destructor returns.
 class AuditTrail {
 public:
-    AuditTrail(const DatabaseParameters &parameters, const Workstation &workstation);
+    // With a repository set (config.ini [audit] syslog_host), each entry is also queued for it in
+    // the step that stores it, and an AuditForwarder sends the queue.
+    AuditTrail(const DatabaseParameters &parameters, const Workstation &workstation,
+               const SyslogSettings &repository = SyslogSettings::fromConfig());
     ~AuditTrail();
     AuditTrail(const AuditTrail &) = delete;
     AuditTrail &operator=(const AuditTrail &) = delete;
@@ -55,6 +60,9 @@ private:
     bool m_writing = false;
     quint64 m_failures = 0;
     bool m_stopping = false;
+    // the station whose entries go to the repository (empty: none do), and their sender
+    const QString m_syslogStation;
+    std::unique_ptr<AuditForwarder> m_forwarder;
     // writer thread only: started last, after every member it uses
     std::thread m_writer;
 };

@@ -483,3 +483,108 @@ UnansweringPort::~UnansweringPort()
         ::close(queued);
     ::close(m_listener);
 }
+
+SyslogServer::SyslogServer()
+    : m_dir(serverFolder())
+    , m_port(freeLoopbackPort())
+{
+}
+
+SyslogServer::~SyslogServer()
+{
+    stop();
+}
+
+bool SyslogServer::makeCertificates()
+{
+    const auto openssl = [this](const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    };
+    QFile names(m_dir.path() + QStringLiteral("/names.ext"));
+    return names.open(QIODevice::WriteOnly) && names.write("subjectAltName=DNS:localhost\n") > 0
+        && (names.close(), true)
+        && openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Hospital CA",
+                    "-keyout", "ca.key", "-out", "ca.crt"})
+        && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", "server.key", "-out",
+                    "server.csr"})
+        && openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                    "-days", "2", "-extfile", "names.ext", "-out", "server.crt"})
+        && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=workstation", "-keyout", "client.key", "-out",
+                    "client.csr"})
+        && openssl({"x509", "-req", "-in", "client.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                    "-days", "2", "-out", "client.crt"});
+}
+
+bool SyslogServer::start()
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("rsyslogd"), {"/usr/sbin", "/sbin"});
+    if (program.isEmpty() || !QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/rsyslog/lmnsd_ossl.so"))) {
+        m_whyNot = QStringLiteral("rsyslogd with its OpenSSL driver is not installed (rsyslog, rsyslog-openssl)");
+        return false;
+    }
+    const QString dir = m_dir.path();
+    if (!QFile::exists(caFile()) && !makeCertificates()) {
+        m_whyNot = QStringLiteral("openssl could not make the test certificates");
+        return false;
+    }
+    QDir().mkpath(dir + QStringLiteral("/work"));
+    const QByteArray config = QStringLiteral(R"(global(workDirectory="%1/work"
+       defaultNetstreamDriver="ossl" defaultNetstreamDriverCAFile="%1/ca.crt"
+       defaultNetstreamDriverCertFile="%1/server.crt" defaultNetstreamDriverKeyFile="%1/server.key"
+       maxMessageSize="64k")
+module(load="imtcp" streamDriver.name="ossl" streamDriver.mode="1" streamDriver.authMode="x509/certvalid")
+input(type="imtcp" address="127.0.0.1" port="%2")
+template(name="raw" type="string" string="%rawmsg%\n")
+action(type="omfile" file="%1/received.log" template="raw" flushOnTXEnd="on" asyncWriting="off")
+)")
+                                  .arg(dir)
+                                  .arg(m_port)
+                                  .toUtf8();
+    QFile file(dir + QStringLiteral("/rsyslog.conf"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
+        m_whyNot = QStringLiteral("cannot write the rsyslogd configuration");
+        return false;
+    }
+    file.close();
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(dir + QStringLiteral("/rsyslogd.log"), QIODevice::Append);
+    m_process->start(program, {"-n", "-f", file.fileName(), "-i", dir + QStringLiteral("/rsyslogd.pid")});
+    if (!m_process->waitForStarted(10000)) {
+        m_whyNot = QStringLiteral("rsyslogd did not start: %1").arg(m_process->errorString());
+        m_process.reset();
+        return false;
+    }
+    const QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        if (listening(m_port))
+            return true;
+        QThread::msleep(100);
+    }
+    QFile log(dir + QStringLiteral("/rsyslogd.log"));
+    log.open(QIODevice::ReadOnly);
+    m_whyNot =
+        QStringLiteral("rsyslogd did not listen on port %1: %2").arg(m_port).arg(QString::fromLocal8Bit(log.readAll()));
+    endProcess(m_process);
+    return false;
+}
+
+void SyslogServer::stop()
+{
+    endProcess(m_process);
+}
+
+QList<QByteArray> SyslogServer::received() const
+{
+    QFile file(m_dir.path() + QStringLiteral("/received.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    lines.removeAll(QByteArray());
+    return lines;
+}

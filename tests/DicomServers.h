@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -131,4 +132,34 @@ private:
     int m_listener = -1;
     int m_queued[2] = {-1, -1}; // the connections that fill the queue
     quint16 m_port = 0;
+};
+
+// Debian's rsyslogd (with rsyslog-openssl) as a hospital's audit repository: syslog over TLS
+// on a free loopback port with a CA, a certificate for "localhost" and one for the workstation
+// (which it asks for) it makes with openssl,
+// each message's text written as one line of received.log; never the machine's own service.
+// Its log survives stop() and start().
+class SyslogServer {
+public:
+    SyslogServer();
+    ~SyslogServer();
+
+    bool start();
+    void stop();
+    QString whyNot() const { return m_whyNot; }
+    quint16 port() const { return m_port; }
+    QString caFile() const { return m_dir.path() + QStringLiteral("/ca.crt"); }
+    // The workstation's certificate and key of that CA, which the server asks for.
+    QString clientCertificate() const { return m_dir.path() + QStringLiteral("/client.crt"); }
+    QString clientKey() const { return m_dir.path() + QStringLiteral("/client.key"); }
+    // The messages received so far, one a line.
+    QList<QByteArray> received() const;
+
+private:
+    bool makeCertificates();
+
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+    std::unique_ptr<QProcess> m_process;
+    QString m_whyNot;
 };
