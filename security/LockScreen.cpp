@@ -34,7 +34,11 @@ LockScreen::LockScreen(QWidget *window, LockScreenHooks hooks)
     m_other->setObjectName(QStringLiteral("btnOtherOperator"));
     m_message->setObjectName(QStringLiteral("lbLoginMessage"));
     QFont large = m_title->font();
-    large.setPointSizeF(large.pointSizeF() * 1.6);
+    // The window's font may be set in pixels, then it has no point size to scale.
+    if (large.pixelSize() > 0)
+        large.setPixelSize(qRound(large.pixelSize() * 1.6));
+    else
+        large.setPointSizeF(large.pointSizeF() * 1.6);
     m_title->setFont(large);
 
     auto *panel = new QWidget(this);
