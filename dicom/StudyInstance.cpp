@@ -226,6 +226,41 @@ void putCommon(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids,
     put(ds, DCM_ContentTime, study.studyTime.toString(QStringLiteral("HHmmss")));
 }
 
+// Rows, columns and the 8-bit, lossy-compressed pixel description both image kinds carry.
+void putEightBitPixels(DcmDataset &ds, int width, int height, const QString &compressionMethod)
+{
+    ds.putAndInsertUint16(DCM_Rows, Uint16(height));
+    ds.putAndInsertUint16(DCM_Columns, Uint16(width));
+    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
+    ds.putAndInsertUint16(DCM_BitsStored, 8);
+    ds.putAndInsertUint16(DCM_HighBit, 7);
+    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    put(ds, DCM_LossyImageCompression, QStringLiteral("01"));
+    put(ds, DCM_LossyImageCompressionMethod, compressionMethod);
+}
+
+// The compressed bytes as one fragment after an empty offset table, in transfer syntax `xfer`.
+void putOneFragment(DcmDataset &ds, QByteArray fragment, E_TransferSyntax xfer, const QString &what)
+{
+    auto *sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+    sequence->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
+    DcmOffsetList offsets;
+    if (fragment.size() % 2)
+        fragment.append('\0');
+    OFCondition status =
+        sequence->storeCompressedFrame(offsets, reinterpret_cast<Uint8 *>(fragment.data()), Uint32(fragment.size()), 0);
+    auto *pixelData = new DcmPixelData(DCM_PixelData);
+    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+    if (status.good())
+        status = ds.insert(pixelData, true);
+    else
+        delete pixelData;
+    if (status.bad())
+        throw AppError(QStringLiteral("Cannot store the %1 in the DICOM instance: %2")
+                           .arg(what, QString::fromLatin1(status.text())));
+    ds.updateOriginalXfer();
+}
+
 } // namespace
 
 namespace StudyInstance {
@@ -332,34 +367,9 @@ std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const Instanc
                               : (frame.subsampled ? QStringLiteral("YBR_FULL_422") : QStringLiteral("YBR_FULL")));
     if (frame.components == 3)
         ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
-    ds.putAndInsertUint16(DCM_Rows, Uint16(frame.height));
-    ds.putAndInsertUint16(DCM_Columns, Uint16(frame.width));
-    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds.putAndInsertUint16(DCM_BitsStored, 8);
-    ds.putAndInsertUint16(DCM_HighBit, 7);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
-    put(ds, DCM_LossyImageCompression, QStringLiteral("01"));
-    put(ds, DCM_LossyImageCompressionMethod, QStringLiteral("ISO_10918_1"));
-
+    putEightBitPixels(ds, frame.width, frame.height, QStringLiteral("ISO_10918_1"));
     // The JPEG stream as one fragment of one frame, after an empty offset table.
-    auto *sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
-    sequence->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
-    DcmOffsetList offsets;
-    QByteArray fragment = jpeg;
-    if (fragment.size() % 2)
-        fragment.append('\0');
-    OFCondition status =
-        sequence->storeCompressedFrame(offsets, reinterpret_cast<Uint8 *>(fragment.data()), Uint32(fragment.size()), 0);
-    auto *pixelData = new DcmPixelData(DCM_PixelData);
-    pixelData->putOriginalRepresentation(EXS_JPEGProcess1, nullptr, sequence);
-    if (status.good())
-        status = ds.insert(pixelData, true);
-    else
-        delete pixelData;
-    if (status.bad())
-        throw AppError(QStringLiteral("Cannot store the picture in the DICOM instance: %1")
-                           .arg(QString::fromLatin1(status.text())));
-    ds.updateOriginalXfer();
+    putOneFragment(ds, jpeg, EXS_JPEGProcess1, QStringLiteral("picture"));
     return file;
 }
 
@@ -405,35 +415,10 @@ std::unique_ptr<DcmFileFormat> videoClip(const StudyValues &study, const Instanc
     put(ds, DCM_SamplesPerPixel, QStringLiteral("3"));
     put(ds, DCM_PhotometricInterpretation, QStringLiteral("YBR_PARTIAL_420"));
     ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
-    ds.putAndInsertUint16(DCM_Rows, Uint16(video.height));
-    ds.putAndInsertUint16(DCM_Columns, Uint16(video.width));
-    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds.putAndInsertUint16(DCM_BitsStored, 8);
-    ds.putAndInsertUint16(DCM_HighBit, 7);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
-    put(ds, DCM_LossyImageCompression, QStringLiteral("01"));
-    put(ds, DCM_LossyImageCompressionMethod, QStringLiteral("ISO_14496_10"));
-
+    putEightBitPixels(ds, video.width, video.height, QStringLiteral("ISO_14496_10"));
     // The whole stream as one fragment after an empty offset table: the form every reader of
     // the MPEG-4 transfer syntaxes takes.
-    auto *sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
-    sequence->insert(new DcmPixelItem(DcmTag(DCM_Item, EVR_OB)));
-    DcmOffsetList offsets;
-    QByteArray fragment = video.h264;
-    if (fragment.size() % 2)
-        fragment.append('\0');
-    OFCondition status =
-        sequence->storeCompressedFrame(offsets, reinterpret_cast<Uint8 *>(fragment.data()), Uint32(fragment.size()), 0);
-    auto *pixelData = new DcmPixelData(DCM_PixelData);
-    pixelData->putOriginalRepresentation(EXS_MPEG4HighProfileLevel4_1, nullptr, sequence);
-    if (status.good())
-        status = ds.insert(pixelData, true);
-    else
-        delete pixelData;
-    if (status.bad())
-        throw AppError(
-            QStringLiteral("Cannot store the clip in the DICOM instance: %1").arg(QString::fromLatin1(status.text())));
-    ds.updateOriginalXfer();
+    putOneFragment(ds, video.h264, EXS_MPEG4HighProfileLevel4_1, QStringLiteral("clip"));
     return file;
 }
 
