@@ -9,8 +9,7 @@
 // The SCP's reactions: who may call, and what an N-EVENT-REPORT does.
 class CommitScp : public DcmSCP {
 public:
-    CommitScp(const DicomPeer &own, const std::function<bool(const CommitReport &)> &onReport,
-              DicomCancel &cancel)
+    CommitScp(const DicomPeer &own, const std::function<bool(const CommitReport &)> &onReport, DicomCancel &cancel)
         : m_own(own)
         , m_onReport(onReport)
         , m_cancel(cancel)
@@ -48,8 +47,7 @@ protected:
     {
         if (QString::fromLatin1(request.AffectedSOPClassUID) != QLatin1String(StorageCommitment::kSopClass))
             return STATUS_N_NoSuchSOPClass;
-        const std::optional<CommitReport> report =
-            attributes ? StorageCommitment::reportOf(*attributes) : std::nullopt;
+        const std::optional<CommitReport> report = attributes ? StorageCommitment::reportOf(*attributes) : std::nullopt;
         if (!report)
             return STATUS_N_InvalidArgumentValue;
         return m_onReport(*report) ? STATUS_Success : STATUS_N_ProcessingFailure;

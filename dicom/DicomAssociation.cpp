@@ -341,8 +341,7 @@ quint16 DicomAssociation::sendNormalized(bool create, const char *sopClass, cons
     return status;
 }
 
-bool DicomAssociation::awaitEventReport(int seconds,
-                                        const std::function<quint16(quint16, DcmDataset *)> &handle)
+bool DicomAssociation::awaitEventReport(int seconds, const std::function<quint16(quint16, DcmDataset *)> &handle)
 {
     auto &scu = static_cast<TransportScu &>(*m_scu);
     scu.reportHandler = [&handle](Uint16 eventType, DcmDataset *attributes) { return handle(eventType, attributes); };
@@ -369,7 +368,7 @@ QString DicomAssociation::reason(const OFCondition &condition) const
 }
 
 std::unique_ptr<DcmTransportLayer> DicomAssociation::transport(const DicomPeer &peer, DicomCancel *cancel,
-                                                              bool acceptor)
+                                                               bool acceptor)
 {
     if (peer.tls)
         return tlsTransport(peer, cancel, acceptor);

@@ -65,12 +65,10 @@ void ask(const DicomPeer &pacs, const QString &transactionUid, const QList<Commi
     association.open();
     const T_ASC_PresentationContextID context = association.contextFor(kSopClass);
     if (context == 0)
-        throw DicomError(
-            QStringLiteral("The PACS %1 does not accept Storage Commitment.").arg(association.partner()));
+        throw DicomError(QStringLiteral("The PACS %1 does not accept Storage Commitment.").arg(association.partner()));
     std::unique_ptr<DcmDataset> attributes = request(transactionUid, items);
     Uint16 status = 0;
-    const OFCondition sent =
-        association.scu().sendACTIONRequest(context, kSopInstance, 1, attributes.get(), status);
+    const OFCondition sent = association.scu().sendACTIONRequest(context, kSopInstance, 1, attributes.get(), status);
     if (sent.bad())
         throw DicomError(QStringLiteral("The storage commitment request to the PACS %1 failed: %2")
                              .arg(association.partner(), association.reason(sent)));

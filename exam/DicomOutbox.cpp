@@ -367,8 +367,7 @@ bool keepCommitReport(Database &db, const CommitReport &report)
 {
     try {
         ScopedTransaction transaction(db);
-        const bool known =
-            OutboxStore::applyCommitReport(db, report.transactionUid, report.committed, report.failed);
+        const bool known = OutboxStore::applyCommitReport(db, report.transactionUid, report.committed, report.failed);
         transaction.commit();
         if (!known) {
             qCWarning(lcDicom) << "storage commitment answer for an unknown request" << report.transactionUid;
@@ -401,14 +400,13 @@ Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *ca
     for (const OutboxStore::Commit &commit : OutboxStore::dueCommits(db, nowMs())) {
         if (cancel && cancel->cancelled())
             break;
-        const QString what = QStringLiteral("record %1, storage commitment %2")
-                                 .arg(commit.contentId)
-                                 .arg(commit.transactionUid);
+        const QString what =
+            QStringLiteral("record %1, storage commitment %2").arg(commit.contentId).arg(commit.transactionUid);
         QList<CommitItem> items;
         for (const OutboxStore::Stored &item : commit.items)
-            items.append({.sopClass = QString::fromLatin1(item.kind == kReport  ? UID_EncapsulatedPDFStorage
-                                                          : item.kind == kVideo ? UID_VideoEndoscopicImageStorage
-                                                                                : UID_SecondaryCaptureImageStorage),
+            items.append({.sopClass = QString::fromLatin1(item.kind == kReport      ? UID_EncapsulatedPDFStorage
+                                                              : item.kind == kVideo ? UID_VideoEndoscopicImageStorage
+                                                                                    : UID_SecondaryCaptureImageStorage),
                           .sopUid = item.sopUid});
         try {
             if (items.isEmpty()) {

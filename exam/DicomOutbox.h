@@ -72,7 +72,6 @@ using Summary = OutboxStore::Summary;
 // commit: the instances the PACS has not committed yet count as waiting.
 Summary summary(const Database &db, bool commit = false);
 
-
 struct Delivery {
     QStringList sent; // one line per instance delivered
     QStringList failed; // one line per instance not delivered, with the reason

@@ -244,11 +244,12 @@ Summary summary(const Database &db, bool commit)
 
 QDateTime nextDue(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
-                                            " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
-                                            " where state = 'waiting' union all select min(next_try) from t_dicom_commits"
-                                            " where state <> 'answered') due"),
-                             {});
+    QSqlQuery query =
+        db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
+                              " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
+                              " where state = 'waiting' union all select min(next_try) from t_dicom_commits"
+                              " where state <> 'answered') due"),
+               {});
     if (!query.next() || query.value(0).isNull())
         return {};
     return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
@@ -407,8 +408,8 @@ bool applyCommitReport(const Database &db, const QString &transactionUid, const 
         // Stored again at once, then asked to be committed again.
         db.run(QStringLiteral("update t_dicom_outbox set state = 'waiting', next_try = 0, last_error = :error"
                               " where sop_uid = :sop"),
-               {{":error", QStringLiteral("not committed by the PACS: failure reason %1")
-                               .arg(reason, 4, 16, QLatin1Char('0'))},
+               {{":error",
+                 QStringLiteral("not committed by the PACS: failure reason %1").arg(reason, 4, 16, QLatin1Char('0'))},
                 {":sop", sopUid}});
     }
     db.run(QStringLiteral("update t_dicom_commits set state = 'answered', last_error = null"
