@@ -1,5 +1,6 @@
-// The station's own listener: it answers the C-ECHO of the configured PACS calling this
-// station's AE title, refuses any other caller, title or service, and stops at once.
+// Storage commitment as the SCU: the station's own listener answers the C-ECHO of the configured
+// PACS calling this station's AE title, refuses any other caller, title or service, and stops at
+// once; an answer on the request's own association is taken too.
 #include "dicom/CommitListener.h"
 
 #include "DicomServers.h"
@@ -9,6 +10,8 @@
 
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
+
+#include <optional>
 
 TEST(CommitListenerTest, AnswersOnlyThePacsEchoAndStopsAtOnce)
 {
@@ -59,4 +62,25 @@ TEST(CommitListenerTest, AnswersOnlyThePacsEchoAndStopsAtOnce)
     stopping.start();
     listener.stop();
     EXPECT_LT(stopping.elapsed(), 2000);
+}
+
+// A PACS that answers on the request's own association (the dcmjs-dimse peer): the answer is
+// taken before the association ends.
+TEST(StorageCommitmentTest, AnAnswerOnTheRequestsOwnAssociationIsTaken)
+{
+    MppsServer pacs;
+    if (!pacs.start())
+        GTEST_SKIP() << pacs.whyNot().toStdString();
+    std::optional<CommitReport> answer;
+    StorageCommitment::ask(pacs.peer(), QStringLiteral("2.25.7"),
+                           {{.sopClass = UID_SecondaryCaptureImageStorage, .sopUid = QStringLiteral("2.25.71")},
+                            {.sopClass = UID_EncapsulatedPDFStorage, .sopUid = QStringLiteral("2.25.72")}},
+                           [&answer](const CommitReport &report) {
+                               answer = report;
+                               return true;
+                           });
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->transactionUid, QStringLiteral("2.25.7"));
+    EXPECT_EQ(answer->committed, (QStringList{QStringLiteral("2.25.71"), QStringLiteral("2.25.72")}));
+    EXPECT_TRUE(answer->failed.isEmpty());
 }
