@@ -228,7 +228,7 @@ void BM_SaveWorklistPatientSendingStepsCommitOn(benchmark::State &state)
     };
     pick();
     station.sheet.btnGenReportClick();
-    timed(state, "save: worklist patient, sending, MPPS, commit on", pick, [&] {
+    timed(state, "save: worklist patient, DICOM+MPPS+commit", pick, [&] {
         if (!station.sheet.btnGenReportClick())
             state.SkipWithError("save failed");
     });

@@ -163,12 +163,14 @@ protected:
         home.installLanguageFiles();
         home.installReportTemplate();
         home.write(QStringLiteral("config.ini"),
-                   QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\n")
-                       .arg(orthanc.dicomPort())
-                       .arg(orthanc.aet())
+                   (QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\n")
+                        .arg(orthanc.dicomPort())
+                        .arg(orthanc.aet())
+                    + moreDicomKeys())
                        .toUtf8());
         openWindow();
     }
+    virtual QString moreDicomKeys() const { return {}; }
 
     int instances() const { return int(orthanc.get(QStringLiteral("/instances")).toArray().size()); }
 
@@ -216,24 +218,14 @@ protected:
     void SetUp() override
     {
         orthanc.answerCommitmentsAt(freeLoopbackPort());
-        if (!orthanc.start())
-            GTEST_SKIP() << orthanc.whyNot().toStdString();
-        home.installLanguageFiles();
-        home.installReportTemplate();
-        listener = {.host = QStringLiteral("127.0.0.1"),
-                    .port = freeLoopbackPort(),
-                    .calledAe = QStringLiteral("EXAMSTATION"),
-                    .callingAe = orthanc.aet()};
-        home.write(QStringLiteral("config.ini"),
-                   QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\ncommit=1\nlisten_port=%3\n")
-                       .arg(orthanc.dicomPort())
-                       .arg(orthanc.aet())
-                       .arg(listener.port)
-                       .toUtf8());
-        openWindow();
+        HungPacsWindow::SetUp();
     }
+    QString moreDicomKeys() const override { return QStringLiteral("commit=1\nlisten_port=%1\n").arg(listener.port); }
 
-    DicomPeer listener;
+    const DicomPeer listener{.host = QStringLiteral("127.0.0.1"),
+                             .port = freeLoopbackPort(),
+                             .calledAe = QStringLiteral("EXAMSTATION"),
+                             .callingAe = QStringLiteral("ORTHANC")};
 };
 
 TEST_F(UncommittingPacsWindow, TheSignCountsStoredInstancesThePacsHasNotCommitted)
