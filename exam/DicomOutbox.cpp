@@ -36,6 +36,7 @@ constexpr qint64 kFirstRetryMs = 5000;
 constexpr qint64 kLongestRetryMs = 10 * 60 * 1000;
 // A commitment request not answered within this time is sent again.
 constexpr qint64 kCommitAnswerWaitMs = 10 * 60 * 1000;
+constexpr int kCommitsPerPass = 5;
 
 qint64 nowMs()
 {
@@ -397,8 +398,11 @@ Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *ca
         transaction.commit();
         first = end;
     }
+    // Each request may wait kSameAssociationWaitSeconds for an answer: a few per pass, so that a
+    // backlog (commit=1 set on a station with a long past) never holds the next instances long.
+    int asked = 0;
     for (const OutboxStore::Commit &commit : OutboxStore::dueCommits(db, nowMs())) {
-        if (cancel && cancel->cancelled())
+        if ((cancel && cancel->cancelled()) || asked++ == kCommitsPerPass)
             break;
         const QString what =
             QStringLiteral("record %1, storage commitment %2").arg(commit.contentId).arg(commit.transactionUid);

@@ -95,6 +95,7 @@ QList<OutboxStore::Step> steps(const Database &db);
 // are all stored (a transaction kept before it is sent, one association each), and asks again
 // when an answer is overdue. An answer on the same association is kept at once; the others
 // come to the listener (keepCommitReport). A failure puts the request back with a longer wait.
+// At most five requests a pass; the rest are due at the next pass, right after.
 Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *cancel = nullptr);
 // The PACS's answer in a transaction of its own: each instance "committed" or "failed" (failed
 // ones go back into the outbox). False when it cannot be kept or answers no known request.
