@@ -1,26 +1,22 @@
 // Storage commitment as the SCU: the station's own listener answers the C-ECHO of the configured
-// PACS calling this station's AE title, refuses any other caller, title or service, and stops at
-// once; an answer on the request's own association is taken too.
+// PACS calling this station's AE title and refuses any other caller, title or service; an answer
+// on the request's own association is taken too.
 #include "dicom/CommitListener.h"
 
 #include "DicomServers.h"
 #include "dicom/EchoClient.h"
-
-#include <QElapsedTimer>
 
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
 #include <optional>
 
-TEST(CommitListenerTest, AnswersOnlyThePacsEchoAndStopsAtOnce)
+TEST(CommitListenerTest, AnswersOnlyThePacsEcho)
 {
     const DicomPeer own{.host = QStringLiteral("127.0.0.1"),
                         .port = freeLoopbackPort(),
                         .calledAe = QStringLiteral("EXAMSTATION"),
-                        .callingAe = QStringLiteral("ORTHANC"),
-                        .connectTimeoutSeconds = 5,
-                        .dimseTimeoutSeconds = 10};
+                        .callingAe = QStringLiteral("ORTHANC")};
     CommitListener listener(own, [](const CommitReport &) { return true; });
     listener.start();
     const struct {
@@ -53,15 +49,6 @@ TEST(CommitListenerTest, AnswersOnlyThePacsEchoAndStopsAtOnce)
         }
         EXPECT_EQ(answered, c.answered) << c.calling << " calling " << c.called << " for " << c.sopClass;
     }
-
-    // An association left open by its caller does not hold the stop.
-    DicomAssociation open(own, QStringLiteral("listener"),
-                          {{UID_VerificationSOPClass, {UID_LittleEndianImplicitTransferSyntax}}});
-    open.open();
-    QElapsedTimer stopping;
-    stopping.start();
-    listener.stop();
-    EXPECT_LT(stopping.elapsed(), 2000);
 }
 
 // A PACS that answers on the request's own association (the dcmjs-dimse peer): the answer is

@@ -4,7 +4,6 @@
 #include "DicomServers.h"
 #include "WindowFixture.h"
 #include "dicom/CommitListener.h"
-#include "dicom/EchoClient.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCheckBox>
@@ -18,6 +17,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+
+#include <dcmtk/dcmdata/dcuid.h>
 
 namespace {
 
@@ -212,7 +213,7 @@ TEST_F(HungPacsWindow, ClosingEndsWithinTwoSecondsAndTheNextStartDeliversEveryth
 }
 
 // With commit=1 the sign counts what the PACS stored but has not committed: here its answers go
-// to a port where nobody listens. The window's own listener answers a C-ECHO of the PACS's title.
+// to a port where nobody listens. The window's own listener takes the PACS's association.
 class UncommittingPacsWindow : public HungPacsWindow {
 protected:
     void SetUp() override
@@ -247,7 +248,15 @@ TEST_F(UncommittingPacsWindow, TheSignCountsStoredInstancesThePacsHasNotCommitte
     EXPECT_EQ(instances(), 1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->text() == u"PACS: 1 waiting"; }, 5000))
         << window->lbDicomState->text().toStdString();
-    EXPECT_GE(EchoClient::echo(listener, QStringLiteral("listener")), 0);
+    // The window's listener takes the PACS's association; one left open does not hold the close.
+    DicomAssociation held(listener, QStringLiteral("listener"),
+                          {{UID_VerificationSOPClass, {UID_LittleEndianImplicitTransferSyntax}}});
+    held.open();
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    window.reset();
+    EXPECT_LT(closing.elapsed(), 2000);
 }
 
 // The window recording MP4 clips with a PACS: a clip of the patient shows up in the study of the
