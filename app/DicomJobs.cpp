@@ -27,6 +27,12 @@ int printOutbox()
                            .arg(what, entry.sopUid);
         if (entry.state == u"sent")
             line += QStringLiteral("\tsent %1").arg(entry.sentAt);
+        if (entry.commitment == u"failed")
+            line += QStringLiteral("\tfailed (failure reason %1)").arg(entry.commitFailure, 4, 16, QLatin1Char('0'));
+        else if (entry.commitment == u"pending")
+            line += QStringLiteral("\tcommitment asked");
+        else if (!entry.commitment.isEmpty())
+            line += u'\t' + entry.commitment;
         else if (entry.attempts > 0)
             line += QStringLiteral("\t%1 attempts, next %2\t%3")
                         .arg(entry.attempts)
@@ -48,7 +54,7 @@ int printOutbox()
                         .arg(step.nextTry.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), step.lastError);
         jobSays(line);
     }
-    const DicomOutbox::Summary summary = DicomOutbox::summary(db);
+    const DicomOutbox::Summary summary = DicomOutbox::summary(db, DicomSettings::read().commit);
     jobSays(QStringLiteral("%1 instances and %2 procedure step messages, %3 waiting, %4 of them failed before")
                 .arg(entries.size())
                 .arg(steps.size())
@@ -93,8 +99,10 @@ int echoPeers()
 {
     SetConfigFolder(ProgramFolder::path());
     const DicomSettings settings = DicomSettings::read();
+    // The station's own listener is called as the PACS calls it, to see it answer from outside.
     const QList<std::pair<QString, DicomPeer>> peers = {{QStringLiteral("PACS"), settings.pacs},
-                                                        {QStringLiteral("worklist"), settings.worklist}};
+                                                        {QStringLiteral("worklist"), settings.worklist},
+                                                        {QStringLiteral("listener"), settings.listener}};
     int tried = 0;
     int failed = 0;
     for (const auto &[role, peer] : peers) {

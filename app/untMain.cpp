@@ -410,6 +410,8 @@ void TfrmMain::startDicom()
                                                   nullptr, dicom.mpps);
         if (dicom.mpps.enabled())
             m_sheet->setProcedureSteps(dicom.mpps.callingAe);
+        if (dicom.commit)
+            m_outbox->setCommitment(dicom.listener);
         connect(m_outbox.get(), &OutboxWorker::stateChanged, this, &TfrmMain::showOutboxState);
         m_sheet->setOutbox([this] { m_outbox->wake(); });
         // A recorded MP4 clip of the patient goes to the PACS with the patient's examination.

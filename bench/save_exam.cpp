@@ -5,7 +5,8 @@
 //
 // The same saves against a private PostgreSQL server over loopback run in the same program.
 // With DICOM sending on, the save also queues its instances and a background worker delivers
-// them to a private Orthanc while the next saves run (skipped when Orthanc cannot start).
+// them to a private Orthanc while the next saves run (skipped when Orthanc cannot start); with
+// procedure steps and storage commitment on too, for a worklist patient.
 //
 // Usage: bench_save_exam [google-benchmark options]
 #include "DicomServers.h"
@@ -13,6 +14,7 @@
 #include "SheetRig.h"
 #include "core/Dialogs.h"
 #include "core/ProgramFolder.h"
+#include "dicom/StudyInstance.h"
 #include "exam/DicomOutbox.h"
 #include "exam/ExaminationSheet.h"
 #include "exam/PictureSlots.h"
@@ -28,6 +30,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -186,6 +189,59 @@ void BM_SaveKnownPatientDicomOn(benchmark::State &state)
     state.counters["delivered"] = double(orthanc.get(QStringLiteral("/instances")).toArray().size());
 }
 
+// The same save of a worklist patient with everything a hospital connects on: the instances
+// queued for Orthanc, the procedure step's COMPLETED queued for the RIS (the dcmjs-dimse peer;
+// its IN PROGRESS at the untimed pick of the order), and the worker asking Orthanc to commit what
+// it stored, Orthanc answering at the station's listener, all while the next saves run.
+void BM_SaveWorklistPatientSendingStepsCommitOn(benchmark::State &state)
+{
+    OrthancServer orthanc;
+    MppsServer ris;
+    const quint16 listenPort = freeLoopbackPort();
+    orthanc.answerCommitmentsAt(listenPort);
+    if (!orthanc.start() || !ris.start()) {
+        state.SkipWithError(qPrintable(orthanc.whyNot() + ris.whyNot()));
+        return;
+    }
+    Workstation station;
+    QDir().mkpath(ProgramFolder::file("data"));
+    QFile::copy(QStringLiteral(EXAMSTATION_DATA_SOURCE "/1.fr3"), ProgramFolder::file("data/1.fr3"));
+    OutboxWorker worker(station.db.parameters(), orthanc.peer(),
+                        {ProgramFolder::file("images/"), ProgramFolder::file("data/1.fr3"), QString()}, nullptr,
+                        ris.peer());
+    worker.setCommitment({.host = QStringLiteral("127.0.0.1"),
+                          .port = listenPort,
+                          .calledAe = QStringLiteral("EXAMSTATION"),
+                          .callingAe = orthanc.aet()});
+    station.sheet.setOutbox([&worker] { worker.wake(); });
+    station.sheet.setProcedureSteps(QStringLiteral("EXAMSTATION"));
+    worker.start();
+    int run = 0;
+    const auto pick = [&] {
+        station.sheet.setWorklistOrder(QStringLiteral("10001"),
+                                       {.studyUid = StudyInstance::newUid(),
+                                        .accessionNumber = QStringLiteral("ACC%1").arg(run),
+                                        .requestedProcedureId = QStringLiteral("RP%1").arg(run),
+                                        .scheduledStepId = QStringLiteral("SPS%1").arg(run),
+                                        .patientName = QStringLiteral("李^王")});
+        station.fill(QStringLiteral("10001"), run++);
+    };
+    pick();
+    station.sheet.btnGenReportClick();
+    timed(state, "save: worklist patient, DICOM+MPPS+commit", pick, [&] {
+        if (!station.sheet.btnGenReportClick())
+            state.SkipWithError("save failed");
+    });
+    // What the PACS committed by the end (the rest is asked for or answered after the last save).
+    QThread::msleep(3000);
+    worker.stop();
+    int committed = 0;
+    for (const DicomOutbox::Entry &entry : DicomOutbox::entries(station.db))
+        committed += entry.commitment == u"committed";
+    state.counters["committed"] = committed;
+    state.counters["steps_sent"] = double(ris.received().size());
+}
+
 // A new patient every time, with one new diagnosis phrase (one more write of system.ini).
 void BM_SaveNewPatientNewPhrase(benchmark::State &state)
 {
@@ -295,6 +351,7 @@ void BM_Reload(benchmark::State &state)
 
 BENCHMARK(BM_SaveKnownPatient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveKnownPatientDicomOn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_SaveWorklistPatientSendingStepsCommitOn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveNewPatientNewPhrase)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveSameSheetAgain)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveKnownPatientOnServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -72,8 +73,8 @@ private:
 // cannot be hooked.
 class WatchedTlsTransport : public DcmTLSTransportLayer {
 public:
-    explicit WatchedTlsTransport(DicomCancel *cancel)
-        : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFTrue)
+    WatchedTlsTransport(DicomCancel *cancel, bool acceptor)
+        : DcmTLSTransportLayer(acceptor ? NET_ACCEPTOR : NET_REQUESTOR, nullptr, OFTrue)
         , m_cancel(cancel)
     {
     }
@@ -92,9 +93,9 @@ namespace {
 
 // A TLS layer with this station's certificate and key, trusting the configured CA only, on the
 // BCP 195 profile (TLS 1.2 or 1.3). Throws DicomError naming the file that cannot be used.
-std::unique_ptr<DcmTransportLayer> tlsTransport(const DicomPeer &peer, DicomCancel *cancel)
+std::unique_ptr<DcmTransportLayer> tlsTransport(const DicomPeer &peer, DicomCancel *cancel, bool acceptor)
 {
-    auto tls = std::make_unique<WatchedTlsTransport>(cancel);
+    auto tls = std::make_unique<WatchedTlsTransport>(cancel, acceptor);
     const auto failed = [&](const QString &what, const QString &file) {
         return DicomError(QStringLiteral("DICOM over TLS: the %1 %2 cannot be used.").arg(what, file));
     };
@@ -160,6 +161,15 @@ public:
             delete attributesBack;
         }
         return result;
+    }
+
+    // Set while an N-EVENT-REPORT is awaited on this association: the status it is answered with.
+    std::function<Uint16(Uint16 eventType, DcmDataset *attributes)> reportHandler;
+
+protected:
+    Uint16 checkEVENTREPORTRequest(T_DIMSE_N_EventReportRQ &request, DcmDataset *attributes) override
+    {
+        return reportHandler ? reportHandler(request.EventTypeID, attributes) : Uint16(STATUS_N_ProcessingFailure);
     }
 
 private:
@@ -269,7 +279,7 @@ void DicomAssociation::open()
             throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
     }
     if (!m_transport)
-        m_transport = tlsTransport(m_peer, m_cancel);
+        m_transport = transport(m_peer, m_cancel);
     OFCondition status = m_scu->initNetwork();
     if (status.good())
         status = static_cast<TransportScu &>(*m_scu).useSecureConnection(m_transport.get());
@@ -331,6 +341,20 @@ quint16 DicomAssociation::sendNormalized(bool create, const char *sopClass, cons
     return status;
 }
 
+bool DicomAssociation::awaitEventReport(int seconds, const std::function<quint16(quint16, DcmDataset *)> &handle)
+{
+    auto &scu = static_cast<TransportScu &>(*m_scu);
+    scu.reportHandler = [&handle](Uint16 eventType, DcmDataset *attributes) { return handle(eventType, attributes); };
+    DcmDataset *attributes = nullptr;
+    Uint16 eventType = 0;
+    const OFCondition result = scu.handleEVENTREPORTRequest(attributes, eventType, seconds);
+    scu.reportHandler = nullptr;
+    delete attributes;
+    if (result.bad() && result != DIMSE_NODATAAVAILABLE)
+        qCInfo(lcDicom).noquote() << "no event report from" << partner() << reason(result);
+    return result.good();
+}
+
 QString DicomAssociation::partner() const
 {
     return QStringLiteral("%1 at %2:%3").arg(m_peer.calledAe, m_peer.host).arg(m_peer.port);
@@ -341,6 +365,14 @@ QString DicomAssociation::reason(const OFCondition &condition) const
     if (m_cancel && m_cancel->cancelled())
         return QStringLiteral("cancelled");
     return QString::fromLatin1(condition.text());
+}
+
+std::unique_ptr<DcmTransportLayer> DicomAssociation::transport(const DicomPeer &peer, DicomCancel *cancel,
+                                                               bool acceptor)
+{
+    if (peer.tls)
+        return tlsTransport(peer, cancel, acceptor);
+    return std::make_unique<WatchedTransport>(cancel);
 }
 
 void DicomAssociation::prepareProcess()

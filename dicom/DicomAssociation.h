@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -71,6 +72,11 @@ public:
     // or the exchange fails.
     quint16 sendNormalized(bool create, const char *sopClass, const QString &sopInstance, DcmDataset &attributes);
 
+    // Waits up to `seconds` for an N-EVENT-REPORT the partner sends on this association, hands
+    // it to `handle` (its event type and data set, which may be null), and answers it with the
+    // status `handle` returns. False when none came in time.
+    bool awaitEventReport(int seconds, const std::function<quint16(quint16 eventType, DcmDataset *attributes)> &handle);
+
     // Ends the association the orderly way; abort() without waiting for the partner.
     void release();
     void abort();
@@ -86,6 +92,12 @@ public:
     // other threads may read it is undefined, so no association sets it. SIGPIPE is ignored, so
     // that writing to a cancelled association's socket fails instead of ending the program.
     static void prepareProcess();
+
+    // The transport of an association's connection (or, acceptor, of a listener's): plain TCP or,
+    // with peer.tls, TLS with the peer's files; the socket of each connection is known to `cancel`
+    // while it is open. Throws DicomError naming a TLS file that cannot be used.
+    static std::unique_ptr<DcmTransportLayer> transport(const DicomPeer &peer, DicomCancel *cancel,
+                                                        bool acceptor = false);
 
 private:
     void forgetSocket();

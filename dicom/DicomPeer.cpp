@@ -37,8 +37,17 @@ DicomSettings DicomSettings::read()
     DicomSettings settings{.pacs = peer("pacs_host", "pacs_port", "pacs_ae", stationAe),
                            .worklist = peer("worklist_host", "worklist_port", "worklist_ae", stationAe),
                            .mpps = peer("mpps_host", "mpps_port", "mpps_ae", stationAe)};
+    settings.commit = value("commit") == u"1";
+    bool numeric = false;
+    const uint listenPort = value("listen_port").toUInt(&numeric);
+    if (numeric && listenPort > 0 && listenPort <= 65535) {
+        settings.listener.host = QStringLiteral("127.0.0.1");
+        settings.listener.port = quint16(listenPort);
+    }
+    settings.listener.calledAe = stationAe;
+    settings.listener.callingAe = settings.pacs.calledAe;
     if (value("tls") == u"1") {
-        for (DicomPeer *each : {&settings.pacs, &settings.worklist, &settings.mpps}) {
+        for (DicomPeer *each : {&settings.pacs, &settings.worklist, &settings.mpps, &settings.listener}) {
             each->tls = true;
             each->certificate = value("certificate");
             each->privateKey = value("private_key");

@@ -25,12 +25,19 @@ struct DicomPeer {
 
 // The [dicom] section of config.ini: the PACS that receives examinations and the worklist that
 // schedules patients (worklist_charset: its assumed character set). Missing keys leave both off.
-// tls=1 with certificate, private_key and ca_certificates puts every partner on TLS. Window thread only
+// tls=1 with certificate, private_key and ca_certificates puts every partner (and the listener)
+// on TLS. Window thread only
 // (profile reads).
 struct DicomSettings {
     DicomPeer pacs;
     DicomPeer worklist;
     DicomPeer mpps; // the RIS's procedure step side (mpps_host, mpps_port, mpps_ae)
+    // commit=1: the PACS is asked to commit each examination's instances once all are stored.
+    bool commit = false;
+    // This station's own listener for the PACS's commitment answers (listen_port), seen as its
+    // callers see it: host 127.0.0.1 (empty without listen_port), port, calledAe this station's
+    // AE title, callingAe the one caller it accepts (the PACS's AE title), the TLS files.
+    DicomPeer listener;
 
     static DicomSettings read();
 };

@@ -5,6 +5,7 @@
 #include "core/Audit.h"
 #include "dicom/Logging.h"
 #include "dicom/ProcedureStep.h"
+#include "dicom/StorageCommitment.h"
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
@@ -33,6 +34,9 @@ const QString kReport = QStringLiteral("report");
 const QString kVideo = QStringLiteral("video");
 constexpr qint64 kFirstRetryMs = 5000;
 constexpr qint64 kLongestRetryMs = 10 * 60 * 1000;
+// A commitment request not answered within this time is sent again.
+constexpr qint64 kCommitAnswerWaitMs = 10 * 60 * 1000;
+constexpr int kCommitsPerPass = 5;
 
 qint64 nowMs()
 {
@@ -355,9 +359,84 @@ QList<Entry> entries(const Database &db)
     return OutboxStore::entries(db);
 }
 
-Summary summary(const Database &db)
+Summary summary(const Database &db, bool commit)
 {
-    return OutboxStore::summary(db);
+    return OutboxStore::summary(db, commit);
+}
+
+bool keepCommitReport(Database &db, const CommitReport &report)
+{
+    try {
+        ScopedTransaction transaction(db);
+        const bool known = OutboxStore::applyCommitReport(db, report.transactionUid, report.committed, report.failed);
+        transaction.commit();
+        if (!known) {
+            qCWarning(lcDicom) << "storage commitment answer for an unknown request" << report.transactionUid;
+            return false;
+        }
+        for (const auto &[sopUid, reason] : report.failed)
+            qCWarning(lcDicom) << "the PACS did not commit" << sopUid << "reason" << Qt::hex << reason;
+        return true;
+    } catch (const AppError &error) {
+        qCWarning(lcDicom).noquote() << "cannot keep the storage commitment answer:" << error.message();
+        return false;
+    }
+}
+
+Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *cancel)
+{
+    Delivery delivery;
+    // Each record whose instances are all stored gets a request for those not committed.
+    const QList<OutboxStore::Stored> stored = OutboxStore::uncommitted(db);
+    for (qsizetype first = 0; first < stored.size();) {
+        qsizetype end = first;
+        QStringList sopUids;
+        while (end < stored.size() && stored[end].contentId == stored[first].contentId)
+            sopUids.append(stored[end++].sopUid);
+        ScopedTransaction transaction(db);
+        OutboxStore::queueCommit(db, StudyInstance::newUid(), stored[first].contentId, sopUids, nowMs());
+        transaction.commit();
+        first = end;
+    }
+    // Each request may wait kSameAssociationWaitSeconds for an answer: a few per pass, so that a
+    // backlog (commit=1 set on a station with a long past) never holds the next instances long.
+    int asked = 0;
+    for (const OutboxStore::Commit &commit : OutboxStore::dueCommits(db, nowMs())) {
+        if ((cancel && cancel->cancelled()) || asked++ == kCommitsPerPass)
+            break;
+        const QString what =
+            QStringLiteral("record %1, storage commitment %2").arg(commit.contentId).arg(commit.transactionUid);
+        QList<CommitItem> items;
+        for (const OutboxStore::Stored &item : commit.items)
+            items.append({.sopClass = QString::fromLatin1(item.kind == kReport      ? UID_EncapsulatedPDFStorage
+                                                              : item.kind == kVideo ? UID_VideoEndoscopicImageStorage
+                                                                                    : UID_SecondaryCaptureImageStorage),
+                          .sopUid = item.sopUid});
+        try {
+            if (items.isEmpty()) {
+                // Every instance was asked for again under a newer request.
+                OutboxStore::applyCommitReport(db, commit.transactionUid, {}, {});
+                continue;
+            }
+            StorageCommitment::ask(
+                pacs, commit.transactionUid, items,
+                [&db](const CommitReport &report) { return keepCommitReport(db, report); }, cancel);
+            OutboxStore::markCommitAsked(db, commit.transactionUid, nowMs() + kCommitAnswerWaitMs);
+            delivery.sent.append(what);
+        } catch (const AppError &error) {
+            if (cancel && cancel->cancelled())
+                break;
+            qCWarning(lcDicom).noquote() << "not asked:" << what << error.message();
+            delivery.failed.append(what + QStringLiteral(": ") + error.message());
+            const qint64 wait = std::min(kLongestRetryMs, kFirstRetryMs << std::min(commit.attempts, 20));
+            try {
+                OutboxStore::markCommitFailed(db, commit.transactionUid, nowMs() + wait, error.message());
+            } catch (const AppError &failure) {
+                qCWarning(lcDicom).noquote() << "cannot record the failure:" << failure.message();
+            }
+        }
+    }
+    return delivery;
 }
 
 QDateTime nextDue(const Database &db)
@@ -447,12 +526,40 @@ OutboxWorker::~OutboxWorker()
     stop();
 }
 
+void OutboxWorker::setCommitment(const DicomPeer &listener)
+{
+    m_commit = true;
+    m_listenerPeer = listener;
+}
+
 void OutboxWorker::start()
 {
     if (m_thread.joinable())
         return;
     m_stop = false;
     m_cancel.reset();
+    if (m_commit && m_listenerPeer.enabled()) {
+        m_listener = std::make_unique<CommitListener>(m_listenerPeer, [this](const CommitReport &report) {
+            // A connection of the listener's thread, for the few answers a day.
+            Database db;
+            try {
+                db.open(m_database);
+            } catch (const AppError &error) {
+                qCWarning(lcDicom).noquote() << "the listener cannot open the database:" << error.message();
+                return false;
+            }
+            const bool kept = DicomOutbox::keepCommitReport(db, report);
+            wake();
+            return kept;
+        });
+        try {
+            m_listener->start();
+        } catch (const AppError &error) {
+            // The commitments still come on the request's own association, when the PACS sends them there.
+            qCWarning(lcDicom).noquote() << error.message();
+            emit stateChanged(-1, -1, error.message());
+        }
+    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -475,7 +582,10 @@ void OutboxWorker::stop()
     }
     m_cancel.cancel();
     m_wakeUp.notify_one();
+    if (m_listener)
+        m_listener->stop();
     m_thread.join();
+    m_listener.reset();
 }
 
 bool OutboxWorker::pause(qint64 ms)
@@ -513,8 +623,12 @@ void OutboxWorker::run()
             DicomOutbox::deliverSteps(db, m_ris, &m_cancel);
             if (m_cancel.cancelled())
                 return;
+            if (m_commit)
+                DicomOutbox::deliverCommitments(db, m_pacs, &m_cancel);
+            if (m_cancel.cancelled())
+                return;
             firstPass = false;
-            const DicomOutbox::Summary state = DicomOutbox::summary(db);
+            const DicomOutbox::Summary state = DicomOutbox::summary(db, m_commit);
             emit stateChanged(state.waiting, state.failing, state.lastError);
             due = DicomOutbox::nextDue(db);
         } catch (const AppError &error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dicom/CommitListener.h"
 #include "dicom/DicomAssociation.h"
 #include "dicom/WorklistOrder.h"
 #include "exam/ReportPdf.h"
@@ -14,6 +15,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -67,7 +69,8 @@ using Entry = OutboxStore::Entry;
 QList<Entry> entries(const Database &db);
 
 using Summary = OutboxStore::Summary;
-Summary summary(const Database &db);
+// commit: the instances the PACS has not committed yet count as waiting.
+Summary summary(const Database &db, bool commit = false);
 
 struct Delivery {
     QStringList sent; // one line per instance delivered
@@ -88,6 +91,16 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel = nullptr);
 QList<OutboxStore::Step> steps(const Database &db);
 
+// Storage commitment: asks the PACS to commit the instances of each record whose instances
+// are all stored (a transaction kept before it is sent, one association each), and asks again
+// when an answer is overdue. An answer on the same association is kept at once; the others
+// come to the listener (keepCommitReport). A failure puts the request back with a longer wait.
+// At most five requests a pass; the rest are due at the next pass, right after.
+Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *cancel = nullptr);
+// The PACS's answer in a transaction of its own: each instance "committed" or "failed" (failed
+// ones go back into the outbox). False when it cannot be kept or answers no known request.
+bool keepCommitReport(Database &db, const CommitReport &report);
+
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);
 
@@ -105,6 +118,10 @@ public:
     OutboxWorker(const DatabaseParameters &database, const DicomPeer &pacs, const ReportSource &report,
                  QObject *parent = nullptr, const DicomPeer &ris = {});
     ~OutboxWorker() override;
+
+    // Before start(): asks the PACS to commit what it stored, and with listener.enabled()
+    // listens for its answers on a new association.
+    void setCommitment(const DicomPeer &listener);
 
     void start();
     // A save queued something: look now rather than at the next retry time.
@@ -124,6 +141,9 @@ private:
     const DicomPeer m_pacs;
     const DicomPeer m_ris;
     const ReportSource m_report;
+    bool m_commit = false;
+    DicomPeer m_listenerPeer;
+    std::unique_ptr<CommitListener> m_listener; // window thread only
     // Sleeps until woken, stopped or `ms` passed; false once stopped.
     bool pause(qint64 ms);
 

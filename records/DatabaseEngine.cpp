@@ -35,6 +35,18 @@ const QStringList kCommonTables = {
                    " attempts integer not null default 0, next_try bigint not null default 0,"
                    " last_error text, sent_at text, queued_at bigint not null,"
                    " primary key (step_uid, seq))"),
+    // Storage commitment: each request (transaction) for a record's stored instances, its
+    // N-ACTION waiting (state 'waiting'), sent and answer awaited ('asked', asked again at
+    // next_try) or answered; and each instance's commitment under its latest transaction
+    // ('pending', 'committed', 'failed' with the PACS's failure reason).
+    QStringLiteral("create table if not exists t_dicom_commits ("
+                   " transaction_uid text primary key, content_id bigint not null,"
+                   " state text not null default 'waiting',"
+                   " attempts integer not null default 0, next_try bigint not null default 0,"
+                   " last_error text, asked_at text, queued_at bigint not null)"),
+    QStringLiteral("create table if not exists t_dicom_commitments ("
+                   " sop_uid text primary key, transaction_uid text not null,"
+                   " state text not null default 'pending', failure integer)"),
     // The worklist order an examination was taken from, as the worklist sent it (codes one a
     // line, their parts separated by tabs); none for an examination without a worklist item.
     QStringLiteral("create table if not exists t_dicom_orders ("

@@ -191,8 +191,9 @@ void dropWaiting(const Database &db, const QString &sopUid)
 QList<Entry> entries(const Database &db)
 {
     QSqlQuery query = db.run(QStringLiteral("select o.sop_uid, o.content_id, c.client_id, o.kind, o.slot, o.state,"
-                                            " o.attempts, o.next_try, o.last_error, o.sent_at"
+                                            " o.attempts, o.next_try, o.last_error, o.sent_at, m.state, m.failure"
                                             " from t_dicom_outbox o left join t_contents c on c.ID = o.content_id"
+                                            " left join t_dicom_commitments m on m.sop_uid = o.sop_uid"
                                             " order by o.content_id, o.kind, o.slot"),
                              {});
     QList<Entry> list;
@@ -208,14 +209,24 @@ QList<Entry> entries(const Database &db)
         entry.nextTry = QDateTime::fromMSecsSinceEpoch(query.value(7).toLongLong());
         entry.lastError = query.value(8).toString();
         entry.sentAt = query.value(9).toString();
+        entry.commitment = query.value(10).toString();
+        entry.commitFailure = query.value(11).toInt();
         list.append(entry);
     }
     return list;
 }
 
-Summary summary(const Database &db)
+Summary summary(const Database &db, bool commit)
 {
     Summary summary;
+    if (commit) {
+        QSqlQuery stored = db.run(QStringLiteral("select count(*) from t_dicom_outbox o left join t_dicom_commitments m"
+                                                 " on m.sop_uid = o.sop_uid where o.state = 'sent'"
+                                                 " and (m.state is null or m.state <> 'committed')"),
+                                  {});
+        if (stored.next())
+            summary.waiting = stored.value(0).toInt();
+    }
     QSqlQuery query = db.run(QStringLiteral("select attempts, last_error, next_try from t_dicom_outbox"
                                             " where state = 'waiting'"
                                             " union all select attempts, last_error, next_try from t_dicom_steps"
@@ -233,10 +244,12 @@ Summary summary(const Database &db)
 
 QDateTime nextDue(const Database &db)
 {
-    QSqlQuery query = db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
-                                            " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
-                                            " where state = 'waiting') due"),
-                             {});
+    QSqlQuery query =
+        db.run(QStringLiteral("select min(t) from (select min(next_try) as t from t_dicom_outbox"
+                              " where state = 'waiting' union all select min(next_try) from t_dicom_steps"
+                              " where state = 'waiting' union all select min(next_try) from t_dicom_commits"
+                              " where state <> 'answered') due"),
+               {});
     if (!query.next() || query.value(0).isNull())
         return {};
     return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
@@ -303,6 +316,106 @@ QList<Step> steps(const Database &db)
     QSqlQuery query =
         db.run(QStringLiteral("select %1 from t_dicom_steps s order by s.queued_at, s.seq").arg(kStepColumns), {});
     return stepsOf(query);
+}
+
+QList<Stored> uncommitted(const Database &db)
+{
+    QSqlQuery query = db.run(QStringLiteral("select o.sop_uid, o.content_id, o.kind from t_dicom_outbox o"
+                                            " left join t_dicom_commitments m on m.sop_uid = o.sop_uid"
+                                            " where o.state = 'sent' and (m.state is null or m.state = 'failed')"
+                                            " and not exists (select 1 from t_dicom_outbox w"
+                                            " where w.content_id = o.content_id and w.state = 'waiting')"
+                                            " order by o.content_id, o.kind, o.slot"),
+                             {});
+    QList<Stored> list;
+    while (query.next())
+        list.append({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toString()});
+    return list;
+}
+
+void queueCommit(const Database &db, const QString &transactionUid, qint64 contentId, const QStringList &sopUids,
+                 qint64 nowMs)
+{
+    db.run(QStringLiteral("insert into t_dicom_commits (transaction_uid, content_id, state, attempts, next_try,"
+                          " queued_at) values (:uid, :id, 'waiting', 0, 0, :now)"),
+           {{":uid", transactionUid}, {":id", contentId}, {":now", nowMs}});
+    for (const QString &sopUid : sopUids)
+        db.run(QStringLiteral("insert into t_dicom_commitments (sop_uid, transaction_uid, state, failure)"
+                              " values (:sop, :uid, 'pending', null) on conflict (sop_uid) do update"
+                              " set transaction_uid = excluded.transaction_uid, state = 'pending', failure = null"),
+               {{":sop", sopUid}, {":uid", transactionUid}});
+}
+
+QList<Commit> dueCommits(const Database &db, qint64 nowMs)
+{
+    QSqlQuery query = db.run(QStringLiteral("select transaction_uid, content_id, attempts from t_dicom_commits"
+                                            " where state <> 'answered' and next_try <= :now order by queued_at"),
+                             {{":now", nowMs}});
+    QList<Commit> list;
+    while (query.next())
+        list.append({.transactionUid = query.value(0).toString(),
+                     .contentId = query.value(1).toLongLong(),
+                     .attempts = query.value(2).toInt(),
+                     .items = {}});
+    query.finish();
+    for (Commit &commit : list) {
+        QSqlQuery items = db.run(QStringLiteral("select m.sop_uid, o.content_id, o.kind from t_dicom_commitments m"
+                                                " join t_dicom_outbox o on o.sop_uid = m.sop_uid"
+                                                " where m.transaction_uid = :uid and m.state = 'pending'"
+                                                " order by o.kind, o.slot"),
+                                 {{":uid", commit.transactionUid}});
+        while (items.next())
+            commit.items.append({items.value(0).toString(), items.value(1).toLongLong(), items.value(2).toString()});
+    }
+    return list;
+}
+
+void markCommitAsked(const Database &db, const QString &transactionUid, qint64 askAgainMs)
+{
+    db.run(QStringLiteral("update t_dicom_commits set state = 'asked', last_error = null, next_try = :next,"
+                          " asked_at = :at where transaction_uid = :uid and state <> 'answered'"),
+           {{":next", askAgainMs},
+            {":at", QDateTime::currentDateTime().toString(Statements::kTimeFormat)},
+            {":uid", transactionUid}});
+}
+
+void markCommitFailed(const Database &db, const QString &transactionUid, qint64 nextTryMs, const QString &error)
+{
+    db.run(QStringLiteral("update t_dicom_commits set attempts = attempts + 1, next_try = :next, last_error = :error"
+                          " where transaction_uid = :uid"),
+           {{":next", nextTryMs}, {":error", error}, {":uid", transactionUid}});
+}
+
+bool applyCommitReport(const Database &db, const QString &transactionUid, const QStringList &committed,
+                       const QList<std::pair<QString, quint16>> &failed)
+{
+    QSqlQuery known = db.run(QStringLiteral("select count(*) from t_dicom_commits where transaction_uid = :uid"),
+                             {{":uid", transactionUid}});
+    if (!known.next() || known.value(0).toInt() == 0)
+        return false;
+    known.finish();
+    for (const QString &sopUid : committed)
+        db.run(QStringLiteral("update t_dicom_commitments set state = 'committed', failure = null"
+                              " where sop_uid = :sop and transaction_uid = :uid"),
+               {{":sop", sopUid}, {":uid", transactionUid}});
+    for (const auto &[sopUid, reason] : failed) {
+        QSqlQuery marked = db.run(QStringLiteral("update t_dicom_commitments set state = 'failed', failure = :reason"
+                                                 " where sop_uid = :sop and transaction_uid = :uid"),
+                                  {{":reason", int(reason)}, {":sop", sopUid}, {":uid", transactionUid}});
+        if (marked.numRowsAffected() <= 0)
+            continue;
+        marked.finish();
+        // Stored again at once, then asked to be committed again.
+        db.run(QStringLiteral("update t_dicom_outbox set state = 'waiting', next_try = 0, last_error = :error"
+                              " where sop_uid = :sop"),
+               {{":error",
+                 QStringLiteral("not committed by the PACS: failure reason %1").arg(reason, 4, 16, QLatin1Char('0'))},
+                {":sop", sopUid}});
+    }
+    db.run(QStringLiteral("update t_dicom_commits set state = 'answered', last_error = null"
+                          " where transaction_uid = :uid"),
+           {{":uid", transactionUid}});
+    return true;
 }
 
 } // namespace OutboxStore

@@ -9,7 +9,7 @@
 class Database;
 
 // The statements of the DICOM outbox (tables t_dicom_studies, t_dicom_orders, t_dicom_outbox,
-// t_dicom_clips and t_dicom_steps), as
+// t_dicom_clips, t_dicom_steps, t_dicom_commits and t_dicom_commitments), as
 // Statements holds the system's own: what the outbox in exam/ reads and writes, and nothing
 // of how instances are built or sent. Failures throw AppError with the engine's message.
 // One Database per thread: the outbox's worker calls these on its own connection.
@@ -96,6 +96,8 @@ struct Entry {
     QDateTime nextTry;
     QString lastError;
     QString sentAt;
+    QString commitment; // empty (never asked), "pending", "committed" or "failed"
+    int commitFailure = 0; // the PACS's failure reason when "failed"
 };
 // Every instance, sent or waiting, in record, kind and slot order.
 QList<Entry> entries(const Database &db);
@@ -106,7 +108,36 @@ struct Summary {
     int failing = 0; // waiting after at least one failed attempt
     QString lastError;
 };
-Summary summary(const Database &db);
+// commit: the sent instances the PACS has not committed count as waiting.
+Summary summary(const Database &db, bool commit = false);
+
+// Storage commitment. The sent instances not committed (never asked, or failed and sent again)
+// of the records that have nothing waiting, in record, kind and slot order.
+struct Stored {
+    QString sopUid;
+    qint64 contentId = 0;
+    QString kind;
+};
+QList<Stored> uncommitted(const Database &db);
+// A new request for these instances of one record, due at once; each instance pending under it.
+void queueCommit(const Database &db, const QString &transactionUid, qint64 contentId, const QStringList &sopUids,
+                 qint64 nowMs);
+struct Commit {
+    QString transactionUid;
+    qint64 contentId = 0;
+    int attempts = 0;
+    QList<Stored> items; // the instances still pending under it
+};
+// The requests to send at `nowMs`: waiting ones, and asked ones whose answer is overdue.
+QList<Commit> dueCommits(const Database &db, qint64 nowMs);
+// Sent: asked again at `askAgainMs` unless answered before.
+void markCommitAsked(const Database &db, const QString &transactionUid, qint64 askAgainMs);
+void markCommitFailed(const Database &db, const QString &transactionUid, qint64 nextTryMs, const QString &error);
+// The PACS's answer: committed instances read "committed"; failed ones "failed" and go back
+// into the outbox, due at once, with the reason as their last error. False when the
+// transaction is unknown (nothing changed). The caller holds the transaction.
+bool applyCommitReport(const Database &db, const QString &transactionUid, const QStringList &committed,
+                       const QList<std::pair<QString, quint16>> &failed);
 
 // Procedure step messages for the RIS: seq 1 the N-CREATE, 2 the N-SET; attributes the data set
 // in base64.

@@ -172,6 +172,7 @@ bool OrthancServer::start()
   "DicomCheckCalledAet": true,
   "DicomAlwaysAllowStore": true,
   %4
+  %5
   "Plugins": []
 })")
                                   .arg(storage)
@@ -184,6 +185,11 @@ bool OrthancServer::start()
   "DicomTlsRemoteCertificateRequired": true,)")
                                                    .arg(m_tls->pacsCertificate, m_tls->pacsKey, m_tls->ca)
                                              : QString())
+                                  .arg(m_commitPort == 0 ? QString()
+                                                         : QStringLiteral(R"("DicomModalities": {"station": {
+    "AET": "EXAMSTATION", "Host": "127.0.0.1", "Port": %1, "UseDicomTls": %2}},)")
+                                                               .arg(m_commitPort)
+                                                               .arg(m_tls ? "true" : "false"))
                                   .toUtf8();
     QFile file(m_dir.path() + QStringLiteral("/orthanc.json"));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
@@ -253,6 +259,21 @@ QByteArray OrthancServer::getRaw(const QString &path) const
     reply->abort();
     delete reply;
     return body;
+}
+
+bool OrthancServer::remove(const QString &path) const
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.deleteResource(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(path))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const bool done = reply->isFinished() && reply->error() == QNetworkReply::NoError;
+    reply->abort();
+    delete reply;
+    return done;
 }
 
 QJsonValue OrthancServer::get(const QString &path) const

@@ -37,6 +37,9 @@ public:
     // Before start(): its DICOM port speaks TLS only, with the PACS certificate, and requires the
     // workstation's certificate to chain to the test CA.
     void useTls(const TestCertificates &files) { m_tls = files; }
+    // Before start(): the station EXAMSTATION as a modality listening at `port` on loopback,
+    // where the storage commitment answers go (on a new association, over TLS with useTls).
+    void answerCommitmentsAt(quint16 port) { m_commitPort = port; }
     QString folder() const { return m_dir.path(); }
 
     // Starts and waits (bounded) until its REST API answers; false with whyNot() otherwise.
@@ -55,6 +58,8 @@ public:
     // GET on the REST API; a null value when it does not answer within ten seconds.
     QJsonValue get(const QString &path) const;
     QByteArray getRaw(const QString &path) const;
+    // DELETE on the REST API (an instance the PACS lost); false when it did not succeed.
+    bool remove(const QString &path) const;
 
     // dicom3tools' dciodvfy over every instance stored: its error lines, each after the
     // instance's SOP class, one a line; empty when every instance conforms to its IOD (warnings
@@ -65,6 +70,7 @@ private:
     QTemporaryDir m_dir;
     quint16 m_dicomPort = 0;
     quint16 m_httpPort = 0;
+    quint16 m_commitPort = 0;
     std::optional<TestCertificates> m_tls;
     std::unique_ptr<QProcess> m_process;
     QString m_whyNot;

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(DicomSettingsTest, MppsCharsetAndTlsKeysReachEveryPartner)
+TEST(DicomSettingsTest, MppsCharsetCommitmentAndTlsKeysReachEveryPartner)
 {
     TestHome home;
     home.write(QStringLiteral("config.ini"),
@@ -19,14 +19,21 @@ TEST(DicomSettingsTest, MppsCharsetAndTlsKeysReachEveryPartner)
     EXPECT_EQ(plain.mpps.callingAe, QStringLiteral("ENDO1"));
     EXPECT_EQ(plain.worklist.assumedCharset, QStringLiteral("ISO_IR 100"));
     EXPECT_FALSE(plain.pacs.tls);
+    EXPECT_FALSE(plain.commit);
+    EXPECT_FALSE(plain.listener.enabled());
 
     home.write(QStringLiteral("config.ini"),
-               "[dicom]\npacs_host=pacs\nworklist_charset=GB18030\ntls=1\n"
+               "[dicom]\npacs_host=pacs\npacs_ae=PACS1\nworklist_charset=GB18030\ntls=1\ncommit=1\nlisten_port=11112\n"
                "certificate=/etc/es/station.crt\nprivate_key=/etc/es/station.key\n"
                "ca_certificates=/etc/es/ca.crt\n");
     const DicomSettings secure = DicomSettings::read();
     EXPECT_EQ(secure.worklist.assumedCharset, QStringLiteral("GB18030"));
-    for (const DicomPeer &peer : {secure.pacs, secure.worklist, secure.mpps}) {
+    EXPECT_TRUE(secure.commit);
+    // The listener is called with this station's title by the PACS alone.
+    EXPECT_EQ(secure.listener.port, 11112);
+    EXPECT_EQ(secure.listener.calledAe, QStringLiteral("EXAMSTATION"));
+    EXPECT_EQ(secure.listener.callingAe, QStringLiteral("PACS1"));
+    for (const DicomPeer &peer : {secure.pacs, secure.worklist, secure.mpps, secure.listener}) {
         EXPECT_TRUE(peer.tls);
         EXPECT_EQ(peer.certificate, QStringLiteral("/etc/es/station.crt"));
         EXPECT_EQ(peer.privateKey, QStringLiteral("/etc/es/station.key"));

@@ -14,8 +14,11 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QSqlQuery>
 #include <QTest>
 #include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -253,6 +256,79 @@ TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminat
     EXPECT_TRUE(again.sent.isEmpty());
     EXPECT_TRUE(again.failed.isEmpty());
 }
+
+// With commit=1 the PACS is asked to commit each examination once all its instances are stored,
+// and answers on a new association to the station's listener (Orthanc's modality entry points
+// there), in the clear or over TLS. An instance the PACS lost before the request comes back
+// failed, is stored again and is committed under a second request.
+struct CommitCase {
+    const char *name;
+    bool tls;
+    bool lostBeforeCommit;
+};
+
+class DicomCommitTest : public DicomOutboxTest, public ::testing::WithParamInterface<CommitCase> {
+protected:
+    void SetUp() override
+    {
+        listenerPort = freeLoopbackPort();
+        orthanc.answerCommitmentsAt(listenerPort);
+        if (GetParam().tls) {
+            files = makeTestCertificates(orthanc.folder());
+            ASSERT_TRUE(files.whyNot.isEmpty()) << files.whyNot.toStdString();
+            orthanc.useTls(files);
+        }
+        DicomOutboxTest::SetUp();
+    }
+
+    DicomPeer secured(const DicomPeer &peer) const { return GetParam().tls ? overTls(peer, files, files.ca) : peer; }
+
+    void startOutbox(bool commit)
+    {
+        worker = std::make_unique<OutboxWorker>(db.parameters(), secured(pacs()), report());
+        if (commit)
+            worker->setCommitment(secured({.host = QStringLiteral("127.0.0.1"),
+                                           .port = listenerPort,
+                                           .calledAe = QStringLiteral("EXAMSTATION"),
+                                           .callingAe = orthanc.aet()}));
+        worker->start();
+    }
+
+    bool everyInstanceCommitted()
+    {
+        const QList<DicomOutbox::Entry> entries = DicomOutbox::entries(db);
+        return !entries.isEmpty() && std::all_of(entries.begin(), entries.end(), [](const DicomOutbox::Entry &entry) {
+            return entry.commitment == u"committed";
+        });
+    }
+
+    quint16 listenerPort = 0;
+    TestCertificates files;
+};
+
+TEST_P(DicomCommitTest, EveryInstanceReadsCommittedOnceThePacsKeepsIt)
+{
+    startOutbox(!GetParam().lostBeforeCommit);
+    saveExamination(QStringLiteral("E-1"), QStringLiteral("Ann Lee"), 2);
+    ASSERT_EQ(instancesArriving(3), 3);
+    if (GetParam().lostBeforeCommit) {
+        worker.reset();
+        ASSERT_TRUE(orthanc.remove(
+            QStringLiteral("/instances/%1").arg(orthanc.get(QStringLiteral("/instances")).toArray()[0].toString())));
+        startOutbox(true);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([this] { return everyInstanceCommitted(); }, 30000));
+    EXPECT_EQ(DicomOutbox::summary(db, true).waiting, 0);
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 3);
+    QSqlQuery requests = db.run(QStringLiteral("select count(*) from t_dicom_commits"), {});
+    ASSERT_TRUE(requests.next());
+    EXPECT_EQ(requests.value(0).toInt(), GetParam().lostBeforeCommit ? 2 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commitment, DicomCommitTest,
+                         ::testing::Values(CommitCase{"Plain", false, false}, CommitCase{"OverTls", true, false},
+                                           CommitCase{"LostInstance", false, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // A recorded clip joins the study of the patient's next saved examination, or of the one saved
 // last when recorded after the save; it arrives after the pictures as a Video Endoscopic Image

@@ -1,16 +1,20 @@
 // The RIS's side of the procedure steps for the tests: accepts Verification and Modality
 // Performed Procedure Step from one calling AE title and writes each N-CREATE and N-SET it
-// receives as one JSON line (command, SOP Instance UID, attributes) to the file named.
+// receives as one JSON line (command, SOP Instance UID, attributes) to the file named. As a
+// second storage commitment SCP it commits every instance asked for and answers on the
+// request's own association.
 // Usage: node mpps-scp.js PORT CALLING_AE OUTPUT_FILE
 const fs = require('fs');
 const dimse = require('dcmjs-dimse');
 const { Server, Scp } = dimse;
-const { NCreateResponse, NSetResponse, CEchoResponse } = dimse.responses;
+const { NCreateResponse, NSetResponse, NActionResponse, CEchoResponse } = dimse.responses;
+const { NEventReportRequest } = dimse.requests;
 const { Status, PresentationContextResult, RejectResult, RejectSource, RejectReason, SopClass, TransferSyntax } =
   dimse.constants;
 
 const [port, callingAe, output] = process.argv.slice(2);
 const kMpps = '1.2.840.10008.3.1.2.3.3';
+const kCommitment = '1.2.840.10008.1.20.1';
 
 function record(command, uid, dataset) {
   fs.appendFileSync(output, JSON.stringify({ command, uid, attributes: dataset ? dataset.getElements() : {} }) + '\n');
@@ -28,7 +32,7 @@ class MppsScp extends Scp {
       const offered = context.getTransferSyntaxUids();
       const accepted = [TransferSyntax.ExplicitVRLittleEndian, TransferSyntax.ImplicitVRLittleEndian].find((t) =>
         offered.includes(t));
-      if ((syntax === kMpps || syntax === SopClass.Verification) && accepted)
+      if ((syntax === kMpps || syntax === kCommitment || syntax === SopClass.Verification) && accepted)
         context.setResult(PresentationContextResult.Accept, accepted);
       else
         context.setResult(PresentationContextResult.RejectAbstractSyntaxNotSupported);
@@ -54,6 +58,22 @@ class MppsScp extends Scp {
     const response = NSetResponse.fromRequest(request);
     response.setStatus(Status.Success);
     callback(response);
+  }
+
+  nActionRequest(request, callback) {
+    const asked = request.getDataset();
+    record('N-ACTION', request.getRequestedSopInstanceUid(), asked);
+    const response = NActionResponse.fromRequest(request);
+    response.setStatus(Status.Success);
+    callback(response);
+    const report = new NEventReportRequest(kCommitment, request.getRequestedSopInstanceUid(), 1);
+    report.setDataset(
+      new dimse.Dataset({
+        TransactionUID: asked.getElement('TransactionUID'),
+        ReferencedSOPSequence: asked.getElement('ReferencedSOPSequence'),
+      })
+    );
+    this.sendRequests(report);
   }
 
   associationReleaseRequested() {

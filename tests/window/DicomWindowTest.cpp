@@ -3,6 +3,7 @@
 // number, and the unobtrusive sign says the PACS did not take it.
 #include "DicomServers.h"
 #include "WindowFixture.h"
+#include "dicom/CommitListener.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCheckBox>
@@ -16,6 +17,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+
+#include <dcmtk/dcmdata/dcuid.h>
 
 namespace {
 
@@ -161,12 +164,14 @@ protected:
         home.installLanguageFiles();
         home.installReportTemplate();
         home.write(QStringLiteral("config.ini"),
-                   QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\n")
-                       .arg(orthanc.dicomPort())
-                       .arg(orthanc.aet())
+                   (QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=%2\n")
+                        .arg(orthanc.dicomPort())
+                        .arg(orthanc.aet())
+                    + moreDicomKeys())
                        .toUtf8());
         openWindow();
     }
+    virtual QString moreDicomKeys() const { return {}; }
 
     int instances() const { return int(orthanc.get(QStringLiteral("/instances")).toArray().size()); }
 
@@ -205,6 +210,53 @@ TEST_F(HungPacsWindow, ClosingEndsWithinTwoSecondsAndTheNextStartDeliversEveryth
         60000));
     EXPECT_EQ(instances(), 2); // the two reports, each once
     EXPECT_EQ(orthanc.get(QStringLiteral("/studies")).toArray().size(), 2);
+}
+
+// With commit=1 the sign counts what the PACS stored but has not committed: here its answers go
+// to a port where nobody listens. The window's own listener takes the PACS's association.
+class UncommittingPacsWindow : public HungPacsWindow {
+protected:
+    void SetUp() override
+    {
+        orthanc.answerCommitmentsAt(freeLoopbackPort());
+        HungPacsWindow::SetUp();
+    }
+    QString moreDicomKeys() const override { return QStringLiteral("commit=1\nlisten_port=%1\n").arg(listener.port); }
+
+    const DicomPeer listener{.host = QStringLiteral("127.0.0.1"),
+                             .port = freeLoopbackPort(),
+                             .calledAe = QStringLiteral("EXAMSTATION"),
+                             .callingAe = QStringLiteral("ORTHANC")};
+};
+
+TEST_F(UncommittingPacsWindow, TheSignCountsStoredInstancesThePacsHasNotCommitted)
+{
+    typeInto(window->edtName, QStringLiteral("Ann Lee"));
+    typeInto(window->symptomLines[0]->lineEdit(), QStringLiteral("Gastritis"));
+    window->cbTitle->setEditText(QStringLiteral("Gastroscopy"));
+    typeInto(window->edtDoctor, QStringLiteral("Dr. Wu"));
+    window->ckbHaveTreat->setChecked(false);
+    clickOn(window->btnGenReport);
+    ASSERT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Success"))});
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] {
+            return count(QStringLiteral("select count(*) from t_dicom_commits where state = :n"),
+                         QStringLiteral("asked"))
+                == 1;
+        },
+        30000));
+    EXPECT_EQ(instances(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return window->lbDicomState->text() == u"PACS: 1 waiting"; }, 5000))
+        << window->lbDicomState->text().toStdString();
+    // The window's listener takes the PACS's association; one left open does not hold the close.
+    DicomAssociation held(listener, QStringLiteral("listener"),
+                          {{UID_VerificationSOPClass, {UID_LittleEndianImplicitTransferSyntax}}});
+    held.open();
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    window.reset();
+    EXPECT_LT(closing.elapsed(), 2000);
 }
 
 // The window recording MP4 clips with a PACS: a clip of the patient shows up in the study of the
@@ -333,6 +385,23 @@ TEST_F(DicomJobs, DicomEchoReportsEachPartnerAndFailsWhenOneDoesNotAnswer)
     EXPECT_TRUE(downOutput.contains(QStringLiteral("PACS\tORTHANC at 127.0.0.1:%1\tok").arg(orthanc.dicomPort())));
     EXPECT_TRUE(downOutput.contains(QStringLiteral("worklist\tWORKLIST at 127.0.0.1:"))) << downOutput.toStdString();
     EXPECT_TRUE(downOutput.contains(QStringLiteral("\tFAILED\t"))) << downOutput.toStdString();
+
+    // The station's own listener, called from outside as the PACS calls it.
+    const DicomPeer own{.host = QStringLiteral("127.0.0.1"),
+                        .port = freeLoopbackPort(),
+                        .calledAe = QStringLiteral("EXAMSTATION"),
+                        .callingAe = QStringLiteral("ORTHANC")};
+    CommitListener listener(own, [](const CommitReport &) { return true; });
+    listener.start();
+    home.write(QStringLiteral("config.ini"),
+               QStringLiteral("[dicom]\npacs_host=127.0.0.1\npacs_port=%1\npacs_ae=ORTHANC\nlisten_port=%2\n")
+                   .arg(orthanc.dicomPort())
+                   .arg(own.port)
+                   .toUtf8());
+    const auto [ownCode, ownOutput] = run({QStringLiteral("--dicom-echo")});
+    EXPECT_EQ(ownCode, 0) << ownOutput.toStdString();
+    EXPECT_TRUE(ownOutput.contains(QStringLiteral("listener\tEXAMSTATION at 127.0.0.1:%1\tok\t").arg(own.port)))
+        << ownOutput.toStdString();
 }
 
 TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
