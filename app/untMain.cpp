@@ -254,6 +254,8 @@ void TfrmMain::createProcessingPanel()
                 return m_sheet->rh();
             },
         .crossCursor = [] { return CrossCursors::cursor(4); },
+        .slotMeasurements = [this](int slot) { return m_slots->measurements(slot); },
+        .keepMeasurements = [this](int slot, const Measurements &lines) { m_slots->setMeasurements(slot, lines); },
     };
     m_processPanel = std::make_unique<ProcessPanel>(frmProcess, plProcessContainter, m_iniFile, hooks);
     connect(m_slots.get(), &PictureSlots::slotDoubleClicked, m_processPanel.get(), &ProcessPanel::imgPic1DblClick);
