@@ -78,6 +78,19 @@ QList<Dated> ofPatient(const Database &db, const QString &number)
     return rows;
 }
 
+QString reportSeries(const Database &db, qint64 contentId)
+{
+    QSqlQuery query = db.run(QStringLiteral("select series_uid from t_dicom_measurement_series where content_id = :id"),
+                             {{":id", contentId}});
+    return query.next() ? query.value(0).toString() : QString();
+}
+
+void insertReportSeries(const Database &db, qint64 contentId, const QString &seriesUid)
+{
+    db.run(QStringLiteral("insert into t_dicom_measurement_series (content_id, series_uid) values (:id, :series)"),
+           {{":id", contentId}, {":series", seriesUid}});
+}
+
 QString selectOfPatient()
 {
     return QStringLiteral("select * from t_measurements where content_id in"

@@ -30,6 +30,10 @@ QList<Dated> ofPatient(const Database &db, const QString &number);
 void deleteOfPatient(const Database &db, const QString &patientKey);
 void deleteOfRecord(const Database &db, qint64 contentId);
 
+// The series of the record's measurement report for the PACS; empty before one was made.
+QString reportSeries(const Database &db, qint64 contentId);
+void insertReportSeries(const Database &db, qint64 contentId, const QString &seriesUid);
+
 // The rows' own select, for the deletion journal's copy of them.
 QString selectOfPatient();
 QString selectOfRecord();

@@ -14,8 +14,11 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
+
+#include <cmath>
 
 namespace {
 
@@ -109,6 +112,84 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
     }
     EXPECT_EQ(documents, 1);
     EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+// A viewer gets the calibrated pictures and a measurement report in the examination's study:
+// the report's end points and the picture's pixel spacing give back each length.
+TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurementReport)
+{
+    enterPatient(QStringLiteral("M-1"), QStringLiteral("Ann"));
+    fillSheet();
+    snapshotInto(1, QStringLiteral("m1.jpg"));
+    snapshotInto(2, QStringLiteral("m2.jpg"));
+    const auto line = [](int slot, QPoint from, QPoint to, double scale) {
+        Measurement m{.slot = slot,
+                      .start = from,
+                      .end = to,
+                      .mmPerPixel = scale,
+                      .calibrationRatio = 0.1,
+                      .calibrationHeight = 480,
+                      .method = Measurement::kKnownLength};
+        m.lengthMm = m.pixels() * scale;
+        return m;
+    };
+    const Measurements lengths = {line(1, {10, 20}, {310, 420}, 0.0625), line(1, {5, 5}, {6, 90}, 0.0625),
+                                  line(2, {600, 10}, {20, 470}, 0.1234567)};
+    pictureSlots.setMeasurements(1, lengths.mid(0, 2));
+    pictureSlots.setMeasurements(2, lengths.mid(2));
+    ASSERT_TRUE(examSheet.btnGenReportClick());
+    const DicomOutbox::Delivery delivery = DicomOutbox::deliver(db, pacs(), report(), true);
+    ASSERT_EQ(delivery.sent.size(), 4) << delivery.failed.join(u'\n').toStdString();
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+
+    const QJsonArray studies = orthanc.get(QStringLiteral("/studies")).toArray();
+    ASSERT_EQ(studies.size(), 1);
+    QMap<QString, double> spacingOf; // by SOP Instance UID
+    QString reportFile;
+    for (const QJsonValue &id :
+         orthanc.get(QStringLiteral("/studies/%1/instances").arg(studies[0].toString())).toArray()) {
+        const QString instance = id.toObject()[QStringLiteral("ID")].toString();
+        const QJsonObject tags = orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(instance)).toObject();
+        if (tags[QStringLiteral("Modality")].toString() == u"SR") {
+            reportFile = home.file(QStringLiteral("sr.dcm"));
+            QFile out(reportFile);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(orthanc.getRaw(QStringLiteral("/instances/%1/file").arg(instance)));
+        } else if (tags[QStringLiteral("Modality")].toString() == u"ES") {
+            EXPECT_EQ(tags[QStringLiteral("PixelSpacingCalibrationType")].toString(), QStringLiteral("FIDUCIAL"));
+            spacingOf.insert(tags[QStringLiteral("SOPInstanceUID")].toString(),
+                             tags[QStringLiteral("PixelSpacing")].toString().section(u'\\', 0, 0).toDouble());
+        }
+    }
+    ASSERT_FALSE(reportFile.isEmpty());
+    // Each length with its unit, inferred from a line on one of the pictures sent.
+    const QString dump = DicomToolOutput(QStringLiteral("dsrdump"), reportFile, {"+Pu", "+Pl"});
+    static const QRegularExpression kDumped(
+        QStringLiteral("NUM:\\(,,\"Length\"\\)=\"[0-9.]+\" \\(mm,UCUM,\"millimeter\"\\)>\\s+<inferred from SCOORD:"
+                       "=\\(POLYLINE,[^>]*>\\s+<selected from IMAGE:=\\(SC image,\"([0-9.]+)\"\\)>"));
+    int dumped = 0;
+    for (const QRegularExpressionMatch &match : kDumped.globalMatch(dump)) {
+        EXPECT_TRUE(spacingOf.contains(match.captured(1)));
+        ++dumped;
+    }
+    EXPECT_EQ(dumped, lengths.size()) << dump.toStdString();
+    // Read back as XML: the end points and the picture's spacing measure each length again.
+    const QString xml = DicomToolOutput(QStringLiteral("dsr2xml"), reportFile);
+    static const QRegularExpression kNum(QStringLiteral("<num>.*?<instance uid=\"([^\"]+)\"/>.*?<data>([^<]+)</data>"
+                                                        "\\s*</scoord>\\s*<value>([^<]+)</value>"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    int read = 0;
+    for (const QRegularExpressionMatch &match : kNum.globalMatch(xml)) {
+        ASSERT_LT(read, lengths.size());
+        const QStringList points = match.captured(2).split(QRegularExpression(QStringLiteral("[/,]")));
+        ASSERT_EQ(points.size(), 4);
+        const double pixels =
+            std::hypot(points[2].toDouble() - points[0].toDouble(), points[3].toDouble() - points[1].toDouble());
+        EXPECT_NEAR(pixels * spacingOf.value(match.captured(1)), lengths[read].lengthMm, 0.01);
+        EXPECT_NEAR(match.captured(3).toDouble(), lengths[read].lengthMm, 0.01);
+        ++read;
+    }
+    EXPECT_EQ(read, lengths.size()) << xml.toStdString();
 }
 
 TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWithTheOrder)
