@@ -144,6 +144,12 @@ TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurem
 
     const QJsonArray studies = orthanc.get(QStringLiteral("/studies")).toArray();
     ASSERT_EQ(studies.size(), 1);
+    QStringList modalities;
+    for (const QJsonValue &series :
+         orthanc.get(QStringLiteral("/studies/%1/series").arg(studies[0].toString())).toArray())
+        modalities << series[QStringLiteral("MainDicomTags")][QStringLiteral("Modality")].toString();
+    modalities.sort();
+    EXPECT_EQ(modalities, (QStringList{"DOC", "ES", "SR"}));
     QMap<QString, double> spacingOf; // by SOP Instance UID
     QString reportFile;
     for (const QJsonValue &id :
