@@ -135,6 +135,26 @@ std::unique_ptr<DcmFileFormat> build(const StudyValues &study, const InstanceIds
     check(document.write(ds), "writing");
     // The study, series and patient as every instance of the examination says them.
     StudyInstance::putCommonAttributes(ds, study, ids, UID_ComprehensiveSRStorage, "SR");
+    if (!study.order.isEmpty()) {
+        // A report says its order in the Referenced Request Sequence of its own IOD, where the
+        // images carry the Request Attributes Sequence.
+        const WorklistOrder &order = study.order;
+        ds.findAndDeleteElement(DCM_RequestAttributesSequence);
+        DcmItem *request = nullptr;
+        if (ds.findOrCreateSequenceItem(DCM_ReferencedRequestSequence, request, 0).bad() || !request)
+            throw AppError(QStringLiteral("Cannot set DICOM attribute ReferencedRequestSequence."));
+        StudyInstance::putText(*request, DCM_StudyInstanceUID, study.studyUid);
+        request->insertEmptyElement(DCM_ReferencedStudySequence);
+        StudyInstance::putText(*request, DCM_AccessionNumber, study.accessionNumber);
+        StudyInstance::putText(*request, DCM_PlacerOrderNumberImagingServiceRequest, QString());
+        StudyInstance::putText(*request, DCM_FillerOrderNumberImagingServiceRequest, QString());
+        StudyInstance::putText(*request, DCM_RequestedProcedureID, order.requestedProcedureId);
+        StudyInstance::putText(*request, DCM_RequestedProcedureDescription, order.requestedProcedureDescription);
+        if (order.requestedProcedureCodes.isEmpty())
+            request->insertEmptyElement(DCM_RequestedProcedureCodeSequence);
+        else
+            StudyInstance::putCodeSequence(*request, DCM_RequestedProcedureCodeSequence, order.requestedProcedureCodes);
+    }
     return file;
 }
 

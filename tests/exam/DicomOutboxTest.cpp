@@ -118,6 +118,11 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
 // the report's end points and the picture's pixel spacing give back each length.
 TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurementReport)
 {
+    // Taken from the worklist: the report names the order as its IOD asks.
+    examSheet.setWorklistOrder(QStringLiteral("M-1"),
+                               {.studyUid = QStringLiteral("2.25.3141"),
+                                .accessionNumber = QStringLiteral("ACC-3"),
+                                .requestedProcedureId = QStringLiteral("RP-3")});
     enterPatient(QStringLiteral("M-1"), QStringLiteral("Ann"));
     fillSheet();
     snapshotInto(1, QStringLiteral("m1.jpg"));
