@@ -237,8 +237,12 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
             wanted.append({kImage, slot});
     }
     wanted.append({kReport, 0});
-    // A measured examination also sends its lengths, in a series of their own.
-    if (!MeasurementStore::ofRecord(db, contentId).isEmpty()) {
+    // A measured examination also sends its lengths, in a series of their own: those on a
+    // picture that is sent.
+    const Measurements measured = MeasurementStore::ofRecord(db, contentId);
+    if (std::any_of(measured.begin(), measured.end(), [&](const Measurement &m) {
+            return m.slot >= 1 && m.slot <= 4 && !record->exam.pic[m.slot - 1].isEmpty();
+        })) {
         if (MeasurementStore::reportSeries(db, contentId).isEmpty())
             MeasurementStore::insertReportSeries(db, contentId, StudyInstance::newUid());
         wanted.append({kMeasurements, 0});
