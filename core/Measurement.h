@@ -25,6 +25,8 @@ struct Measurement {
     // A reloaded record's real height of the full picture (rh), without a capture size.
     static inline const QString kRecordHeight = QStringLiteral("record height");
 
+    bool operator==(const Measurement &) const = default;
+
     double pixels() const
     {
         const double dx = end.x() - start.x();

@@ -24,21 +24,6 @@ const Measurements kLengths = {
      .method = Measurement::kKnownLength},
 };
 
-bool sameLengths(const Measurements &got)
-{
-    if (got.size() != kLengths.size())
-        return false;
-    for (qsizetype i = 0; i < got.size(); ++i) {
-        const Measurement &a = got[i];
-        const Measurement &b = kLengths[i];
-        if (a.slot != b.slot || a.start != b.start || a.end != b.end || a.lengthMm != b.lengthMm
-            || a.mmPerPixel != b.mmPerPixel || a.calibrationRatio != b.calibrationRatio
-            || a.calibrationHeight != b.calibrationHeight || a.method != b.method)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // A record's lengths leave with it, by either deletion, and the journal puts them back.
@@ -52,13 +37,13 @@ TEST_F(RecordsTest, MeasurementsAreDeletedAndPutBackWithTheirRecord)
     for (const auto &deletion : deletions) {
         const qint64 id = addRecord(QStringLiteral("10001"));
         MeasurementStore::insert(db, id, kLengths);
-        ASSERT_TRUE(sameLengths(MeasurementStore::ofRecord(db, id)));
+        ASSERT_EQ(MeasurementStore::ofRecord(db, id), kLengths);
         ASSERT_EQ(MeasurementStore::ofPatient(db, QStringLiteral("10001")).size(), kLengths.size());
 
         const qint64 entry = deletion(id);
         EXPECT_EQ(count(QStringLiteral("select count(*) from t_measurements")), 0);
         DeletionJournal::restore(db, entry, home.path() + QStringLiteral("/images/"));
-        EXPECT_TRUE(sameLengths(MeasurementStore::ofRecord(db, id)));
+        EXPECT_EQ(MeasurementStore::ofRecord(db, id), kLengths);
         MeasurementStore::deleteOfRecord(db, id);
     }
 }
