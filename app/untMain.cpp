@@ -1,5 +1,6 @@
 #include "app/untMain.h"
 
+#include "app/untMainSecurity.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
@@ -207,6 +208,11 @@ void TfrmMain::createSubsystems()
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
                                                  m_imagesFolder);
+    // The lengths saved are observed by whoever is logged in (nobody without accounts).
+    m_sheet->setObserver([this] {
+        const std::optional<OperatorAccount> account = m_security ? m_security->current() : std::nullopt;
+        return !account ? QString() : account->displayName.isEmpty() ? account->login : account->displayName;
+    });
 
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.

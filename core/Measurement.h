@@ -19,6 +19,7 @@ struct Measurement {
     double calibrationRatio = 0; // [measure] ratio: millimetres per pixel of the live picture
     int calibrationHeight = 0; // [measure] height: the capture height the calibration was made at
     QString method; // how the calibration was made, see kKnownLength
+    QString observer; // the operator logged in when it was saved; empty without accounts
 
     // Calibrated on the live picture against an object of known length (Calibration).
     static inline const QString kKnownLength = QStringLiteral("known length");

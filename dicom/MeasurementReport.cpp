@@ -67,8 +67,16 @@ std::unique_ptr<DcmFileFormat> build(const StudyValues &study, const InstanceIds
     add(tree, DSRTypes::RT_hasObsContext, DSRTypes::VT_Code, CODE_DCM_ObserverType, DSRTypes::AM_afterCurrent);
     check(tree.getCurrentContentItem().setCodeValue(CODE_DCM_Person), "observer type");
     add(tree, DSRTypes::RT_hasObsContext, DSRTypes::VT_PName, CODE_DCM_PersonObserverName, DSRTypes::AM_afterCurrent);
-    const QString observer = StudyInstance::personName(
-        study.performingPhysician.trimmed().isEmpty() ? QStringLiteral("Unknown") : study.performingPhysician);
+    // The operator logged in when the lengths were saved; without accounts the diagnosing doctor.
+    QString observer =
+        study.performingPhysician.trimmed().isEmpty() ? QStringLiteral("Unknown") : study.performingPhysician.trimmed();
+    for (const ReportedLength &length : lengths) {
+        if (!length.measurement.observer.isEmpty()) {
+            observer = length.measurement.observer;
+            break;
+        }
+    }
+    observer = StudyInstance::personName(observer);
     check(tree.getCurrentContentItem().setStringValue(utf8(observer), false), "observer");
     add(tree, DSRTypes::RT_hasConceptMod, DSRTypes::VT_Code, CODE_DCM_ProcedureReported, DSRTypes::AM_afterCurrent);
     check(tree.getCurrentContentItem().setCodeValue(kEndoscopy), "procedure");

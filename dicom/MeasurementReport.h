@@ -19,7 +19,8 @@ struct ReportedLength {
 // The lengths of one examination as a DICOM Comprehensive SR in the Imaging Measurement
 // Report template (TID 1500, DCMR): per length a measurement group with a numeric value in
 // millimetres (UCUM "mm"), inferred from the line as a two-point polyline on its image,
-// referenced by SOP instance. The observer is the study's performing (diagnosing) physician.
+// referenced by SOP instance. The observer is the operator logged in when the lengths were saved,
+// or without accounts the study's performing (diagnosing) physician.
 // Built with DCMTK's dcmsr document tree. Any thread.
 namespace MeasurementReport {
 

@@ -316,7 +316,13 @@ bool ExaminationSheet::btnGenReportClick()
         for (const QString &name : writtenPictures)
             PictureStore::store(m_db, m_imagesFolder, name);
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
-        MeasurementStore::insert(m_db, savedId, m_slots.allMeasurements());
+        Measurements lengths = m_slots.allMeasurements();
+        // A length saved before (a reloaded record saved again) keeps the operator who measured it.
+        for (Measurement &length : lengths) {
+            if (length.observer.isEmpty() && m_observer)
+                length.observer = m_observer();
+        }
+        MeasurementStore::insert(m_db, savedId, lengths);
         if (m_outboxQueued) {
             DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);

@@ -19,7 +19,7 @@ const QStringList kCommonTables = {
                    " x1 integer not null, y1 integer not null, x2 integer not null, y2 integer not null,"
                    " length_mm double precision not null, mm_per_pixel double precision not null,"
                    " calibration_ratio double precision not null, calibration_height integer not null,"
-                   " method text not null, primary key (content_id, seq))"),
+                   " method text not null, observer text, primary key (content_id, seq))"),
     // The series of a record's measurement report for the PACS, kept so sending again never
     // makes a second one.
     QStringLiteral("create table if not exists t_dicom_measurement_series ("

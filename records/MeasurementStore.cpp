@@ -11,7 +11,7 @@ namespace MeasurementStore {
 namespace {
 
 const QString kColumns = QStringLiteral("m.slot, m.x1, m.y1, m.x2, m.y2, m.length_mm, m.mm_per_pixel,"
-                                        " m.calibration_ratio, m.calibration_height, m.method");
+                                        " m.calibration_ratio, m.calibration_height, m.method, m.observer");
 
 Measurement measurementOf(const QSqlQuery &query, int first)
 {
@@ -23,7 +23,8 @@ Measurement measurementOf(const QSqlQuery &query, int first)
                        .mmPerPixel = at(6).toDouble(),
                        .calibrationRatio = at(7).toDouble(),
                        .calibrationHeight = at(8).toInt(),
-                       .method = at(9).toString()};
+                       .method = at(9).toString(),
+                       .observer = at(10).toString()};
 }
 
 } // namespace
@@ -33,9 +34,9 @@ void insert(const Database &db, qint64 contentId, const Measurements &measuremen
     int seq = 0;
     for (const Measurement &m : measurements) {
         db.run(QStringLiteral("insert into t_measurements (content_id, seq, slot, x1, y1, x2, y2, length_mm,"
-                              " mm_per_pixel, calibration_ratio, calibration_height, method)"
+                              " mm_per_pixel, calibration_ratio, calibration_height, method, observer)"
                               " values (:id, :seq, :slot, :x1, :y1, :x2, :y2, :length, :scale, :ratio, :height,"
-                              " :method)"),
+                              " :method, :observer)"),
                {{":id", contentId},
                 {":seq", ++seq},
                 {":slot", m.slot},
@@ -47,7 +48,8 @@ void insert(const Database &db, qint64 contentId, const Measurements &measuremen
                 {":scale", m.mmPerPixel},
                 {":ratio", m.calibrationRatio},
                 {":height", m.calibrationHeight},
-                {":method", m.method}});
+                {":method", m.method},
+                {":observer", m.observer}});
     }
 }
 

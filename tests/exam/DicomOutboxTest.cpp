@@ -140,6 +140,7 @@ TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurem
     };
     const Measurements lengths = {line(1, {10, 20}, {310, 420}, 0.0625), line(1, {5, 5}, {6, 90}, 0.0625),
                                   line(2, {600, 10}, {20, 470}, 0.1234567)};
+    examSheet.setObserver([] { return QStringLiteral("Li Na"); });
     pictureSlots.setMeasurements(1, lengths.mid(0, 2));
     pictureSlots.setMeasurements(2, lengths.mid(2));
     ASSERT_TRUE(examSheet.btnGenReportClick());
@@ -175,6 +176,7 @@ TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurem
     ASSERT_FALSE(reportFile.isEmpty());
     // Each length with its unit, inferred from a line on one of the pictures sent.
     const QString dump = DicomToolOutput(QStringLiteral("dsrdump"), reportFile, {"+Pu", "+Pl"});
+    EXPECT_TRUE(dump.contains(QStringLiteral("\"Person Observer Name\")=\"Li Na^\""))) << dump.toStdString();
     static const QRegularExpression kDumped(
         QStringLiteral("NUM:\\(,,\"Length\"\\)=\"[0-9.]+\" \\(mm,UCUM,\"millimeter\"\\)>\\s+<inferred from SCOORD:"
                        "=\\(POLYLINE,[^>]*>\\s+<selected from IMAGE:=\\(SC image,\"([0-9.]+)\"\\)>"));
