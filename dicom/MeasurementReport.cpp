@@ -76,6 +76,8 @@ std::unique_ptr<DcmFileFormat> build(const StudyValues &study, const InstanceIds
             break;
         }
     }
+    // One typed name: the family name, without the characters that would split it.
+    observer.replace(u'^', u' ').replace(u'\\', u' ').replace(u'=', u' ');
     observer = StudyInstance::personName(observer);
     check(tree.getCurrentContentItem().setStringValue(utf8(observer), false), "observer");
     add(tree, DSRTypes::RT_hasConceptMod, DSRTypes::VT_Code, CODE_DCM_ProcedureReported, DSRTypes::AM_afterCurrent);
