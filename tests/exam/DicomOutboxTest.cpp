@@ -48,7 +48,7 @@ protected:
         return {ProgramFolder::file("images/"), home.file("data/1.fr3"), home.file("lang/english.ini")};
     }
 
-    void saveExamination(const QString &number, const QString &name, int pictures)
+    void saveExamination(const QString &number, const QString &name, int pictures, const Measurements &lengths = {})
     {
         enterPatient(number, name);
         fillSheet();
@@ -58,6 +58,7 @@ protected:
             else
                 pictureSlots.ClearSlotPicture(slot);
         }
+        pictureSlots.setMeasurements(1, lengths);
         ASSERT_TRUE(examSheet.btnGenReportClick());
     }
 
@@ -260,13 +261,15 @@ TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamin
     examSheet.setWorklistOrder(QStringLiteral("W-8"),
                                {.studyUid = QStringLiteral("2.25.8"), .patientName = QStringLiteral("Wrong^One")});
     examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
-    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2);
-    EXPECT_EQ(DicomOutbox::summary(db).waiting, 7); // 3 instances, 4 step messages
+    // Measured: the completed step names the measurement report too.
+    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2,
+                    {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
+    EXPECT_EQ(DicomOutbox::summary(db).waiting, 8); // 4 instances, 4 step messages
     if (!ris.start())
         GTEST_SKIP() << ris.whyNot().toStdString();
     worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
     worker->start();
-    ASSERT_EQ(instancesArriving(3), 3);
+    ASSERT_EQ(instancesArriving(4), 4);
     const QDeadlineTimer deadline(30000);
     while (ris.received().size() < 4 && !deadline.hasExpired())
         QThread::msleep(100);
