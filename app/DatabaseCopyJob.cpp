@@ -6,6 +6,7 @@
 #include "core/SafeFile.h"
 #include "core/inifunc.h"
 #include "records/Database.h"
+#include "records/MeasurementStore.h"
 #include "records/Statements.h"
 
 #include <QFileInfo>
@@ -33,6 +34,7 @@ int copyDatabaseToServer()
             picturesMissing = 0;
         const QList<Statements::Patient> localPatients = Statements::allPatients(local);
         const QList<Statements::ExamRecord> localRecords = Statements::allExamRecords(local);
+        const QList<qint64> localIds = Statements::examRecordIds(local, QString()); // in the same order
         QSet<QString> names;
         for (const Statements::ExamRecord &record : localRecords) {
             for (const QString &name : record.pic)
@@ -58,13 +60,16 @@ int copyDatabaseToServer()
             Statements::insertPatient(server, patient);
             ++patients;
         }
-        for (const Statements::ExamRecord &record : localRecords) {
+        for (qsizetype i = 0; i < localRecords.size(); ++i) {
+            const Statements::ExamRecord &record = localRecords[i];
             progress.show(done++, steps);
             if (Statements::holdsExamRecord(server, record)) {
                 ++recordsThere;
                 continue;
             }
-            Statements::insertExamRecord(server, record);
+            // The record gets the server's ID; its lengths follow it there.
+            const qint64 id = Statements::insertExamRecord(server, record);
+            MeasurementStore::insert(server, id, MeasurementStore::ofRecord(local, localIds.value(i)));
             ++records;
         }
         for (const QString &name : std::as_const(names)) {

@@ -6,6 +6,7 @@
 #include "app/DatabaseCopyJob.h"
 #include "app/DeletionJournalJob.h"
 #include "app/DicomJobs.h"
+#include "app/MeasurementsJob.h"
 #include "app/OperatorJob.h"
 #include "app/ReportExportJob.h"
 #include "app/WorkstationStart.h"
@@ -92,7 +93,7 @@ int main(int argc, char **argv)
     const std::vector<CommandLineJob> jobs = {
         backupJob(),      deletedJob(),     undeleteJob(),        reportExportJob(), databaseCopyJob(),
         outboxJob(),      sendDicomJob(),   dicomEchoJob(),       verifyAuditJob(),  auditJob(),
-        addOperatorJob(), setPasswordJob(), disableOperatorJob(), operatorsJob(),
+        addOperatorJob(), setPasswordJob(), disableOperatorJob(), operatorsJob(),    measurementsJob(),
     };
 
     QCommandLineParser parser;

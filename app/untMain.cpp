@@ -1,5 +1,6 @@
 #include "app/untMain.h"
 
+#include "app/untMainSecurity.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
@@ -207,6 +208,11 @@ void TfrmMain::createSubsystems()
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
                                                  m_imagesFolder);
+    // The lengths saved are observed by whoever is logged in (nobody without accounts).
+    m_sheet->setObserver([this] {
+        const std::optional<OperatorAccount> account = m_security ? m_security->current() : std::nullopt;
+        return !account ? QString() : account->displayName.isEmpty() ? account->login : account->displayName;
+    });
 
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.
@@ -254,6 +260,8 @@ void TfrmMain::createProcessingPanel()
                 return m_sheet->rh();
             },
         .crossCursor = [] { return CrossCursors::cursor(4); },
+        .slotMeasurements = [this](int slot) { return m_slots->measurements(slot); },
+        .keepMeasurements = [this](int slot, const Measurements &lines) { m_slots->setMeasurements(slot, lines); },
     };
     m_processPanel = std::make_unique<ProcessPanel>(frmProcess, plProcessContainter, m_iniFile, hooks);
     connect(m_slots.get(), &PictureSlots::slotDoubleClicked, m_processPanel.get(), &ProcessPanel::imgPic1DblClick);

@@ -156,6 +156,38 @@ void BM_SaveKnownPatient(benchmark::State &state)
         });
 }
 
+// The same save with 8 measured lengths, two on each picture: their rows go into the save's
+// transaction and come back with the reload.
+void BM_SaveKnownPatientMeasured(benchmark::State &state)
+{
+    Workstation station;
+    const auto measure = [&](int run) {
+        station.fill(QStringLiteral("10001"), run);
+        for (int slot = 1; slot <= 4; ++slot) {
+            Measurements lines;
+            for (int i = 0; i < 2; ++i)
+                lines.append({.slot = slot,
+                              .start = {10 * i, 20},
+                              .end = {300, 40 * slot},
+                              .lengthMm = 30 + i,
+                              .mmPerPixel = 0.1,
+                              .calibrationRatio = 0.1,
+                              .calibrationHeight = 480,
+                              .method = Measurement::kKnownLength});
+            station.pictureSlots.setMeasurements(slot, lines);
+        }
+    };
+    measure(0);
+    station.sheet.btnGenReportClick();
+    int run = 1;
+    timed(
+        state, "save: known patient, 4 new pictures, 8 lengths", [&] { measure(run++); },
+        [&] {
+            if (!station.sheet.btnGenReportClick())
+                state.SkipWithError("save failed");
+        });
+}
+
 // The same save with DICOM sending on: four pictures and the report queued in the save's
 // transaction, delivered by the outbox's worker to Orthanc meanwhile.
 void BM_SaveKnownPatientDicomOn(benchmark::State &state)
@@ -350,6 +382,7 @@ void BM_Reload(benchmark::State &state)
 }
 
 BENCHMARK(BM_SaveKnownPatient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_SaveKnownPatientMeasured)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveKnownPatientDicomOn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveWorklistPatientSendingStepsCommitOn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_SaveNewPatientNewPhrase)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(101);

@@ -12,7 +12,9 @@ StoreClient::StoreClient(const DicomPeer &pacs, DicomCancel *cancel)
         pacs, QStringLiteral("PACS"),
         {{UID_SecondaryCaptureImageStorage, {UID_JPEGProcess1TransferSyntax}},
          {UID_EncapsulatedPDFStorage, {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax}},
-         {UID_VideoEndoscopicImageStorage, {UID_MPEG4HighProfileLevel4_1TransferSyntax}}},
+         {UID_VideoEndoscopicImageStorage, {UID_MPEG4HighProfileLevel4_1TransferSyntax}},
+         {UID_ComprehensiveSRStorage,
+          {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax}}},
         cancel)
 {
     m_association.open();

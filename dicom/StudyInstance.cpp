@@ -347,7 +347,14 @@ QString patientNameOf(const StudyValues &study)
     return patientName(study);
 }
 
-std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg)
+void putCommonAttributes(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids, const char *sopClass,
+                         const char *modality)
+{
+    putCommon(ds, study, ids, sopClass, modality);
+}
+
+std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg,
+                                         const PixelCalibration &calibration)
 {
     const JpegFrame frame = jpegFrame(jpeg);
     auto file = std::make_unique<DcmFileFormat>();
@@ -368,6 +375,14 @@ std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const Instanc
     if (frame.components == 3)
         ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
     putEightBitPixels(ds, frame.width, frame.height, QStringLiteral("ISO_10918_1"));
+    if (calibration.mmPerPixel > 0) {
+        // The Secondary Capture Image module's pixel spacing calibration: measured against an
+        // object of known length in the picture's plane, which is what FIDUCIAL stands for.
+        const QString spacing = QString::number(calibration.mmPerPixel, 'g', 10);
+        put(ds, DCM_PixelSpacing, spacing + u'\\' + spacing);
+        put(ds, DCM_PixelSpacingCalibrationType, QStringLiteral("FIDUCIAL"));
+        put(ds, DCM_PixelSpacingCalibrationDescription, calibration.description);
+    }
     // The JPEG stream as one fragment of one frame, after an empty offset table.
     putOneFragment(ds, jpeg, EXS_JPEGProcess1, QStringLiteral("picture"));
     return file;

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class DcmDataset;
 class DcmFileFormat;
 class DcmItem;
 class DcmTagKey;
@@ -49,6 +50,13 @@ struct VideoStream {
     QDateTime recordedAt; // when the recording ended
 };
 
+// How a picture's pixels measure: millimetres per pixel (square pixels) and how that was found.
+// Empty (0) for a picture never calibrated.
+struct PixelCalibration {
+    double mmPerPixel = 0;
+    QString description;
+};
+
 // Builds DICOM instances from plain values: a snapshot picture kept as the very JPEG file
 // stored (Secondary Capture Image, JPEG Baseline transfer syntax, no re-encoding), the
 // report page (Encapsulated PDF) and a recorded clip (Video Endoscopic Image, MPEG-4 AVC/H.264
@@ -80,8 +88,15 @@ void putText(DcmItem &item, const DcmTagKey &tag, const QString &value);
 void putCodeSequence(DcmItem &item, const DcmTagKey &sequence, const QList<DicomCode> &codes);
 QString patientNameOf(const StudyValues &study);
 
-// Throws AppError when jpeg is not a baseline JPEG picture of 8 bits (1 or 3 components).
-std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg);
+// The patient, study, series, equipment and SOP attributes every instance carries, for an
+// instance of class `sopClass` built elsewhere (the measurement report).
+void putCommonAttributes(DcmDataset &ds, const StudyValues &study, const InstanceIds &ids, const char *sopClass,
+                         const char *modality);
+
+// Throws AppError when jpeg is not a baseline JPEG picture of 8 bits (1 or 3 components). A
+// calibrated picture carries its Pixel Spacing, calibration type FIDUCIAL and the description.
+std::unique_ptr<DcmFileFormat> jpegImage(const StudyValues &study, const InstanceIds &ids, const QByteArray &jpeg,
+                                         const PixelCalibration &calibration = {});
 // Throws AppError when the stream is empty or its frame size or rate lies outside level 4.1.
 std::unique_ptr<DcmFileFormat> videoClip(const StudyValues &study, const InstanceIds &ids, const VideoStream &video);
 std::unique_ptr<DcmFileFormat> pdfDocument(const StudyValues &study, const InstanceIds &ids, const QByteArray &pdf);

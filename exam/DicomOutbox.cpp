@@ -3,18 +3,22 @@
 #include "capture/ClipStream.h"
 #include "core/AppError.h"
 #include "core/Audit.h"
+#include "core/IniFile.h"
 #include "dicom/Logging.h"
+#include "dicom/MeasurementReport.h"
 #include "dicom/ProcedureStep.h"
 #include "dicom/StorageCommitment.h"
 #include "dicom/StoreClient.h"
 #include "dicom/StudyInstance.h"
 #include "records/Database.h"
+#include "records/MeasurementStore.h"
 #include "records/OutboxStore.h"
 #include "records/PatientText.h"
 #include "records/PictureStore.h"
 #include "records/Statements.h"
 
 #include <QFile>
+#include <QMap>
 #include <QSet>
 
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -32,6 +36,23 @@ const QString kWaiting = QStringLiteral("waiting");
 const QString kImage = QStringLiteral("image");
 const QString kReport = QStringLiteral("report");
 const QString kVideo = QStringLiteral("video");
+// The measurement report: sorted after the record's images, so it goes once they are sent.
+const QString kMeasurements = QStringLiteral("measurements");
+// The report's series number, apart from the pictures (1), the report page (2) and the clips (3, 4, ...).
+constexpr int kMeasurementSeriesNumber = 100;
+
+// The storage SOP class each kind of outbox entry is sent as.
+const char *sopClassOf(const QString &kind)
+{
+    if (kind == kReport)
+        return UID_EncapsulatedPDFStorage;
+    if (kind == kVideo)
+        return UID_VideoEndoscopicImageStorage;
+    if (kind == kMeasurements)
+        return UID_ComprehensiveSRStorage;
+    return UID_SecondaryCaptureImageStorage;
+}
+
 constexpr qint64 kFirstRetryMs = 5000;
 constexpr qint64 kLongestRetryMs = 10 * 60 * 1000;
 // A commitment request not answered within this time is sent again.
@@ -102,6 +123,40 @@ std::optional<Record> recordOf(const Database &db, qint64 contentId)
     return record;
 }
 
+// The calibration of a slot's picture, from the lengths measured on it (the last one's when
+// a recalibration came between them); none for a picture never measured.
+PixelCalibration calibrationOf(const Measurements &measurements, int slot)
+{
+    PixelCalibration calibration;
+    for (const Measurement &m : measurements) {
+        if (m.slot != slot || !(m.mmPerPixel > 0))
+            continue;
+        calibration.mmPerPixel = m.mmPerPixel;
+        calibration.description = m.method == Measurement::kKnownLength
+            ? QStringLiteral("Object of known length, %1 mm/pixel at capture height %2")
+                  .arg(IniFile::formatFloat(m.calibrationRatio))
+                  .arg(m.calibrationHeight)
+            : QStringLiteral("Stored real picture height, %1 pixels high").arg(m.calibrationHeight);
+    }
+    return calibration;
+}
+
+// Each length with the image instance of its slot; lengths of a slot without one are left out.
+QList<ReportedLength> reportedLengths(const Database &db, qint64 contentId)
+{
+    QMap<int, QString> images;
+    for (const OutboxStore::Entry &entry : OutboxStore::entries(db)) {
+        if (entry.contentId == contentId && entry.kind == kImage)
+            images.insert(entry.slot, entry.sopUid);
+    }
+    QList<ReportedLength> lengths;
+    for (const Measurement &m : MeasurementStore::ofRecord(db, contentId)) {
+        if (images.contains(m.slot))
+            lengths.append({.measurement = m, .imageSopUid = images.value(m.slot)});
+    }
+    return lengths;
+}
+
 std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry, const Record &record,
                                              const Study &study, const ReportSource &report)
 {
@@ -120,6 +175,11 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
     if (entry.kind == kReport)
         return StudyInstance::pdfDocument(values, {study.reportSeriesUid, entry.sopUid, 2, 1},
                                           ReportPdf::render(db, entry.contentId, report));
+    if (entry.kind == kMeasurements) {
+        return MeasurementReport::build(
+            values, {MeasurementStore::reportSeries(db, entry.contentId), entry.sopUid, kMeasurementSeriesNumber, 1},
+            study.imageSeriesUid, reportedLengths(db, entry.contentId));
+    }
     if (entry.kind == kVideo) {
         const std::optional<OutboxStore::Clip> clip = OutboxStore::clip(db, entry.sopUid);
         if (!clip)
@@ -146,7 +206,8 @@ std::unique_ptr<DcmFileFormat> buildInstance(Database &db, const Waiting &entry,
     QFile picture(report.imagesFolder + name);
     if (name.isEmpty() || name.contains(u'/') || !picture.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("The picture %1 of record %2 cannot be read.").arg(name).arg(entry.contentId));
-    return StudyInstance::jpegImage(values, {study.imageSeriesUid, entry.sopUid, 1, entry.slot}, picture.readAll());
+    return StudyInstance::jpegImage(values, {study.imageSeriesUid, entry.sopUid, 1, entry.slot}, picture.readAll(),
+                                    calibrationOf(MeasurementStore::ofRecord(db, entry.contentId), entry.slot));
 }
 
 void markFailed(const Database &db, const Waiting &entry, const QString &error)
@@ -160,6 +221,8 @@ QString describe(const Waiting &entry, const Record *record)
     const QString patient = record ? record->exam.client_id : QString();
     if (entry.kind == kReport)
         return QStringLiteral("patient %1, record %2, report").arg(patient).arg(entry.contentId);
+    if (entry.kind == kMeasurements)
+        return QStringLiteral("patient %1, record %2, measurements").arg(patient).arg(entry.contentId);
     return QStringLiteral("patient %1, record %2, %3 %4")
         .arg(patient)
         .arg(entry.contentId)
@@ -191,6 +254,16 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
             wanted.append({kImage, slot});
     }
     wanted.append({kReport, 0});
+    // A measured examination also sends its lengths, in a series of their own: those on a
+    // picture that is sent.
+    const Measurements measured = MeasurementStore::ofRecord(db, contentId);
+    if (std::any_of(measured.begin(), measured.end(), [&](const Measurement &m) {
+            return m.slot >= 1 && m.slot <= 4 && !record->exam.pic[m.slot - 1].isEmpty();
+        })) {
+        if (MeasurementStore::reportSeries(db, contentId).isEmpty())
+            MeasurementStore::insertReportSeries(db, contentId, StudyInstance::newUid());
+        wanted.append({kMeasurements, 0});
+    }
     int queued = 0;
     for (const auto &[kind, slot] : wanted) {
         if (OutboxStore::isQueued(db, contentId, kind, slot))
@@ -232,6 +305,11 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                            .sopClass = QString::fromLatin1(UID_EncapsulatedPDFStorage),
                            .sopUids = {},
                            .images = false};
+    PerformedSeries measurements{.seriesUid = MeasurementStore::reportSeries(db, contentId),
+                                 .description = record->exam.title,
+                                 .sopClass = QString::fromLatin1(UID_ComprehensiveSRStorage),
+                                 .sopUids = {},
+                                 .images = false};
     QList<PerformedSeries> clips; // each clip is a series of its own
     for (const Entry &entry : OutboxStore::entries(db)) {
         if (entry.contentId != contentId)
@@ -243,12 +321,14 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                           .sopClass = QString::fromLatin1(UID_VideoEndoscopicImageStorage),
                           .sopUids = {entry.sopUid},
                           .images = true});
+        } else if (entry.kind == kMeasurements) {
+            measurements.sopUids.append(entry.sopUid);
         } else {
             (entry.kind == kReport ? report : images).sopUids.append(entry.sopUid);
         }
     }
     QList<PerformedSeries> series;
-    for (const PerformedSeries &one : QList<PerformedSeries>{images, report} + clips) {
+    for (const PerformedSeries &one : QList<PerformedSeries>{images, report, measurements} + clips) {
         if (!one.sopUids.isEmpty() && !one.seriesUid.isEmpty())
             series.append(one);
     }
@@ -408,10 +488,7 @@ Delivery deliverCommitments(Database &db, const DicomPeer &pacs, DicomCancel *ca
             QStringLiteral("record %1, storage commitment %2").arg(commit.contentId).arg(commit.transactionUid);
         QList<CommitItem> items;
         for (const OutboxStore::Stored &item : commit.items)
-            items.append({.sopClass = QString::fromLatin1(item.kind == kReport      ? UID_EncapsulatedPDFStorage
-                                                              : item.kind == kVideo ? UID_VideoEndoscopicImageStorage
-                                                                                    : UID_SecondaryCaptureImageStorage),
-                          .sopUid = item.sopUid});
+            items.append({.sopClass = QString::fromLatin1(sopClassOf(item.kind)), .sopUid = item.sopUid});
         try {
             if (items.isEmpty()) {
                 // Every instance was asked for again under a newer request.

@@ -13,6 +13,7 @@
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "records/Database.h"
+#include "records/MeasurementStore.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
 #include "records/PictureStore.h"
@@ -315,6 +316,13 @@ bool ExaminationSheet::btnGenReportClick()
         for (const QString &name : writtenPictures)
             PictureStore::store(m_db, m_imagesFolder, name);
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
+        Measurements lengths = m_slots.allMeasurements();
+        // A length saved before (a reloaded record saved again) keeps the operator who measured it.
+        for (Measurement &length : lengths) {
+            if (length.observer.isEmpty() && m_observer)
+                length.observer = m_observer();
+        }
+        MeasurementStore::insert(m_db, savedId, lengths);
         if (m_outboxQueued) {
             DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
@@ -437,6 +445,17 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
         ControlText::setComboText(m_c.treatmentLines[i], record.asString(QStringLiteral("treat%1").arg(i + 1)));
     }
     m_rh = record.asFloat(QStringLiteral("rh"));
+    const Measurements measurements = MeasurementStore::ofRecord(m_db, record.asInteger(QStringLiteral("ID")));
+    for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+        Measurements ofSlot;
+        for (const Measurement &measurement : measurements) {
+            if (measurement.slot == slot)
+                ofSlot.append(measurement);
+        }
+        // An emptied slot (its file gone) keeps no lengths of a picture it no longer shows.
+        if (!m_slots.picture(slot).isNull())
+            m_slots.setMeasurements(slot, ofSlot);
+    }
     for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
         const qint64 height = record.asInteger(QStringLiteral("picY%1").arg(slot));
         m_slots.setCaptureSize(slot, QSize(0, int(height)));

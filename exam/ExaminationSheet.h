@@ -99,6 +99,8 @@ public:
     void setWorklistOrder(const QString &number, const WorklistOrder &order);
     // Procedure steps (MPPS) for worklist patients, performed by this station's AE title.
     void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
+    // Who is logged in (empty without operator accounts): the observer of the lengths saved.
+    void setObserver(std::function<QString()> observer) { m_observer = std::move(observer); }
     // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
     // outbox on, the clip goes into the study of the patient's record saved here when the sheet
     // still shows it (recorded after the save), else into the patient's next saved record (a
@@ -137,6 +139,7 @@ private:
     // means another workstation stored it meanwhile.
     QString m_drawnNumber;
     std::function<void()> m_outboxQueued;
+    std::function<QString()> m_observer;
     QString m_orderFor; // the patient number the worklist order belongs to
     WorklistOrder m_order;
     QString m_stepStation; // empty: no procedure steps

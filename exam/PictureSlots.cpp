@@ -142,6 +142,7 @@ void PictureSlots::ClearSlotPicture(int slot)
     Slot &data = slotAt(slot);
     data.picture = QImage();
     data.fileName.clear();
+    data.measurements.clear();
     showSlot(slot);
     // Drawn empty at once, without running other pending events (a click arriving in the
     // middle of a save or a patient change must not run inside it).
@@ -169,12 +170,14 @@ void PictureSlots::LoadSlotPicture(const QString &folder, const QString &fileNam
     if (!isPlainFileName(fileName) || !QFileInfo(path).isFile()) {
         data.picture = QImage();
         data.fileName.clear();
+        data.measurements.clear();
         showSlot(slot);
         return;
     }
     QImage picture = JpegFile::read(path); // throws before anything of the slot changes
     data.picture = std::move(picture);
     data.fileName = fileName;
+    data.measurements.clear();
     showSlot(slot);
 }
 
@@ -246,6 +249,7 @@ void PictureSlots::setSnapshot(int slot, const QImage &picture, const QString &f
     Slot &data = slotAt(slot);
     data.picture = picture.convertToFormat(JpegFile::kBitmapFormat);
     data.fileName = fileName;
+    data.measurements.clear();
     showSlot(slot);
 }
 
@@ -258,6 +262,27 @@ void PictureSlots::setPicture(int slot, const QImage &picture)
 void PictureSlots::setCaptureSize(int slot, QSize size)
 {
     slotAt(slot).captureSize = size;
+}
+
+void PictureSlots::setMeasurements(int slot, const Measurements &measurements)
+{
+    Measurements &kept = slotAt(slot).measurements;
+    kept = measurements;
+    for (Measurement &measurement : kept)
+        measurement.slot = slot;
+}
+
+Measurements PictureSlots::measurements(int slot) const
+{
+    return slotAt(slot).measurements;
+}
+
+Measurements PictureSlots::allMeasurements() const
+{
+    Measurements all;
+    for (const Slot &slot : m_slots)
+        all += slot.measurements;
+    return all;
 }
 
 QImage PictureSlots::picture(int slot) const

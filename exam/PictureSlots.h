@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Measurement.h"
+
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -71,6 +73,12 @@ public:
     // The processing panel's result: the picture only; file name and capture size stay.
     void setPicture(int slot, const QImage &picture);
     void setCaptureSize(int slot, QSize size);
+    // The lengths measured on the slot's picture; a new picture in the slot (a snapshot, a
+    // reload, the slot emptied) has none until they are set.
+    void setMeasurements(int slot, const Measurements &measurements);
+    Measurements measurements(int slot) const;
+    // Every slot's, in slot order.
+    Measurements allMeasurements() const;
 
     QImage picture(int slot) const;
     QString fileName(int slot) const;
@@ -98,6 +106,7 @@ private:
         QImage picture;
         QString fileName;
         QSize captureSize{0, 0};
+        Measurements measurements;
     };
 
     Slot &slotAt(int slot);

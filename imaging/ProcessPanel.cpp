@@ -64,6 +64,7 @@ void ProcessPanel::imgPic1DblClick(int slot, const QImage &picture, QSize captur
     m_panel->imgBack->setTag(slot);
     LayoutProcessImages();
     m_panelScale = ComputePanelScale(captureSize);
+    m_measurements = m_hooks.slotMeasurements ? m_hooks.slotMeasurements(slot) : Measurements{};
     // A picture that cannot be measured must not inherit a measuring mode left on by the
     // previous one: every line would be labelled 0mm.
     if (measuring() && !(m_panelScale > 0)) {
@@ -86,6 +87,7 @@ void ProcessPanel::btnTurnLeftClick()
 {
     if (m_panel->imgBack->picture().isNull())
         return;
+    turnMeasurements(false);
     TurnBitmapLeft(m_panel->imgBack->canvas());
     LayoutProcessImages();
 }
@@ -94,6 +96,7 @@ void ProcessPanel::btnTurnRightClick()
 {
     if (m_panel->imgBack->picture().isNull())
         return;
+    turnMeasurements(true);
     TurnBitmapRight(m_panel->imgBack->canvas());
     LayoutProcessImages();
 }
@@ -148,6 +151,20 @@ void ProcessPanel::imageFrontMouseUp(QPoint start, QPoint end)
         painter.drawText(QRect(end, QSize(1000, 100)), Qt::AlignLeft | Qt::AlignTop, lengthLabel(d, m_panelScale));
     }
     m_panel->imgBack->update();
+    Measurement measured = m_calibration;
+    measured.slot = m_panel->imgBack->tag();
+    measured.start = start;
+    measured.end = end;
+    measured.lengthMm = d * m_panelScale;
+    m_measurements.append(measured);
+}
+
+void ProcessPanel::turnMeasurements(bool right)
+{
+    // The lines turn with the pixels they were drawn on.
+    const QSize size = m_panel->imgBack->picture().size();
+    for (Measurement &measurement : m_measurements)
+        measurement = measurement.turned(right, size);
 }
 
 QString ProcessPanel::lengthLabel(double pixels, double scale)
@@ -166,11 +183,18 @@ double ProcessPanel::ComputePanelScale(QSize captureSize)
     const int height = m_settings.readInteger(section, QStringLiteral("height"), 480);
     const bool useNew = m_settings.readBool(section, QStringLiteral("usenew"), true);
     const int y = captureSize.height();
+    m_calibration = {};
     if (y < 1)
         return 0;
-    if (useNew || captureSize.width() > 0)
-        return height * ratio / y;
+    if (useNew || captureSize.width() > 0) {
+        m_calibration = {.mmPerPixel = height * ratio / y,
+                         .calibrationRatio = ratio,
+                         .calibrationHeight = height,
+                         .method = Measurement::kKnownLength};
+        return m_calibration.mmPerPixel;
+    }
     const double rh = m_hooks.reloadedRealHeight ? m_hooks.reloadedRealHeight() : 0;
+    m_calibration = {.mmPerPixel = rh / y, .calibrationHeight = y, .method = Measurement::kRecordHeight};
     return rh / y;
 }
 
@@ -179,6 +203,8 @@ void ProcessPanel::KeepProcessedPicture()
     const QImage &picture = m_panel->imgBack->picture();
     if (!picture.isNull() && m_hooks.keepPicture)
         m_hooks.keepPicture(m_panel->imgBack->tag(), picture.copy());
+    if (!picture.isNull() && m_hooks.keepMeasurements)
+        m_hooks.keepMeasurements(m_panel->imgBack->tag(), m_measurements);
     CloseProcessPanel();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Measurement.h"
+
 #include <QCursor>
 #include <QImage>
 #include <QObject>
@@ -20,6 +22,9 @@ struct ProcessPanelHooks {
     std::function<double()> reloadedRealHeight;
     // The white crosshair of the measuring overlays.
     std::function<QCursor()> crossCursor;
+    // The lengths measured before on the slot's picture, and all of them when it is kept.
+    std::function<Measurements(int slot)> slotMeasurements;
+    std::function<void(int slot, const Measurements &measurements)> keepMeasurements;
 };
 
 // The operations of the image processing panel TfrmProcess: opening a slot's picture, greying,
@@ -55,12 +60,15 @@ public:
     static QString lengthLabel(double pixels, double scale);
 
     double panelScale() const { return m_panelScale; }
+    // The lines measured on the open picture (those kept before included), in its pixels.
+    const Measurements &measurements() const { return m_measurements; }
     bool measuring() const;
     OverlayDrag *drag() const { return m_drag; }
 
 private:
     void imageFrontMouseUp(QPoint start, QPoint end);
     void setDefaultPointer();
+    void turnMeasurements(bool right);
 
     TfrmProcess *m_panel;
     QWidget *m_container;
@@ -68,4 +76,6 @@ private:
     ProcessPanelHooks m_hooks;
     OverlayDrag *m_drag = nullptr;
     double m_panelScale = 0;
+    Measurement m_calibration; // the open picture's calibration, without a line
+    Measurements m_measurements;
 };

@@ -11,6 +11,19 @@ const QString kSection = QStringLiteral("database");
 // texts that equality and prefix look-ups compare (SQLite's own folding is ASCII only), and
 // `client_num` the value of an all-digit number, so the greatest number is found by value.
 const QStringList kCommonTables = {
+    // The lengths measured on a record's slot pictures, each with the calibration it used: end
+    // points in the picture's pixels, millimetres per pixel of the picture, the [measure] ratio
+    // and capture height, and how the calibration was made. Plain SQL, the same on both engines.
+    QStringLiteral("create table if not exists t_measurements ("
+                   " content_id bigint not null, seq integer not null, slot integer not null,"
+                   " x1 integer not null, y1 integer not null, x2 integer not null, y2 integer not null,"
+                   " length_mm double precision not null, mm_per_pixel double precision not null,"
+                   " calibration_ratio double precision not null, calibration_height integer not null,"
+                   " method text not null, observer text, primary key (content_id, seq))"),
+    // The series of a record's measurement report for the PACS, kept so sending again never
+    // makes a second one.
+    QStringLiteral("create table if not exists t_dicom_measurement_series ("
+                   " content_id bigint primary key, series_uid text not null)"),
     // DICOM: each record's study (its UIDs kept, so sending again never makes a second study)
     // and the outbox of instances waiting for the PACS, one row per SOP Instance UID. Plain
     // SQL, the same on both engines; next_try is in milliseconds since the epoch.

@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "records/Database.h"
 #include "records/Logging.h"
+#include "records/MeasurementStore.h"
 #include "records/PatientText.h"
 #include "records/Statements.h"
 
@@ -119,10 +120,14 @@ qint64 deletePatient(const Database &db, const QString &number)
     QSqlQuery contents =
         db.run(QStringLiteral("select * from t_contents where client_id_key = :c_id order by ID"), {{":c_id", key}});
     const QJsonArray records = rows(contents);
+    QSqlQuery lengths = db.run(MeasurementStore::selectOfPatient(), {{":c_id", key}});
+    const QJsonArray measurements = rows(lengths);
     Statements::deleteExamRecords(db, number);
     Statements::deletePatient(db, number);
     return journal(db, QStringLiteral("patient"), patients.first().toObject(),
-                   {{QStringLiteral("t_clients"), patients}, {QStringLiteral("t_contents"), records}},
+                   {{QStringLiteral("t_clients"), patients},
+                    {QStringLiteral("t_contents"), records},
+                    {QStringLiteral("t_measurements"), measurements}},
                    int(records.size()), unreferencedPictures(db, records));
 }
 
@@ -132,9 +137,12 @@ qint64 deleteRecord(const Database &db, qint64 recordId)
     const QJsonArray records = rows(contents);
     if (records.isEmpty())
         return 0;
+    QSqlQuery lengths = db.run(MeasurementStore::selectOfRecord(), {{":d_id", recordId}});
+    const QJsonArray measurements = rows(lengths);
     Statements::deleteExamRecord(db, recordId);
-    return journal(db, QStringLiteral("record"), records.first().toObject(), {{QStringLiteral("t_contents"), records}},
-                   1, unreferencedPictures(db, records));
+    return journal(db, QStringLiteral("record"), records.first().toObject(),
+                   {{QStringLiteral("t_contents"), records}, {QStringLiteral("t_measurements"), measurements}}, 1,
+                   unreferencedPictures(db, records));
 }
 
 void movePicturesAway(const Database &db, qint64 id, const QString &imagesFolder)
@@ -208,6 +216,8 @@ QString restore(Database &db, qint64 id, const QString &imagesFolder)
         if (patient)
             insertRows(db, QStringLiteral("t_clients"), content[QLatin1String("t_clients")].toArray());
         insertRows(db, QStringLiteral("t_contents"), records);
+        // An entry journalled before measurements were kept has none.
+        insertRows(db, QStringLiteral("t_measurements"), content[QLatin1String("t_measurements")].toArray());
         db.run(QStringLiteral("delete from t_deleted where ID = :id"), {{":id", id}});
         transaction.commit();
         said = patient

@@ -1,6 +1,7 @@
 #include "records/Statements.h"
 
 #include "records/Database.h"
+#include "records/MeasurementStore.h"
 #include "records/PatientText.h"
 
 #include <QSqlQuery>
@@ -393,6 +394,7 @@ void deleteExamRecords(const Database &db, const QString &number)
     db.run(QStringLiteral("delete from t_dicom_outbox where state <> 'sent' and content_id in"
                           " (select ID from t_contents where client_id_key = :c_id)"),
            {{":c_id", PatientText::key(number)}});
+    MeasurementStore::deleteOfPatient(db, PatientText::key(number));
     db.run(text(11), {{":c_id", PatientText::key(number)}});
 }
 
@@ -404,6 +406,7 @@ void deletePatient(const Database &db, const QString &number)
 void deleteExamRecord(const Database &db, qint64 id)
 {
     db.run(text(13), {{":d_id", id}});
+    MeasurementStore::deleteOfRecord(db, id);
     db.run(QStringLiteral("delete from t_dicom_outbox where content_id = :d_id and state <> 'sent'"), {{":d_id", id}});
 }
 

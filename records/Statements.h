@@ -111,7 +111,8 @@ void storePicture(const Database &db, const QString &name, const QByteArray &jpe
 std::optional<QByteArray> loadPicture(const Database &db, const QString &name);
 
 // 11 and 12: a patient's records and the patient; the caller runs them in one transaction. 11
-// and 13 also take the records' instances that still wait for the PACS out of the DICOM outbox.
+// and 13 also take the records' instances that still wait for the PACS out of the DICOM outbox,
+// and the records' measurements with them.
 void deleteExamRecords(const Database &db, const QString &number);
 void deletePatient(const Database &db, const QString &number);
 

@@ -73,3 +73,12 @@ QStringList DicomVerifyErrors(const QString &file)
             errors << line;
     return errors;
 }
+
+QString DicomToolOutput(const QString &tool, const QString &file, const QStringList &options)
+{
+    QProcess run;
+    run.start(tool, options + QStringList{file});
+    if (!run.waitForFinished(60000) || run.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(run.readAllStandardOutput());
+}

@@ -25,3 +25,6 @@ bool WriteTestClip(const QString &file, int frames, int fps, QSize size);
 // The lines dciodvfy reports as errors for a DICOM file ("Error - ..."); one line saying why
 // when it cannot run.
 QStringList DicomVerifyErrors(const QString &file);
+
+// What a DCMTK tool (dsrdump, dsr2xml) writes for a DICOM file; empty when it fails.
+QString DicomToolOutput(const QString &tool, const QString &file, const QStringList &options = {});

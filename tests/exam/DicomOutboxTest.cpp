@@ -14,11 +14,13 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTest>
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -48,7 +50,7 @@ protected:
         return {ProgramFolder::file("images/"), home.file("data/1.fr3"), home.file("lang/english.ini")};
     }
 
-    void saveExamination(const QString &number, const QString &name, int pictures)
+    void saveExamination(const QString &number, const QString &name, int pictures, const Measurements &lengths = {})
     {
         enterPatient(number, name);
         fillSheet();
@@ -58,6 +60,7 @@ protected:
             else
                 pictureSlots.ClearSlotPicture(slot);
         }
+        pictureSlots.setMeasurements(1, lengths);
         ASSERT_TRUE(examSheet.btnGenReportClick());
     }
 
@@ -112,6 +115,97 @@ TEST_F(DicomOutboxTest, SavedExaminationArrivesAsOneStudyOfFourPicturesAndTheRep
     }
     EXPECT_EQ(documents, 1);
     EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+}
+
+// A viewer gets the calibrated pictures and a measurement report in the examination's study:
+// the report's end points and the picture's pixel spacing give back each length.
+TEST_F(DicomOutboxTest, MeasuredExaminationSendsCalibratedPicturesAndItsMeasurementReport)
+{
+    // Taken from the worklist: the report names the order as its IOD asks.
+    examSheet.setWorklistOrder(QStringLiteral("M-1"),
+                               {.studyUid = QStringLiteral("2.25.3141"),
+                                .accessionNumber = QStringLiteral("ACC-3"),
+                                .requestedProcedureId = QStringLiteral("RP-3")});
+    enterPatient(QStringLiteral("M-1"), QStringLiteral("Ann"));
+    fillSheet();
+    snapshotInto(1, QStringLiteral("m1.jpg"));
+    snapshotInto(2, QStringLiteral("m2.jpg"));
+    const auto line = [](int slot, QPoint from, QPoint to, double scale) {
+        Measurement m{.slot = slot,
+                      .start = from,
+                      .end = to,
+                      .mmPerPixel = scale,
+                      .calibrationRatio = 0.1,
+                      .calibrationHeight = 480,
+                      .method = Measurement::kKnownLength};
+        m.lengthMm = m.pixels() * scale;
+        return m;
+    };
+    const Measurements lengths = {line(1, {10, 20}, {310, 420}, 0.0625), line(1, {5, 5}, {6, 90}, 0.0625),
+                                  line(2, {600, 10}, {20, 470}, 0.1234567)};
+    examSheet.setObserver([] { return QStringLiteral("Li Na"); });
+    pictureSlots.setMeasurements(1, lengths.mid(0, 2));
+    pictureSlots.setMeasurements(2, lengths.mid(2));
+    ASSERT_TRUE(examSheet.btnGenReportClick());
+    const DicomOutbox::Delivery delivery = DicomOutbox::deliver(db, pacs(), report(), true);
+    ASSERT_EQ(delivery.sent.size(), 4) << delivery.failed.join(u'\n').toStdString();
+    EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
+
+    const QJsonArray studies = orthanc.get(QStringLiteral("/studies")).toArray();
+    ASSERT_EQ(studies.size(), 1);
+    QStringList modalities;
+    for (const QJsonValue &series :
+         orthanc.get(QStringLiteral("/studies/%1/series").arg(studies[0].toString())).toArray())
+        modalities << series[QStringLiteral("MainDicomTags")][QStringLiteral("Modality")].toString();
+    modalities.sort();
+    EXPECT_EQ(modalities, (QStringList{"DOC", "ES", "SR"}));
+    QMap<QString, double> spacingOf; // by SOP Instance UID
+    QString reportFile;
+    for (const QJsonValue &id :
+         orthanc.get(QStringLiteral("/studies/%1/instances").arg(studies[0].toString())).toArray()) {
+        const QString instance = id.toObject()[QStringLiteral("ID")].toString();
+        const QJsonObject tags = orthanc.get(QStringLiteral("/instances/%1/simplified-tags").arg(instance)).toObject();
+        if (tags[QStringLiteral("Modality")].toString() == u"SR") {
+            reportFile = home.file(QStringLiteral("sr.dcm"));
+            QFile out(reportFile);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(orthanc.getRaw(QStringLiteral("/instances/%1/file").arg(instance)));
+        } else if (tags[QStringLiteral("Modality")].toString() == u"ES") {
+            EXPECT_EQ(tags[QStringLiteral("PixelSpacingCalibrationType")].toString(), QStringLiteral("FIDUCIAL"));
+            spacingOf.insert(tags[QStringLiteral("SOPInstanceUID")].toString(),
+                             tags[QStringLiteral("PixelSpacing")].toString().section(u'\\', 0, 0).toDouble());
+        }
+    }
+    ASSERT_FALSE(reportFile.isEmpty());
+    // Each length with its unit, inferred from a line on one of the pictures sent.
+    const QString dump = DicomToolOutput(QStringLiteral("dsrdump"), reportFile, {"+Pu", "+Pl"});
+    EXPECT_TRUE(dump.contains(QStringLiteral("\"Person Observer Name\")=\"Li Na^\""))) << dump.toStdString();
+    static const QRegularExpression kDumped(
+        QStringLiteral("NUM:\\(,,\"Length\"\\)=\"[0-9.]+\" \\(mm,UCUM,\"millimeter\"\\)>\\s+<inferred from SCOORD:"
+                       "=\\(POLYLINE,[^>]*>\\s+<selected from IMAGE:=\\(SC image,\"([0-9.]+)\"\\)>"));
+    int dumped = 0;
+    for (const QRegularExpressionMatch &match : kDumped.globalMatch(dump)) {
+        EXPECT_TRUE(spacingOf.contains(match.captured(1)));
+        ++dumped;
+    }
+    EXPECT_EQ(dumped, lengths.size()) << dump.toStdString();
+    // Read back as XML: the end points and the picture's spacing measure each length again.
+    const QString xml = DicomToolOutput(QStringLiteral("dsr2xml"), reportFile);
+    static const QRegularExpression kNum(QStringLiteral("<num>.*?<instance uid=\"([^\"]+)\"/>.*?<data>([^<]+)</data>"
+                                                        "\\s*</scoord>\\s*<value>([^<]+)</value>"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    int read = 0;
+    for (const QRegularExpressionMatch &match : kNum.globalMatch(xml)) {
+        ASSERT_LT(read, lengths.size());
+        const QStringList points = match.captured(2).split(QRegularExpression(QStringLiteral("[/,]")));
+        ASSERT_EQ(points.size(), 4);
+        const double pixels =
+            std::hypot(points[2].toDouble() - points[0].toDouble(), points[3].toDouble() - points[1].toDouble());
+        EXPECT_NEAR(pixels * spacingOf.value(match.captured(1)), lengths[read].lengthMm, 0.01);
+        EXPECT_NEAR(match.captured(3).toDouble(), lengths[read].lengthMm, 0.01);
+        ++read;
+    }
+    EXPECT_EQ(read, lengths.size()) << xml.toStdString();
 }
 
 TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWithTheOrder)
@@ -169,13 +263,15 @@ TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamin
     examSheet.setWorklistOrder(QStringLiteral("W-8"),
                                {.studyUid = QStringLiteral("2.25.8"), .patientName = QStringLiteral("Wrong^One")});
     examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
-    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2);
-    EXPECT_EQ(DicomOutbox::summary(db).waiting, 7); // 3 instances, 4 step messages
+    // Measured: the completed step names the measurement report too.
+    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2,
+                    {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
+    EXPECT_EQ(DicomOutbox::summary(db).waiting, 8); // 4 instances, 4 step messages
     if (!ris.start())
         GTEST_SKIP() << ris.whyNot().toStdString();
     worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
     worker->start();
-    ASSERT_EQ(instancesArriving(3), 3);
+    ASSERT_EQ(instancesArriving(4), 4);
     const QDeadlineTimer deadline(30000);
     while (ris.received().size() < 4 && !deadline.hasExpired())
         QThread::msleep(100);
@@ -265,6 +361,7 @@ struct CommitCase {
     const char *name;
     bool tls;
     bool lostBeforeCommit;
+    bool measured; // adds the measurement report to the instances asked for
 };
 
 class DicomCommitTest : public DicomOutboxTest, public ::testing::WithParamInterface<CommitCase> {
@@ -309,8 +406,12 @@ protected:
 TEST_P(DicomCommitTest, EveryInstanceReadsCommittedOnceThePacsKeepsIt)
 {
     startOutbox(!GetParam().lostBeforeCommit);
-    saveExamination(QStringLiteral("E-1"), QStringLiteral("Ann Lee"), 2);
-    ASSERT_EQ(instancesArriving(3), 3);
+    Measurements lengths;
+    if (GetParam().measured)
+        lengths = {{.slot = 1, .start = {0, 0}, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}};
+    saveExamination(QStringLiteral("E-1"), QStringLiteral("Ann Lee"), 2, lengths);
+    const int instances = GetParam().measured ? 4 : 3;
+    ASSERT_EQ(instancesArriving(instances), instances);
     if (GetParam().lostBeforeCommit) {
         worker.reset();
         ASSERT_TRUE(orthanc.remove(
@@ -319,15 +420,16 @@ TEST_P(DicomCommitTest, EveryInstanceReadsCommittedOnceThePacsKeepsIt)
     }
     EXPECT_TRUE(QTest::qWaitFor([this] { return everyInstanceCommitted(); }, 30000));
     EXPECT_EQ(DicomOutbox::summary(db, true).waiting, 0);
-    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), 3);
+    EXPECT_EQ(orthanc.get(QStringLiteral("/instances")).toArray().size(), instances);
     QSqlQuery requests = db.run(QStringLiteral("select count(*) from t_dicom_commits"), {});
     ASSERT_TRUE(requests.next());
     EXPECT_EQ(requests.value(0).toInt(), GetParam().lostBeforeCommit ? 2 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commitment, DicomCommitTest,
-                         ::testing::Values(CommitCase{"Plain", false, false}, CommitCase{"OverTls", true, false},
-                                           CommitCase{"LostInstance", false, true}),
+                         ::testing::Values(CommitCase{"PlainWithMeasurementReport", false, false, true},
+                                           CommitCase{"OverTls", true, false, false},
+                                           CommitCase{"LostInstance", false, true, false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A recorded clip joins the study of the patient's next saved examination, or of the one saved

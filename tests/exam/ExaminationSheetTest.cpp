@@ -2,6 +2,7 @@
 #include "SheetFixture.h"
 #include "core/AppError.h"
 #include "imaging/JpegFile.h"
+#include "records/DeletionJournal.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -480,6 +481,26 @@ TEST_F(Reload, SaveShowsTheRecordAsReadBack)
     EXPECT_EQ(pictureSlots.picture(1), JpegFile::read(home.file("images/a1.jpg")));
     EXPECT_NE(pictureSlots.picture(1), original);
     EXPECT_DOUBLE_EQ(examSheet.rh(), 48.0);
+}
+
+TEST_F(Reload, MeasuredSlotComesBackWithItsLengthsAlsoAfterUndeleting)
+{
+    enterPatient("10020", "Ann");
+    fillSheet();
+    snapshotInto(2, "a2.jpg");
+    const Measurements lines = {{.slot = 2, .start = {1, 2}, .end = {101, 2}, .lengthMm = 10, .mmPerPixel = 0.1}};
+    pictureSlots.setMeasurements(2, lines);
+    ASSERT_TRUE(examSheet.btnGenReportClick());
+    snapshotInto(2, "b2.jpg"); // a new picture has no lengths
+    EXPECT_TRUE(pictureSlots.allMeasurements().isEmpty());
+
+    const qint64 entry = DeletionJournal::deleteRecord(db, Statements::examRecordIds(db, "10020").first());
+    DeletionJournal::restore(db, entry, home.file("images/"));
+    examSheet.LoadLastExamination("10020");
+    const Measurements back = pictureSlots.measurements(2);
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back[0].end, QPoint(101, 2));
+    EXPECT_DOUBLE_EQ(back[0].lengthMm, 10);
 }
 
 TEST_F(Reload, LookUpShowsTheLatestOfThreeRecords)

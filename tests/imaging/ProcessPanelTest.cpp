@@ -30,6 +30,8 @@ protected:
         ProcessPanelHooks hooks;
         hooks.keepPicture = [this](int slot, const QImage &picture) { kept.append({slot, picture}); };
         hooks.reloadedRealHeight = [this] { return rh; };
+        hooks.slotMeasurements = [this](int) { return earlier; };
+        hooks.keepMeasurements = [this](int slot, const Measurements &lines) { keptLines = {slot, lines}; };
         operations = std::make_unique<ProcessPanel>(panel, container, settings, hooks);
     }
 
@@ -51,6 +53,8 @@ protected:
     TfrmProcess *panel = new TfrmProcess(container);
     std::unique_ptr<ProcessPanel> operations;
     QList<QPair<int, QImage>> kept;
+    Measurements earlier;
+    QPair<int, Measurements> keptLines;
     double rh = 0;
 };
 
@@ -174,6 +178,34 @@ TEST_F(PanelMeasuringTest, WithoutCalibrationA200PixelLineIs20mm)
     EXPECT_TRUE(labelled);
     EXPECT_TRUE(MouseDrag::allWhite(panel->imageFront->picture()));
     EXPECT_EQ(ProcessPanel::lengthLabel(200, operations->panelScale()), QStringLiteral("20mm"));
+}
+
+// Every line is kept as data on the picture's pixels, the earlier ones turning with the picture.
+TEST_F(PanelMeasuringTest, KeptLinesFollowThePictureAndCarryTheirCalibration)
+{
+    settings.writeString(QStringLiteral("measure"), QStringLiteral("ratio"), QStringLiteral("0.05"));
+    earlier = {{.slot = 2, .start = {0, 0}, .end = {0, 100}, .lengthMm = 5}};
+    open(2, filled(640, 480, Qt::black));
+    setMeasuring(true);
+    MouseDrag::drag(panel->imageFront, QPoint(10, 100), QPoint(210, 100));
+    panel->btnTurnRight->click();
+    panel->btnSave->click();
+
+    ASSERT_EQ(keptLines.first, 2);
+    const Measurements &lines = keptLines.second;
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0].start, QPoint(479, 0));
+    EXPECT_EQ(lines[0].end, QPoint(379, 0));
+    const Measurement &drawn = lines[1];
+    EXPECT_EQ(drawn.slot, 2);
+    EXPECT_EQ(drawn.start, QPoint(379, 10));
+    EXPECT_EQ(drawn.end, QPoint(379, 210));
+    EXPECT_EQ(kept.first().second.pixelColor(379, 110), QColor(Qt::white));
+    EXPECT_DOUBLE_EQ(drawn.lengthMm, 10);
+    EXPECT_DOUBLE_EQ(drawn.mmPerPixel, 0.05);
+    EXPECT_DOUBLE_EQ(drawn.calibrationRatio, 0.05);
+    EXPECT_EQ(drawn.calibrationHeight, 480);
+    EXPECT_EQ(drawn.method, Measurement::kKnownLength);
 }
 
 TEST_F(PanelMeasuringTest, LabelsRoundToFourDecimals)

@@ -14,6 +14,7 @@ TEST(JobsTest, EveryJobEndsWithTheTablesCodeAndOneLineWhenItDidNotSucceed)
         {{QStringLiteral("--export-report"), QStringLiteral("99999"), home.file(QStringLiteral("x.pdf"))}, 1},
         {{QStringLiteral("--export-report"), QStringLiteral("99999")}, 2},
         {{QStringLiteral("--undelete"), QStringLiteral("x")}, 2},
+        {{QStringLiteral("--measurements"), QStringLiteral("99999")}, 1},
         {{QStringLiteral("--no-such-job")}, 2},
         {{QStringLiteral("--send-dicom"), QStringLiteral("all")}, 2}, // no PACS in config.ini
         {{QStringLiteral("--copy-database-to-server")}, 2}, // no server in config.ini

@@ -195,6 +195,24 @@ TEST_F(ExaminationWindow, aDoubleClickedSnapshotOpensInTheProcessingPanelAndGrey
     EXPECT_FALSE(window->plProcessContainter->isVisible());
 }
 
+// A line measured in the panel is kept with the slot's picture; going back drops a new one.
+TEST_F(ExaminationWindow, aLineMeasuredInThePanelIsKeptWithItsSlotUnlessThePanelGoesBack)
+{
+    snapshot();
+    TfrmProcess *panel = window->frmProcess;
+    for (QPushButton *leave : {panel->btnSave, panel->btnBack}) {
+        QTest::mouseDClick(window->imgPic[0], Qt::LeftButton);
+        QTest::mouseClick(panel->btnMline, Qt::LeftButton);
+        QTest::mousePress(panel->imageFront, Qt::LeftButton, {}, QPoint(10, 100));
+        QTest::mouseRelease(panel->imageFront, Qt::LeftButton, {}, QPoint(210, 100));
+        QTest::mouseClick(leave, Qt::LeftButton);
+    }
+    const Measurements kept = sheetSlots().measurements(1);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].end, QPoint(210, 100));
+    EXPECT_GT(kept[0].lengthMm, 0);
+}
+
 } // namespace
 
 namespace {

@@ -11,6 +11,7 @@
 #include "capture/LivePictureView.h"
 #include "core/inifunc.h"
 #include "exam/PictureSlots.h"
+#include "records/MeasurementStore.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCoreApplication>
@@ -301,12 +302,14 @@ TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
         Database local;
         local.open(DatabaseParameters::defaultFile());
         Statements::insertPatient(local, {.client_id = QStringLiteral("10001"), .client_name = QStringLiteral("Ann")});
-        Statements::insertExamRecord(local,
-                                     {.client_id = QStringLiteral("10001"),
-                                      .printtime = QDateTime(QDate(2016, 3, 3), QTime(14, 5, 9)),
-                                      .title = QStringLiteral("Gastroscopy"),
-                                      .pic = {QStringLiteral("p1.jpg"), QString(), QString(), QString()},
-                                      .rh = 48.0});
+        const qint64 id =
+            Statements::insertExamRecord(local,
+                                         {.client_id = QStringLiteral("10001"),
+                                          .printtime = QDateTime(QDate(2016, 3, 3), QTime(14, 5, 9)),
+                                          .title = QStringLiteral("Gastroscopy"),
+                                          .pic = {QStringLiteral("p1.jpg"), QString(), QString(), QString()},
+                                          .rh = 48.0});
+        MeasurementStore::insert(local, id, {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
     }
     const QByteArray jpeg("\xFF\xD8 not decoded here \xFF\xD9");
     home.write(QStringLiteral("images/p1.jpg"), jpeg);
@@ -324,6 +327,7 @@ TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
     };
     EXPECT_EQ(count("t_clients"), 1);
     EXPECT_EQ(count("t_contents"), 1);
+    EXPECT_EQ(MeasurementStore::ofPatient(db, QStringLiteral("10001")).size(), 1);
     EXPECT_EQ(Statements::loadPicture(db, QStringLiteral("p1.jpg")), jpeg);
     EXPECT_EQ(Statements::loadPatient(db, QStringLiteral("10001"))->client_name, QStringLiteral("Ann"));
 }
