@@ -167,14 +167,16 @@ QString describe(const Waiting &entry, const Record *record)
 
 namespace DicomOutbox {
 
-int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order)
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order, const QString &studyUid)
 {
     const std::optional<Record> record = recordOf(db, contentId);
     if (!record)
         return 0;
     if (!OutboxStore::study(db, contentId)) {
         OutboxStore::insertStudy(db, contentId,
-                                 {.studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+                                 {.studyUid = !order.studyUid.isEmpty() ? order.studyUid
+                                      : !studyUid.isEmpty()             ? studyUid
+                                                                        : StudyInstance::newUid(),
                                   .imageSeriesUid = StudyInstance::newUid(),
                                   .reportSeriesUid = StudyInstance::newUid(),
                                   .accessionNumber = order.accessionNumber});
@@ -197,15 +199,9 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
     return queued;
 }
 
-void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
-                         const QString &patientNumber, const QString &stationAe)
+void queueStepInProgress(const Database &db, const QString &stepUid, const StudyValues &study, const QString &stationAe)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const StudyValues study{.patientId = patientNumber,
-                            .patientName = order.patientName.split(u'^', Qt::SkipEmptyParts).join(u' '),
-                            .studyTime = now,
-                            .studyUid = order.studyUid,
-                            .order = order};
     // The performed step's ID: the step's UID is unique, its last 16 characters are enough.
     auto attributes = ProcedureStep::inProgress(study, stepUid.right(16), stationAe, now);
     OutboxStore::queueStep(db, stepUid, 1, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
@@ -254,9 +250,9 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                            QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()), nowMs());
 }
 
-void queueStepDiscontinued(const Database &db, const QString &stepUid)
+void queueStepDiscontinued(const Database &db, const QString &stepUid, ProcedureStep::Abandoned why)
 {
-    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime());
+    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime(), why);
     OutboxStore::queueStep(db, stepUid, 2, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
                            nowMs());
 }

@@ -94,6 +94,11 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
     // A number typed by the operator begins another examination: later clips wait for its save.
     if (QLineEdit *number = m_lookup.controls().edtNumber)
         connect(number, &QLineEdit::textEdited, this, [this] { m_lastSaved = {}; });
+    // The procedure step: an examination begins with its first snapshot, and ends unsaved when
+    // the sheet is emptied.
+    connect(&m_slots, &PictureSlots::snapshotTaken, this, [this] { beginStep(); });
+    connect(&m_lookup, &PatientLookup::sheetCleared, this,
+            [this] { abandonStep(ProcedureStep::Abandoned::SheetCleared); });
     if (m_c.btnGenReport) {
         ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
                                      [this] { btnGenReportClick(); });
@@ -316,10 +321,10 @@ bool ExaminationSheet::btnGenReportClick()
             PictureStore::store(m_db, m_imagesFolder, name);
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
+            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{}, m_stepStudyUid);
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
             // After the clips: the completed step names them too.
-            if (number == m_orderFor && !m_stepUid.isEmpty())
+            if (!m_stepUid.isEmpty())
                 DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
         }
         transaction.commit();
@@ -344,6 +349,7 @@ bool ExaminationSheet::btnGenReportClick()
         m_orderFor.clear();
         m_order = {};
         m_stepUid.clear();
+        m_stepStudyUid.clear();
         m_outboxQueued();
     }
 
@@ -367,33 +373,62 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
 {
     m_orderFor = Text::trimmed(number);
     m_order = order;
-    // A step begun and not saved was abandoned: another worklist patient is taken.
-    const QString abandoned = std::exchange(m_stepUid, QString());
-    const bool begins = !m_stepStation.isEmpty() && !order.studyUid.isEmpty();
-    if (abandoned.isEmpty() && !begins)
+    // Without snapshots yet the step begins at the first one.
+    if (m_stepUid.isEmpty())
         return;
-    // The examination begins with the patient taken from the worklist: its step goes out as IN
-    // PROGRESS now, whatever happens to the sheet later.
-    const QString stepUid = begins ? StudyInstance::newUid() : QString();
+    abandonStep(ProcedureStep::Abandoned::OtherWorklistPatient);
+    beginStep();
+}
+
+void ExaminationSheet::beginStep()
+{
+    if (m_stepStation.isEmpty() || !m_outboxQueued || !m_stepUid.isEmpty())
+        return;
+    const PatientControls &p = m_lookup.controls();
     try {
-        ScopedTransaction transaction(m_db);
-        if (!abandoned.isEmpty())
-            DicomOutbox::queueStepDiscontinued(m_db, abandoned);
-        if (begins)
-            DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
-        transaction.commit();
+        // The step names its patient for good (an N-SET cannot change it): a new patient's
+        // number is drawn now rather than at the save.
+        drawNumberWhenEmpty();
+        const QString number = Text::trimmed(p.edtNumber->text());
+        const WorklistOrder order = number == m_orderFor ? m_order : WorklistOrder{};
+        const StudyValues study{.patientId = number,
+                                .patientName = Text::trimmed(p.edtName->text()),
+                                .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                                .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+                                .order = order};
+        const QString stepUid = StudyInstance::newUid();
+        DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
         m_stepUid = stepUid;
+        m_stepStudyUid = study.studyUid;
     } catch (const AppError &error) {
         qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
+        return;
     }
-    if (m_outboxQueued)
-        m_outboxQueued();
+    m_outboxQueued();
+}
+
+void ExaminationSheet::abandonStep(ProcedureStep::Abandoned why)
+{
+    const QString abandoned = std::exchange(m_stepUid, QString());
+    m_stepStudyUid.clear();
+    if (abandoned.isEmpty())
+        return;
+    try {
+        DicomOutbox::queueStepDiscontinued(m_db, abandoned, why);
+    } catch (const AppError &error) {
+        qCWarning(lcExam).noquote() << "the discontinued procedure step" << abandoned
+                                    << "was not queued:" << error.message();
+        return;
+    }
+    m_outboxQueued();
 }
 
 // ---- reloading -----------------------------------------------------------------------------
 
 void ExaminationSheet::LoadLastExamination(const QString &number)
 {
+    // Another patient's examination replaces the one on the sheet, unsaved.
+    abandonStep(ProcedureStep::Abandoned::SheetCleared);
     RecordSet records;
     records.open(m_db, Text::trimmed(number));
     if (records.isEmpty()) {

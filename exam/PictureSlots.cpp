@@ -247,6 +247,7 @@ void PictureSlots::setSnapshot(int slot, const QImage &picture, const QString &f
     data.picture = picture.convertToFormat(JpegFile::kBitmapFormat);
     data.fileName = fileName;
     showSlot(slot);
+    emit snapshotTaken(slot);
 }
 
 void PictureSlots::setPicture(int slot, const QImage &picture)
