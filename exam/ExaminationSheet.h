@@ -104,6 +104,8 @@ public:
     // is drawn then, so the step names the patient), the save COMPLETED. A sheet cleared or
     // another patient loaded or taken before the save queues it DISCONTINUED.
     void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
+    // The window closes: an examination with unsaved snapshots is abandoned (DISCONTINUED).
+    void closing() { abandonStep(ProcedureStep::Abandoned::SheetCleared); }
     // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
     // outbox on, the clip goes into the study of the patient's record saved here when the sheet
     // still shows it (recorded after the save), else into the patient's next saved record (a

@@ -3,6 +3,7 @@
 // number, and the unobtrusive sign says the PACS did not take it.
 #include "DicomServers.h"
 #include "WindowFixture.h"
+#include "exam/PictureSlots.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCheckBox>
@@ -64,8 +65,31 @@ protected:
         openWindow();
     }
 
+    // A snapshot into the next slot, as the live picture's double-click takes it.
+    void snapshot()
+    {
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::gray);
+        window->pictureSlots().setSnapshot(1, picture, QStringLiteral("20261210120000000.jpg"));
+    }
+
     WorklistServer worklist;
 };
+
+// Snapshots left unsaved when the window closes end their procedure step.
+TEST_F(DicomWindow, ClosingWithUnsavedSnapshotsDiscontinuesTheirProcedureStep)
+{
+    WindowTest::typeInto(window->edtName, QStringLiteral("Ann Lee"));
+    snapshot();
+    window->close();
+    window.reset();
+    openWindow();
+    QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
+    QStringList rows;
+    while (steps.next())
+        rows.append(steps.value(0).toString() + u'/' + steps.value(1).toString());
+    EXPECT_EQ(rows, (QStringList{"1/0", "2/0"})); // no record: the N-SET is the DISCONTINUED one
+}
 
 TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
 {
@@ -86,6 +110,7 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
     EXPECT_EQ(window->edtAge->text(), QStringLiteral("40"));
     EXPECT_EQ(window->cbTitle->currentText(), QStringLiteral("胃镜检查"));
     EXPECT_TRUE(dialogs.boxes().isEmpty()) << dialogs.texts().join(u'/').toStdString();
+    snapshot();
 
     window->symptomLines[0]->setEditText(QStringLiteral("gastritis"));
     window->edtDoctor->setText(QStringLiteral("Dr. Who"));
@@ -103,15 +128,15 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
     EXPECT_EQ(study.value(3).toString(), QStringLiteral("SPS-31"));
     EXPECT_EQ(study.value(4).toString(), QStringLiteral("王^小明"));
 
-    // The report and the procedure step's N-CREATE failed (the RIS is away too); its N-SET waits
-    // behind the N-CREATE, untried.
+    // The picture, the report and the procedure step's N-CREATE failed (the RIS is away too); its
+    // N-SET waits behind the N-CREATE, untried.
     EXPECT_TRUE(QTest::qWaitFor(
-        [this] { return window->lbDicomState->isVisible() && window->lbDicomState->text() == u"PACS: 2 not sent"; },
+        [this] { return window->lbDicomState->isVisible() && window->lbDicomState->text() == u"PACS: 3 not sent"; },
         30000))
         << window->lbDicomState->text().toStdString();
     QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
     ASSERT_TRUE(steps.next());
-    EXPECT_EQ(steps.value(1).toLongLong(), 0); // queued when the patient was taken
+    EXPECT_EQ(steps.value(1).toLongLong(), 0); // queued at the snapshot
     ASSERT_TRUE(steps.next());
     EXPECT_GT(steps.value(1).toLongLong(), 0); // with the saved record
     EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the")));
