@@ -319,12 +319,15 @@ protected:
         Statements::insertExamRecord(db, record);
     }
 
-    // Runs the program with these arguments; its exit code and standard output.
-    std::pair<int, QString> run(const QStringList &arguments)
+    // Runs the program with these arguments (after the command `through` when given); its exit
+    // code and standard output.
+    std::pair<int, QString> run(const QStringList &arguments, const QStringList &through = {})
     {
         QProcess program;
-        program.setProgram(QStringLiteral(EXAMSTATION_BINARY));
-        program.setArguments(QStringList{QStringLiteral("--home"), home.path()} + arguments);
+        const QStringList command = through
+            + QStringList{QStringLiteral(EXAMSTATION_BINARY), QStringLiteral("--home"), home.path()} + arguments;
+        program.setProgram(command.first());
+        program.setArguments(command.mid(1));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
@@ -358,6 +361,26 @@ TEST_F(DicomJobs, DicomEchoReportsEachPartnerAndFailsWhenOneDoesNotAnswer)
     EXPECT_TRUE(downOutput.contains(QStringLiteral("PACS\tORTHANC at 127.0.0.1:%1\tok").arg(orthanc.dicomPort())));
     EXPECT_TRUE(downOutput.contains(QStringLiteral("worklist\tWORKLIST at 127.0.0.1:"))) << downOutput.toStdString();
     EXPECT_TRUE(downOutput.contains(QStringLiteral("\tFAILED\t"))) << downOutput.toStdString();
+}
+
+// A name server that is away holds the check no longer than the connect timeout (10 s), and the
+// failure names the host.
+TEST_F(DicomJobs, DicomEchoEndsAtTheConnectTimeoutWhenTheNameServerIsAway)
+{
+    UnansweringNameServer dns;
+    if (!dns.usable())
+        GTEST_SKIP() << dns.whyNot().toStdString();
+    home.write(QStringLiteral("config.ini"), "[dicom]\npacs_host=pacs.hospital.test\npacs_port=104\npacs_ae=PACS\n");
+    QElapsedTimer took;
+    took.start();
+    const auto [code, output] = run({QStringLiteral("--dicom-echo")}, dns.command());
+    EXPECT_EQ(code, 1) << output.toStdString();
+    EXPECT_TRUE(
+        output.contains(QStringLiteral("\tFAILED\tCannot connect to the PACS PACS at pacs.hospital.test:104: the "
+                                       "name servers did not resolve the host name \"pacs.hospital.test\" "
+                                       "within 10 s")))
+        << output.toStdString();
+    EXPECT_LT(took.elapsed(), 30000); // the name servers alone would wait 60 s
 }
 
 TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
