@@ -296,6 +296,10 @@ bool ExaminationSheet::btnGenReportClick()
     bool renumbered = false;
     bool created = false;
     qint64 savedId = 0;
+    // A worklist patient saved without a snapshot (a report of reloaded pictures) still performed
+    // the scheduled step: it begins and ends with this save.
+    const bool stepBegunHere =
+        m_outboxQueued && !m_stepStation.isEmpty() && m_stepUid.isEmpty() && !number.isEmpty() && number == m_orderFor;
     try {
         ScopedTransaction transaction(m_db);
         // From here to the commit no other workstation checks or stores a number.
@@ -321,6 +325,8 @@ bool ExaminationSheet::btnGenReportClick()
             PictureStore::store(m_db, m_imagesFolder, name);
         savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
         if (m_outboxQueued) {
+            if (stepBegunHere)
+                queueNewStep(number);
             DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{}, m_stepStudyUid);
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
             // After the clips: the completed step names them too.
@@ -332,6 +338,10 @@ bool ExaminationSheet::btnGenReportClick()
         // 6. Rolled back by the scope before the operator is told. The box has no room for the
         // database's own words, so they go to the log.
         qCWarning(lcExam) << "the examination was not saved:" << failure.what();
+        if (stepBegunHere) {
+            m_stepUid.clear();
+            m_stepStudyUid.clear();
+        }
         Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
@@ -371,10 +381,13 @@ bool ExaminationSheet::btnGenReportClick()
 
 void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
 {
+    // The same item taken again goes on with its step.
+    const bool same = Text::trimmed(number) == m_orderFor && !order.studyUid.isEmpty()
+        && order.studyUid == m_stepStudyUid && order.scheduledStepId == m_order.scheduledStepId;
     m_orderFor = Text::trimmed(number);
     m_order = order;
     // Without snapshots yet the step begins at the first one.
-    if (m_stepUid.isEmpty())
+    if (m_stepUid.isEmpty() || same)
         return;
     abandonStep(ProcedureStep::Abandoned::OtherWorklistPatient);
     beginStep();
@@ -384,27 +397,31 @@ void ExaminationSheet::beginStep()
 {
     if (m_stepStation.isEmpty() || !m_outboxQueued || !m_stepUid.isEmpty())
         return;
-    const PatientControls &p = m_lookup.controls();
     try {
         // The step names its patient for good (an N-SET cannot change it): a new patient's
         // number is drawn now rather than at the save.
         drawNumberWhenEmpty();
-        const QString number = Text::trimmed(p.edtNumber->text());
-        const WorklistOrder order = number == m_orderFor ? m_order : WorklistOrder{};
-        const StudyValues study{.patientId = number,
-                                .patientName = Text::trimmed(p.edtName->text()),
-                                .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
-                                .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
-                                .order = order};
-        const QString stepUid = StudyInstance::newUid();
-        DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
-        m_stepUid = stepUid;
-        m_stepStudyUid = study.studyUid;
+        queueNewStep(Text::trimmed(m_lookup.controls().edtNumber->text()));
     } catch (const AppError &error) {
         qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
         return;
     }
     m_outboxQueued();
+}
+
+void ExaminationSheet::queueNewStep(const QString &number)
+{
+    const PatientControls &p = m_lookup.controls();
+    const WorklistOrder order = number == m_orderFor ? m_order : WorklistOrder{};
+    const StudyValues study{.patientId = number,
+                            .patientName = Text::trimmed(p.edtName->text()),
+                            .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                            .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+                            .order = order};
+    const QString stepUid = StudyInstance::newUid();
+    DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
+    m_stepUid = stepUid;
+    m_stepStudyUid = study.studyUid;
 }
 
 void ExaminationSheet::abandonStep(ProcedureStep::Abandoned why)

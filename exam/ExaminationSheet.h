@@ -101,8 +101,9 @@ public:
     // Procedure steps (MPPS), performed by this station's AE title, with the outbox on: the first
     // snapshot of an examination queues its step IN PROGRESS (with the worklist's step when the
     // sheet's patient was taken from the worklist, unscheduled otherwise; a new patient's number
-    // is drawn then, so the step names the patient), the save COMPLETED. A sheet cleared or
-    // another patient loaded or taken before the save queues it DISCONTINUED.
+    // is drawn then, so the step names the patient), the save COMPLETED (a worklist patient saved
+    // without a snapshot: both with the save). A sheet cleared or another patient loaded or
+    // taken before the save queues it DISCONTINUED.
     void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
     // The window closes: an examination with unsaved snapshots is abandoned (DISCONTINUED).
     void closing() { abandonStep(ProcedureStep::Abandoned::SheetCleared); }
@@ -124,6 +125,8 @@ private:
     // when the sheet is emptied or taken by another patient before the save.
     void beginStep();
     void abandonStep(ProcedureStep::Abandoned why);
+    // Queues IN PROGRESS of a new step of the sheet's patient `number`; throws AppError.
+    void queueNewStep(const QString &number);
 
     // What the reload put into each slot: a picture still unchanged since then is already
     // its file's content.

@@ -262,6 +262,14 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    3,
                    {"IN PROGRESS>DISCONTINUED/110514", "IN PROGRESS>COMPLETED"}},
+        // A worklist patient's report of no snapshot still performed the scheduled step.
+        StepCourse{"WorklistPatientSavedWithoutASnapshot",
+                   [](ProcedureStepCourse &c) {
+                       c.takeFromWorklist(QStringLiteral("W-7"), QStringLiteral("Lee Ann"), QStringLiteral("SPS-7"));
+                       c.saveExamination(QStringLiteral("W-7"), QStringLiteral("Lee Ann"), 0);
+                   },
+                   1,
+                   {"IN PROGRESS>COMPLETED"}},
         // Unscheduled: the sheet's patient, a study of the workstation's own; the new patient's
         // number is drawn at the first snapshot.
         StepCourse{"UnscheduledPatient",
