@@ -206,16 +206,15 @@ TEST_P(ProcedureStepCourse, TheRisHearsEachExaminationBeginAtItsFirstSnapshotAnd
     }
     QStringList courses;
     for (const QString &uid : steps) {
-        QStringList statuses;
-        QString reason;
+        QString course;
         for (const QJsonObject &message : byStep.value(uid)) {
             const QJsonObject attributes = message["attributes"].toObject();
-            statuses.append(attributes["PerformedProcedureStepStatus"].toString());
-            const QJsonArray reasons = attributes["PerformedProcedureStepDiscontinuationReasonCodeSequence"].toArray();
-            if (!reasons.isEmpty())
-                reason = reasons.first().toObject()["CodeValue"].toString();
+            course += (course.isEmpty() ? "" : ">") + attributes["PerformedProcedureStepStatus"].toString();
+            for (const QJsonValue &reason :
+                 attributes["PerformedProcedureStepDiscontinuationReasonCodeSequence"].toArray())
+                course += u'/' + reason.toObject()["CodeValue"].toString();
         }
-        courses.append(statuses.join(u'>') + (reason.isEmpty() ? QString() : u'/' + reason));
+        courses.append(course);
     }
     EXPECT_EQ(courses, GetParam().steps);
 
