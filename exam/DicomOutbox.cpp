@@ -268,9 +268,7 @@ Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
             break;
         if (held.contains(step.stepUid))
             continue;
-        const QString what =
-            QStringLiteral("procedure step %1 %2")
-                .arg(step.stepUid, step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        const QString what = QStringLiteral("procedure step %1 %2").arg(step.stepUid, stepStatus(step));
         try {
             std::unique_ptr<DcmDataset> attributes =
                 ProcedureStep::datasetOf(QByteArray::fromBase64(step.attributes.toLatin1()));
@@ -294,6 +292,13 @@ Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
         }
     }
     return delivery;
+}
+
+QString stepStatus(const OutboxStore::Step &step)
+{
+    if (step.seq == 1)
+        return QStringLiteral("in progress");
+    return step.contentId > 0 ? QStringLiteral("completed") : QStringLiteral("discontinued");
 }
 
 QList<OutboxStore::Step> steps(const Database &db)

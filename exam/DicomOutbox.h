@@ -91,6 +91,8 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 // a failure puts the message back with a longer wait and holds the later messages of its step.
 Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel = nullptr);
 QList<OutboxStore::Step> steps(const Database &db);
+// What a step's message says: "in progress", "completed" (it names its record) or "discontinued".
+QString stepStatus(const OutboxStore::Step &step);
 
 // The soonest moment a waiting instance is due; invalid when none waits.
 QDateTime nextDue(const Database &db);

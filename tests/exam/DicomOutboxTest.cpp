@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
@@ -217,6 +218,14 @@ TEST_P(ProcedureStepCourse, TheRisHearsEachExaminationBeginAtItsFirstSnapshotAnd
         courses.append(course);
     }
     EXPECT_EQ(courses, GetParam().steps);
+    // The outbox (and `--outbox`) says what each message said.
+    QStringList listed;
+    for (const OutboxStore::Step &step : DicomOutbox::steps(db))
+        listed.append(DicomOutbox::stepStatus(step).toUpper());
+    QStringList said = QString(courses.join(u'>')).remove(QRegularExpression("/\\d+")).split(u'>');
+    listed.sort();
+    said.sort();
+    EXPECT_EQ(listed, said);
 
     // The completed step began with the saved study's patient and study, and names every instance.
     const auto completed = std::find_if(steps.cbegin(), steps.cend(), [&](const QString &uid) {
