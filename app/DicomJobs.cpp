@@ -41,9 +41,8 @@ int printOutbox()
     }
     const QList<OutboxStore::Step> steps = DicomOutbox::steps(db);
     for (const OutboxStore::Step &step : steps) {
-        QString line = QStringLiteral("%1\tprocedure step %2\t%3")
-                           .arg(step.state, step.stepUid,
-                                step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        QString line =
+            QStringLiteral("%1\tprocedure step %2\t%3").arg(step.state, step.stepUid, DicomOutbox::stepStatus(step));
         if (step.contentId > 0)
             line += QStringLiteral("\trecord %1").arg(step.contentId);
         if (step.state == u"sent")

@@ -389,6 +389,8 @@ void TfrmMain::TntFormClose()
         m_sheet->SaveReportHeader();
         m_sheet->SaveHeaderList(cbProposer, QStringLiteral("proposer"));
         m_sheet->SaveHeaderList(cbTitle, QStringLiteral("title"));
+        // Unsaved snapshots go with the window: their procedure step is discontinued.
+        m_sheet->closing();
     });
     // 2. Stop the capture: no camera frame arrives after this.
     ErrorDisplay::guarded([this] { actStopExecute(); });

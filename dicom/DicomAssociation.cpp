@@ -16,9 +16,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -176,27 +180,107 @@ private:
     Uint16 m_messageId = 0;
 };
 
-// DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
-// own TCP connect to a host that drops packets. A cancellable task therefore first connects
-// itself, polling the cancel every 100 ms, and hands over to DCMTK once the partner answered
-// (DCMTK's connect then takes a moment). Returns the reason it could not, empty when it did.
-QString reachable(const DicomPeer &peer, const DicomCancel &cancel)
+// The partner's address, found before anything connects.
+struct Address {
+    sockaddr_storage socket{};
+    socklen_t length = 0;
+    QString numeric; // what DCMTK is given: an IPv4 address, or the host name where there is none
+};
+
+// One look-up of a host name, shared by the thread that runs it and the one that waits for it:
+// whoever lets go last frees it.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int error = 0;
+    int systemError = 0; // errno of an EAI_SYSTEM error
+    addrinfo *found = nullptr;
+    ~Lookup()
+    {
+        if (found)
+            ::freeaddrinfo(found);
+    }
+};
+
+// getaddrinfo waits as long as the name servers let it (30 s and more when they are away) and
+// nothing can end it, so it runs on a thread of its own. The wait for it ends at `deadline` or at
+// a cancel, polled every 100 ms; a look-up left behind ends on its own and frees what it found.
+// Throws DicomError naming the host when the name does not resolve in time.
+Address resolve(const DicomPeer &peer, const QString &what, const DicomCancel *cancel, const QDeadlineTimer &deadline)
 {
+    const QByteArray host = peer.host.toLocal8Bit();
+    const QByteArray port = QByteArray::number(peer.port);
+    auto lookup = std::make_shared<Lookup>();
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    // A name that does not resolve is DCMTK's to report, with its own text.
-    if (::getaddrinfo(peer.host.toLocal8Bit().constData(), QByteArray::number(peer.port).constData(), &hints, &found)
-            != 0
-        || !found)
-        return {};
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
-    const int socket = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    hints.ai_flags = AI_NUMERICHOST;
+    // An address needs no name server: no thread.
+    if (::getaddrinfo(host.constData(), port.constData(), &hints, &lookup->found) == 0) {
+        lookup->finished = true;
+    } else {
+        hints.ai_flags = 0;
+        std::thread([lookup, host, port, hints] {
+            addrinfo *found = nullptr;
+            const int error = ::getaddrinfo(host.constData(), port.constData(), &hints, &found);
+            const int systemError = errno;
+            const std::lock_guard lock(lookup->mutex);
+            lookup->error = error;
+            lookup->systemError = systemError;
+            lookup->found = found;
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    }
+    std::unique_lock lock(lookup->mutex);
+    while (!lookup->finished && !(cancel && cancel->cancelled()) && !deadline.hasExpired())
+        lookup->done.wait_for(lock, std::chrono::milliseconds(std::min<qint64>(100, deadline.remainingTime())));
+    if (cancel && cancel->cancelled())
+        throw DicomError(QStringLiteral("Cannot connect to the %1: cancelled").arg(what));
+    if (!lookup->finished)
+        throw DicomError(QStringLiteral("Cannot connect to the %1: the name servers did not resolve the host name "
+                                        "\"%2\" within %3 s")
+                             .arg(what, peer.host)
+                             .arg(peer.connectTimeoutSeconds));
+    if (lookup->error != 0 || !lookup->found)
+        throw DicomError(
+            QStringLiteral("Cannot connect to the %1: the host name \"%2\" does not resolve: %3")
+                .arg(what, peer.host,
+                     QString::fromLocal8Bit(lookup->error == EAI_SYSTEM ? std::strerror(lookup->systemError)
+                                                                        : ::gai_strerror(lookup->error))));
+    // DCMTK is given the address, so that it looks nothing up again; it takes IPv4 addresses as
+    // "host:port", an IPv6-only host keeps its name.
+    const addrinfo *chosen = lookup->found;
+    for (const addrinfo *one = lookup->found; one; one = one->ai_next) {
+        if (one->ai_family == AF_INET) {
+            chosen = one;
+            break;
+        }
+    }
+    Address address;
+    std::memcpy(&address.socket, chosen->ai_addr, chosen->ai_addrlen);
+    address.length = chosen->ai_addrlen;
+    char numeric[NI_MAXHOST] = {};
+    address.numeric = chosen->ai_family == AF_INET
+            && ::getnameinfo(chosen->ai_addr, chosen->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST)
+                == 0
+        ? QString::fromLatin1(numeric)
+        : peer.host;
+    return address;
+}
+
+// DCMTK's socket exists for others to see only once connected, so a cancel cannot end DCMTK's
+// own TCP connect to a host that drops packets. A cancellable task therefore first connects
+// itself, polling the cancel every 100 ms until `deadline`, and hands over to DCMTK once the
+// partner answered (DCMTK's connect then takes a moment). Returns the reason it could not,
+// empty when it did.
+QString reachable(const Address &address, const DicomCancel &cancel, const QDeadlineTimer &deadline)
+{
+    const int socket = ::socket(address.socket.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socket < 0)
         return {};
-    int error = ::connect(socket, found->ai_addr, found->ai_addrlen) == 0 ? 0 : errno;
+    int error = ::connect(socket, reinterpret_cast<const sockaddr *>(&address.socket), address.length) == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
-        const QDeadlineTimer deadline(std::chrono::seconds(peer.connectTimeoutSeconds));
         error = ETIMEDOUT;
         while (!cancel.cancelled() && !deadline.hasExpired()) {
             pollfd wanted{socket, POLLOUT, 0};
@@ -273,11 +357,17 @@ DicomAssociation::~DicomAssociation()
 
 void DicomAssociation::open()
 {
+    // The look-up and the connect share the connect timeout.
+    const QDeadlineTimer deadline(std::chrono::seconds(m_peer.connectTimeoutSeconds));
+    const QString what = m_role + u' ' + partner();
+    const Address address = resolve(m_peer, what, m_cancel, deadline);
     if (m_cancel) {
-        const QString unreachable = reachable(m_peer, *m_cancel);
+        const QString unreachable = reachable(address, *m_cancel, deadline);
         if (!unreachable.isEmpty())
-            throw DicomError(QStringLiteral("Cannot connect to the %1 %2: %3").arg(m_role, partner(), unreachable));
+            throw DicomError(QStringLiteral("Cannot connect to the %1: %2").arg(what, unreachable));
     }
+    m_scu->setPeerHostName(address.numeric.toLatin1().constData());
+    m_scu->setConnectionTimeout(Sint32(std::max<qint64>(1, (deadline.remainingTime() + 999) / 1000)));
     if (!m_transport)
         m_transport = transport(m_peer, m_cancel);
     OFCondition status = m_scu->initNetwork();

@@ -44,7 +44,8 @@ std::unique_ptr<DcmDataset> inProgress(const StudyValues &study, const QString &
     auto ds = std::make_unique<DcmDataset>();
     const WorklistOrder &order = study.order;
     putText(*ds, DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
-    // Scheduled Step Attributes: the worklist's step, or an unscheduled one (its study only).
+    // Scheduled Step Attributes: the worklist's step, or an unscheduled one: its study only, every
+    // other attribute present and empty.
     DcmItem &scheduled = newItem(*ds, DCM_ScheduledStepAttributesSequence);
     putText(scheduled, DCM_StudyInstanceUID, study.studyUid);
     scheduled.insertEmptyElement(DCM_ReferencedStudySequence);
@@ -138,17 +139,19 @@ void send(const DicomPeer &ris, bool create, const QString &stepUid, DcmDataset 
             .arg(status, 4, 16, QLatin1Char('0')));
 }
 
-std::unique_ptr<DcmDataset> discontinued(const QDateTime &end)
+std::unique_ptr<DcmDataset> discontinued(const QDateTime &end, Abandoned why)
 {
     auto ds = std::make_unique<DcmDataset>();
     putText(*ds, DCM_SpecificCharacterSet, QStringLiteral("ISO_IR 192"));
     putText(*ds, DCM_PerformedProcedureStepStatus, QStringLiteral("DISCONTINUED"));
     putText(*ds, DCM_PerformedProcedureStepEndDate, date(end));
     putText(*ds, DCM_PerformedProcedureStepEndTime, time(end));
+    const bool wrongEntry = why == Abandoned::OtherWorklistPatient;
     StudyInstance::putCodeSequence(*ds, DCM_PerformedProcedureStepDiscontinuationReasonCodeSequence,
-                                   {{.value = QStringLiteral("110514"),
+                                   {{.value = wrongEntry ? QStringLiteral("110514") : QStringLiteral("110513"),
                                      .scheme = QStringLiteral("DCM"),
-                                     .meaning = QStringLiteral("Incorrect worklist entry selected")}});
+                                     .meaning = wrongEntry ? QStringLiteral("Incorrect worklist entry selected")
+                                                           : QStringLiteral("Discontinued for unspecified reason")}});
     ds->insertEmptyElement(DCM_PerformedSeriesSequence);
     return ds;
 }

@@ -33,9 +33,12 @@ std::unique_ptr<DcmDataset> inProgress(const StudyValues &study, const QString &
 std::unique_ptr<DcmDataset> completed(const StudyValues &study, const QDateTime &end,
                                       const QList<PerformedSeries> &series);
 
-// The step abandoned: nothing was saved and the operator took another worklist patient (reason
-// "Incorrect worklist entry selected", DCM 110514).
-std::unique_ptr<DcmDataset> discontinued(const QDateTime &end);
+// Why a step was abandoned (nothing saved), as its discontinuation reason code says.
+enum class Abandoned {
+    OtherWorklistPatient, // another worklist patient taken: DCM 110514 "Incorrect worklist entry selected"
+    SheetCleared, // the sheet cleared or another patient loaded: DCM 110513 "Discontinued for unspecified reason"
+};
+std::unique_ptr<DcmDataset> discontinued(const QDateTime &end, Abandoned why);
 
 // Sends one N-CREATE (create) or N-SET of the step `stepUid` to the RIS, one association.
 // Throws DicomError when the RIS cannot be reached, refuses, or answers with a failure.

@@ -234,14 +234,16 @@ QString describe(const Waiting &entry, const Record *record)
 
 namespace DicomOutbox {
 
-int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order)
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order, const QString &studyUid)
 {
     const std::optional<Record> record = recordOf(db, contentId);
     if (!record)
         return 0;
     if (!OutboxStore::study(db, contentId)) {
         OutboxStore::insertStudy(db, contentId,
-                                 {.studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+                                 {.studyUid = !order.studyUid.isEmpty() ? order.studyUid
+                                      : !studyUid.isEmpty()             ? studyUid
+                                                                        : StudyInstance::newUid(),
                                   .imageSeriesUid = StudyInstance::newUid(),
                                   .reportSeriesUid = StudyInstance::newUid(),
                                   .accessionNumber = order.accessionNumber});
@@ -274,15 +276,9 @@ int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order
     return queued;
 }
 
-void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
-                         const QString &patientNumber, const QString &stationAe)
+void queueStepInProgress(const Database &db, const QString &stepUid, const StudyValues &study, const QString &stationAe)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const StudyValues study{.patientId = patientNumber,
-                            .patientName = order.patientName.split(u'^', Qt::SkipEmptyParts).join(u' '),
-                            .studyTime = now,
-                            .studyUid = order.studyUid,
-                            .order = order};
     // The performed step's ID: the step's UID is unique, its last 16 characters are enough.
     auto attributes = ProcedureStep::inProgress(study, stepUid.right(16), stationAe, now);
     OutboxStore::queueStep(db, stepUid, 1, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
@@ -338,9 +334,9 @@ void queueStepCompleted(const Database &db, const QString &stepUid, qint64 conte
                            QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()), nowMs());
 }
 
-void queueStepDiscontinued(const Database &db, const QString &stepUid)
+void queueStepDiscontinued(const Database &db, const QString &stepUid, ProcedureStep::Abandoned why)
 {
-    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime());
+    auto attributes = ProcedureStep::discontinued(QDateTime::currentDateTime(), why);
     OutboxStore::queueStep(db, stepUid, 2, 0, QString::fromLatin1(ProcedureStep::bytesOf(*attributes).toBase64()),
                            nowMs());
 }
@@ -356,9 +352,7 @@ Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
             break;
         if (held.contains(step.stepUid))
             continue;
-        const QString what =
-            QStringLiteral("procedure step %1 %2")
-                .arg(step.stepUid, step.seq == 1 ? QStringLiteral("in progress") : QStringLiteral("completed"));
+        const QString what = QStringLiteral("procedure step %1 %2").arg(step.stepUid, stepStatus(step));
         try {
             std::unique_ptr<DcmDataset> attributes =
                 ProcedureStep::datasetOf(QByteArray::fromBase64(step.attributes.toLatin1()));
@@ -382,6 +376,13 @@ Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel)
         }
     }
     return delivery;
+}
+
+QString stepStatus(const OutboxStore::Step &step)
+{
+    if (step.seq == 1)
+        return QStringLiteral("in progress");
+    return step.contentId > 0 ? QStringLiteral("completed") : QStringLiteral("discontinued");
 }
 
 QList<OutboxStore::Step> steps(const Database &db)

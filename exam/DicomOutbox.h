@@ -2,6 +2,8 @@
 
 #include "dicom/CommitListener.h"
 #include "dicom/DicomAssociation.h"
+#include "dicom/ProcedureStep.h"
+#include "dicom/StudyInstance.h"
 #include "dicom/WorklistOrder.h"
 #include "exam/ReportPdf.h"
 #include "records/DatabaseEngine.h"
@@ -30,19 +32,21 @@ namespace DicomOutbox {
 
 // Queues the record's instances not queued before: one per filled picture slot and one for the
 // report, in the record's study (made, with its UIDs, on the first call: the worklist order's
-// study when the record was taken from the worklist; the order is kept with the study). The
-// caller holds the transaction. Returns how many were queued.
-int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order = {});
+// study when the record was taken from the worklist, else `studyUid` when given (the study its
+// procedure step began), else a new one; the order is kept with the study). The caller holds
+// the transaction. Returns how many were queued.
+int queueRecord(const Database &db, qint64 contentId, const WorklistOrder &order = {}, const QString &studyUid = {});
 
-// The procedure step (MPPS) of a worklist patient's examination. IN PROGRESS is queued when the
-// operator takes the patient from the worklist (the examination begins; its own transaction),
-// COMPLETED with the record's save, in the save's transaction, naming every instance queued.
-// Both return the step's message as queued; the caller holds any transaction.
-void queueStepInProgress(const Database &db, const QString &stepUid, const WorklistOrder &order,
-                         const QString &patientNumber, const QString &stationAe);
+// The procedure step (MPPS) of an examination. IN PROGRESS is queued at the examination's first
+// snapshot (its own transaction): with the worklist's scheduled step when study.order has one,
+// unscheduled otherwise, with the patient and study of `study`. COMPLETED with the record's
+// save, in the save's transaction, naming every instance queued. The caller holds any
+// transaction.
+void queueStepInProgress(const Database &db, const QString &stepUid, const StudyValues &study,
+                         const QString &stationAe);
 void queueStepCompleted(const Database &db, const QString &stepUid, qint64 contentId);
-// DISCONTINUED: the step's examination was abandoned (another worklist patient taken, nothing saved).
-void queueStepDiscontinued(const Database &db, const QString &stepUid);
+// DISCONTINUED: the step's examination was abandoned with nothing saved.
+void queueStepDiscontinued(const Database &db, const QString &stepUid, ProcedureStep::Abandoned why);
 
 // The longest clip sent: ten minutes. The instance is built and sent whole from memory (about
 // 700 MB at 1920 x 1080), so a longer recording stays in the video folder only.
@@ -90,6 +94,8 @@ Delivery deliver(Database &db, const DicomPeer &pacs, const ReportSource &report
 // a failure puts the message back with a longer wait and holds the later messages of its step.
 Delivery deliverSteps(Database &db, const DicomPeer &ris, DicomCancel *cancel = nullptr);
 QList<OutboxStore::Step> steps(const Database &db);
+// What a step's message says: "in progress", "completed" (it names its record) or "discontinued".
+QString stepStatus(const OutboxStore::Step &step);
 
 // Storage commitment: asks the PACS to commit the instances of each record whose instances
 // are all stored (a transaction kept before it is sent, one association each), and asks again

@@ -95,6 +95,11 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
     // A number typed by the operator begins another examination: later clips wait for its save.
     if (QLineEdit *number = m_lookup.controls().edtNumber)
         connect(number, &QLineEdit::textEdited, this, [this] { m_lastSaved = {}; });
+    // The procedure step: an examination begins with its first snapshot, and ends unsaved when
+    // the sheet is emptied.
+    connect(&m_slots, &PictureSlots::snapshotTaken, this, [this] { beginStep(); });
+    connect(&m_lookup, &PatientLookup::sheetCleared, this,
+            [this] { abandonStep(ProcedureStep::Abandoned::SheetCleared); });
     if (m_c.btnGenReport) {
         ErrorDisplay::connectGuarded(m_c.btnGenReport, &QAbstractButton::clicked, this,
                                      [this] { btnGenReportClick(); });
@@ -292,6 +297,10 @@ bool ExaminationSheet::btnGenReportClick()
     bool renumbered = false;
     bool created = false;
     qint64 savedId = 0;
+    // A worklist patient saved without a snapshot (a report of reloaded pictures) still performed
+    // the scheduled step: it begins and ends with this save.
+    const bool stepBegunHere =
+        m_outboxQueued && !m_stepStation.isEmpty() && m_stepUid.isEmpty() && !number.isEmpty() && number == m_orderFor;
     try {
         ScopedTransaction transaction(m_db);
         // From here to the commit no other workstation checks or stores a number.
@@ -324,10 +333,12 @@ bool ExaminationSheet::btnGenReportClick()
         }
         MeasurementStore::insert(m_db, savedId, lengths);
         if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
+            if (stepBegunHere)
+                queueNewStep(number);
+            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{}, m_stepStudyUid);
             DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
             // After the clips: the completed step names them too.
-            if (number == m_orderFor && !m_stepUid.isEmpty())
+            if (!m_stepUid.isEmpty())
                 DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
         }
         transaction.commit();
@@ -335,6 +346,10 @@ bool ExaminationSheet::btnGenReportClick()
         // 6. Rolled back by the scope before the operator is told. The box has no room for the
         // database's own words, so they go to the log.
         qCWarning(lcExam) << "the examination was not saved:" << failure.what();
+        if (stepBegunHere) {
+            m_stepUid.clear();
+            m_stepStudyUid.clear();
+        }
         Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
         return false;
@@ -352,6 +367,7 @@ bool ExaminationSheet::btnGenReportClick()
         m_orderFor.clear();
         m_order = {};
         m_stepUid.clear();
+        m_stepStudyUid.clear();
         m_outboxQueued();
     }
 
@@ -373,35 +389,71 @@ bool ExaminationSheet::btnGenReportClick()
 
 void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
 {
+    // The same item taken again goes on with its step.
+    const bool same = Text::trimmed(number) == m_orderFor && !order.studyUid.isEmpty()
+        && order.studyUid == m_stepStudyUid && order.scheduledStepId == m_order.scheduledStepId;
     m_orderFor = Text::trimmed(number);
     m_order = order;
-    // A step begun and not saved was abandoned: another worklist patient is taken.
-    const QString abandoned = std::exchange(m_stepUid, QString());
-    const bool begins = !m_stepStation.isEmpty() && !order.studyUid.isEmpty();
-    if (abandoned.isEmpty() && !begins)
+    // Without snapshots yet the step begins at the first one.
+    if (m_stepUid.isEmpty() || same)
         return;
-    // The examination begins with the patient taken from the worklist: its step goes out as IN
-    // PROGRESS now, whatever happens to the sheet later.
-    const QString stepUid = begins ? StudyInstance::newUid() : QString();
+    abandonStep(ProcedureStep::Abandoned::OtherWorklistPatient);
+    beginStep();
+}
+
+void ExaminationSheet::beginStep()
+{
+    if (m_stepStation.isEmpty() || !m_outboxQueued || !m_stepUid.isEmpty())
+        return;
     try {
-        ScopedTransaction transaction(m_db);
-        if (!abandoned.isEmpty())
-            DicomOutbox::queueStepDiscontinued(m_db, abandoned);
-        if (begins)
-            DicomOutbox::queueStepInProgress(m_db, stepUid, order, m_orderFor, m_stepStation);
-        transaction.commit();
-        m_stepUid = stepUid;
+        // The step names its patient for good (an N-SET cannot change it): a new patient's
+        // number is drawn now rather than at the save.
+        drawNumberWhenEmpty();
+        queueNewStep(Text::trimmed(m_lookup.controls().edtNumber->text()));
     } catch (const AppError &error) {
         qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
+        return;
     }
-    if (m_outboxQueued)
-        m_outboxQueued();
+    m_outboxQueued();
+}
+
+void ExaminationSheet::queueNewStep(const QString &number)
+{
+    const PatientControls &p = m_lookup.controls();
+    const WorklistOrder order = number == m_orderFor ? m_order : WorklistOrder{};
+    const StudyValues study{.patientId = number,
+                            .patientName = Text::trimmed(p.edtName->text()),
+                            .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                            .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+                            .order = order};
+    const QString stepUid = StudyInstance::newUid();
+    DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
+    m_stepUid = stepUid;
+    m_stepStudyUid = study.studyUid;
+}
+
+void ExaminationSheet::abandonStep(ProcedureStep::Abandoned why)
+{
+    const QString abandoned = std::exchange(m_stepUid, QString());
+    m_stepStudyUid.clear();
+    if (abandoned.isEmpty())
+        return;
+    try {
+        DicomOutbox::queueStepDiscontinued(m_db, abandoned, why);
+    } catch (const AppError &error) {
+        qCWarning(lcExam).noquote() << "the discontinued procedure step" << abandoned
+                                    << "was not queued:" << error.message();
+        return;
+    }
+    m_outboxQueued();
 }
 
 // ---- reloading -----------------------------------------------------------------------------
 
 void ExaminationSheet::LoadLastExamination(const QString &number)
 {
+    // Another patient's examination replaces the one on the sheet, unsaved.
+    abandonStep(ProcedureStep::Abandoned::SheetCleared);
     RecordSet records;
     records.open(m_db, Text::trimmed(number));
     if (records.isEmpty()) {

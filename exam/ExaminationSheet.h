@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dicom/ProcedureStep.h"
 #include "dicom/WorklistOrder.h"
 
 #include <QDateTime>
@@ -93,14 +94,21 @@ public:
     // own transaction and calls `queued` once committed (to wake the outbox's worker).
     void setOutbox(std::function<void()> queued) { m_outboxQueued = std::move(queued); }
     // The worklist's order for this patient number, stored with the next record saved for that
-    // number (its study, procedure and step then travel in every instance).
-    // With procedure steps on (setProcedureSteps), taking the order begins the examination: its
-    // step is queued IN PROGRESS at once and COMPLETED with the save.
+    // number (its study, procedure and step then travel in every instance). Snapshots of an
+    // examination under way stay on the sheet for this patient: its step (setProcedureSteps) is
+    // discontinued and this patient's begins at once.
     void setWorklistOrder(const QString &number, const WorklistOrder &order);
-    // Procedure steps (MPPS) for worklist patients, performed by this station's AE title.
+    // Procedure steps (MPPS), performed by this station's AE title, with the outbox on: the first
+    // snapshot of an examination queues its step IN PROGRESS (with the worklist's step when the
+    // sheet's patient was taken from the worklist, unscheduled otherwise; a new patient's number
+    // is drawn then, so the step names the patient), the save COMPLETED (a worklist patient saved
+    // without a snapshot: both with the save). A sheet cleared or another patient loaded or
+    // taken before the save queues it DISCONTINUED.
     void setProcedureSteps(const QString &stationAe) { m_stepStation = stationAe; }
     // Who is logged in (empty without operator accounts): the observer of the lengths saved.
     void setObserver(std::function<QString()> observer) { m_observer = std::move(observer); }
+    // The window closes: an examination with unsaved snapshots is abandoned (DISCONTINUED).
+    void closing() { abandonStep(ProcedureStep::Abandoned::SheetCleared); }
     // A recording of the patient numbered `patientNumber` ended in `file` (an MP4): with the
     // outbox on, the clip goes into the study of the patient's record saved here when the sheet
     // still shows it (recorded after the save), else into the patient's next saved record (a
@@ -115,6 +123,12 @@ private:
     // The names of the picture files written.
     QStringList writeSlotPictures();
     Statements::ExamRecord recordFromSheet(const QString &number);
+    // The procedure step of the examination under way: begun at its first snapshot, abandoned
+    // when the sheet is emptied or taken by another patient before the save.
+    void beginStep();
+    void abandonStep(ProcedureStep::Abandoned why);
+    // Queues IN PROGRESS of a new step of the sheet's patient `number`; throws AppError.
+    void queueNewStep(const QString &number);
 
     // What the reload put into each slot: a picture still unchanged since then is already
     // its file's content.
@@ -143,7 +157,8 @@ private:
     QString m_orderFor; // the patient number the worklist order belongs to
     WorklistOrder m_order;
     QString m_stepStation; // empty: no procedure steps
-    QString m_stepUid; // the step in progress for m_orderFor; empty when none
+    QString m_stepUid; // the step in progress of the examination on the sheet; empty when none
+    QString m_stepStudyUid; // its study, which the saved record's instances take
     struct SavedRecord {
         QString number;
         qint64 id = 0;

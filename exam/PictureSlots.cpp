@@ -251,6 +251,7 @@ void PictureSlots::setSnapshot(int slot, const QImage &picture, const QString &f
     data.fileName = fileName;
     data.measurements.clear();
     showSlot(slot);
+    emit snapshotTaken(slot);
 }
 
 void PictureSlots::setPicture(int slot, const QImage &picture)

@@ -68,7 +68,7 @@ public:
     // Sets all four slot capture sizes to 0 x 0 (a patient change).
     void ResetSlotSizes();
 
-    // A snapshot into slot k: picture and file name together.
+    // A snapshot into slot k: picture and file name together; then snapshotTaken.
     void setSnapshot(int slot, const QImage &picture, const QString &fileName);
     // The processing panel's result: the picture only; file name and capture size stay.
     void setPicture(int slot, const QImage &picture);
@@ -100,6 +100,8 @@ public:
 signals:
     // A double-click on a slot holding a picture: a copy of it, its number, its capture size.
     void slotDoubleClicked(int slot, const QImage &picture, QSize captureSize);
+    // A snapshot went into the slot (setSnapshot).
+    void snapshotTaken(int slot);
 
 private:
     struct Slot {

@@ -465,6 +465,7 @@ void PatientLookup::ClearSheet()
         ControlText::setComboText(line, QString());
     for (QComboBox *line : m_c.treatmentLines)
         ControlText::setComboText(line, QString());
+    emit sheetCleared();
 }
 
 // ---- change reactions attached and detached -------------------------------------------------

@@ -92,6 +92,7 @@ public:
 
     // Operations of the patient fields shared with numbering and the save.
     void ClearPatientFields();
+    // Empties the sheet's text part and its pictures, then sheetCleared.
     void ClearSheet();
     void DetachPatientHandlers();
     void AttachPatientHandlers();
@@ -103,6 +104,10 @@ public:
     NumberListModel *numberList() const { return m_numbers; }
     const PatientControls &controls() const { return m_c; }
     Database &database() const { return m_db; }
+
+signals:
+    // The sheet was emptied (ClearSheet): an examination under way on it ends.
+    void sheetCleared();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

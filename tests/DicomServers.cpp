@@ -477,6 +477,52 @@ QJsonArray MppsServer::received() const
     return messages;
 }
 
+// ---- a name server that never answers --------------------------------------------------------
+
+UnansweringNameServer::UnansweringNameServer()
+    : m_dir(serverFolder())
+{
+    QFile conf(m_dir.filePath(QStringLiteral("resolv.conf")));
+    if (conf.open(QIODevice::WriteOnly))
+        conf.write("nameserver 127.0.0.1\noptions timeout:30 attempts:2\n");
+}
+
+bool UnansweringNameServer::usable()
+{
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList wrapped = command() + QStringList{QStringLiteral("true")};
+    probe.start(wrapped.first(), wrapped.mid(1));
+    if (!probe.waitForFinished(20000) || probe.exitCode() != 0) {
+        m_whyNot = QStringLiteral("cannot run python3 in namespaces of its own (unshare -rmn): %1")
+                       .arg(QString::fromLocal8Bit(probe.readAll()).trimmed());
+        return false;
+    }
+    return true;
+}
+
+QStringList UnansweringNameServer::command() const
+{
+    // The name server's socket takes every query; it is there before the program starts and
+    // goes when the program (its parent, after the exec) ends.
+    const QString script =
+        QStringLiteral("dir=$1; shift; rm -f \"$dir/ready\"; ip link set lo up && mount --bind \"$dir/resolv.conf\" "
+                       "/etc/resolv.conf || exit 97\n"
+                       "python3 -c 'import os, socket, sys, time\n"
+                       "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind((\"127.0.0.1\", 53))\n"
+                       "parent = os.getppid(); open(sys.argv[1], \"w\").close()\n"
+                       "while os.getppid() == parent: time.sleep(0.2)' \"$dir/ready\" &\n"
+                       "while [ ! -e \"$dir/ready\" ]; do sleep 0.05; done\n"
+                       "exec \"$@\"\n");
+    return {QStringLiteral("unshare"),
+            QStringLiteral("-rmn"),
+            QStringLiteral("sh"),
+            QStringLiteral("-c"),
+            script,
+            QStringLiteral("sh"),
+            m_dir.path()};
+}
+
 // ---- a host that never answers ---------------------------------------------------------------
 
 UnansweringPort::UnansweringPort()

@@ -124,6 +124,24 @@ private:
     QString m_whyNot;
 };
 
+// A name server that takes every query and never answers, as one that is away. A program run
+// through command() has it as its only name server, in namespaces of its own (unshare, as root of
+// a user namespace: its own network with loopback, its own /etc/resolv.conf), so nothing else on
+// the machine is touched. The name servers' own wait is 2 x 30 s.
+class UnansweringNameServer {
+public:
+    UnansweringNameServer();
+    // False, with whyNot, where such namespaces cannot be made or python3 is missing.
+    bool usable();
+    QString whyNot() const { return m_whyNot; }
+    // The command to put before the program and its arguments.
+    QStringList command() const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_whyNot;
+};
+
 // A loopback port whose listen queue is full: the kernel drops every further connection attempt,
 // as for a host behind a pulled cable, so a connect to it waits for its timeout.
 class UnansweringPort {

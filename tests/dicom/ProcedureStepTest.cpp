@@ -1,15 +1,37 @@
 // The procedure step of an examination reaches the RIS's MPPS side (dcmjs-dimse): IN PROGRESS
-// with the worklist's scheduled step, then COMPLETED naming every instance.
+// with the worklist's scheduled step, then COMPLETED naming every instance; and each kind of
+// data set passes dciodvfy.
 #include "dicom/ProcedureStep.h"
 
 #include "DicomServers.h"
+#include "MediaProbe.h"
 
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 #include <gtest/gtest.h>
 
 namespace {
+
+// dciodvfy's errors for a step's data set, stored as the RIS keeps the managed instance (its
+// class and UID added). dciodvfy knows no procedure step IOD, so it checks every attribute's
+// value representation and reports that one error besides.
+QString verifyErrors(const DcmDataset &attributes)
+{
+    QTemporaryDir dir;
+    DcmFileFormat file(const_cast<DcmDataset *>(&attributes)); // a deep copy
+    file.getDataset()->putAndInsertString(DCM_SOPClassUID, ProcedureStep::kSopClass);
+    file.getDataset()->putAndInsertString(DCM_SOPInstanceUID, "2.25.1");
+    const QString path = dir.filePath(QStringLiteral("step.dcm"));
+    if (file.saveFile(path.toLocal8Bit().constData(), EXS_LittleEndianExplicit).bad())
+        return QStringLiteral("cannot write %1").arg(path);
+    QStringList errors = DicomVerifyErrors(path);
+    errors.removeAll(QStringLiteral("Error - Information Object Not found"));
+    return errors.join(u'\n');
+}
 
 TEST(ProcedureStepTest, InProgressThenCompletedNamingEveryInstanceSurvivesTheOutboxEncoding)
 {
@@ -35,6 +57,17 @@ TEST(ProcedureStepTest, InProgressThenCompletedNamingEveryInstanceSurvivesTheOut
         ProcedureStep::bytesOf(*ProcedureStep::inProgress(study, QStringLiteral("PPS-5"), "EXAMSTATION", start)));
     ASSERT_TRUE(created);
     ProcedureStep::send(ris.peer(), true, step, *created);
+    // Every kind of data set sent, the unscheduled step's among them, is valid.
+    StudyValues unscheduled{.patientId = QStringLiteral("7"),
+                            .patientName = QStringLiteral("Lee Ann"),
+                            .sex = QStringLiteral("女"),
+                            .studyUid = QStringLiteral("2.25.7")};
+    for (const auto &attributes :
+         {ProcedureStep::inProgress(study, QStringLiteral("PPS-5"), "EXAMSTATION", start),
+          ProcedureStep::inProgress(unscheduled, QStringLiteral("PPS-7"), "EXAMSTATION", start),
+          ProcedureStep::discontinued(start, ProcedureStep::Abandoned::OtherWorklistPatient),
+          ProcedureStep::discontinued(start, ProcedureStep::Abandoned::SheetCleared)})
+        EXPECT_EQ(verifyErrors(*attributes).toStdString(), "");
     const QList<PerformedSeries> series = {{.seriesUid = "1.2.3.1",
                                             .description = "Pictures",
                                             .sopClass = "1.2.840.10008.5.1.4.1.1.7",
@@ -48,6 +81,7 @@ TEST(ProcedureStepTest, InProgressThenCompletedNamingEveryInstanceSurvivesTheOut
     auto completed =
         ProcedureStep::datasetOf(ProcedureStep::bytesOf(*ProcedureStep::completed(study, start.addSecs(600), series)));
     ASSERT_TRUE(completed);
+    EXPECT_EQ(verifyErrors(*completed).toStdString(), "");
     ProcedureStep::send(ris.peer(), false, step, *completed);
 
     const QJsonArray received = ris.received();

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -249,32 +250,45 @@ TEST_F(DicomOutboxTest, AWorklistPatientsExaminationArrivesUnderTheOrdersStudyWi
     EXPECT_EQ(orthanc.iodErrors().toStdString(), "");
 }
 
-// The RIS hears the examination begin (the patient taken from the worklist) and end (the save),
-// in that order, even when it is away at first: the messages wait in the outbox.
-TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamingEveryInstanceAtTheSave)
+// The RIS hears each examination begin (its first snapshot) and end (the save, or the sheet
+// abandoned), in that order, even when it is away at first: the messages wait in the outbox.
+class ProcedureStepCourse;
+struct StepCourse {
+    const char *name;
+    std::function<void(ProcedureStepCourse &)> course;
+    int instances; // arriving in the PACS
+    QStringList steps; // each step's statuses in order, its discontinuation reason after a '/'
+};
+
+class ProcedureStepCourse : public DicomOutboxTest, public ::testing::WithParamInterface<StepCourse> {
+public:
+    using DicomOutboxTest::enterPatient;
+    using DicomOutboxTest::saveExamination;
+    using DicomOutboxTest::snapshotInto;
+    void takeFromWorklist(const QString &number, const QString &name, const QString &stepId)
+    {
+        enterPatient(number, name);
+        examSheet.setWorklistOrder(number,
+                                   {.studyUid = QStringLiteral("2.25.141421.") + number.back(),
+                                    .requestedProcedureId = QStringLiteral("RP-9"),
+                                    .scheduledStepId = stepId,
+                                    .patientName = name});
+    }
+    void clearSheet() { numbering.btnNewClick(); }
+    void typeNumber(const QString &number) { SheetFixture::typeNumber(number); }
+};
+
+TEST_P(ProcedureStepCourse, TheRisHearsEachExaminationBeginAtItsFirstSnapshotAndEnd)
 {
     MppsServer ris;
-    const WorklistOrder order{.studyUid = QStringLiteral("2.25.141421"),
-                              .requestedProcedureId = QStringLiteral("RP-9"),
-                              .scheduledStepId = QStringLiteral("SPS-9"),
-                              .patientName = QStringLiteral("Lee^Ann")};
     examSheet.setProcedureSteps(QStringLiteral("EXAMSTATION"));
-    // First the wrong patient is taken, then the right one: the first step is discontinued.
-    examSheet.setWorklistOrder(QStringLiteral("W-8"),
-                               {.studyUid = QStringLiteral("2.25.8"), .patientName = QStringLiteral("Wrong^One")});
-    examSheet.setWorklistOrder(QStringLiteral("W-9"), order);
-    // Measured: the completed step names the measurement report too.
-    saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2,
-                    {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
-    EXPECT_EQ(DicomOutbox::summary(db).waiting, 8); // 4 instances, 4 step messages
+    GetParam().course(*this);
     if (!ris.start())
         GTEST_SKIP() << ris.whyNot().toStdString();
     worker = std::make_unique<OutboxWorker>(db.parameters(), pacs(), report(), nullptr, ris.peer());
     worker->start();
-    ASSERT_EQ(instancesArriving(4), 4);
-    const QDeadlineTimer deadline(30000);
-    while (ris.received().size() < 4 && !deadline.hasExpired())
-        QThread::msleep(100);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return DicomOutbox::summary(db).waiting == 0; }, 30000));
+    ASSERT_EQ(instancesArriving(GetParam().instances), GetParam().instances);
 
     // Each step's messages in order: what its N-CREATE began, its N-SET ended.
     QMap<QString, QList<QJsonObject>> byStep;
@@ -285,27 +299,45 @@ TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamin
             steps.append(uid);
         byStep[uid].append(message.toObject());
     }
-    ASSERT_EQ(steps.size(), 2);
-    const auto status = [](const QJsonObject &message) {
-        return message["command"].toString() + u' '
-            + message["attributes"].toObject()["PerformedProcedureStepStatus"].toString();
-    };
-    const QList<QJsonObject> wrong = byStep.value(steps[0]);
-    const QList<QJsonObject> right = byStep.value(steps[1]);
-    ASSERT_EQ(wrong.size(), 2);
-    ASSERT_EQ(right.size(), 2);
-    EXPECT_EQ(status(wrong[0]), QStringLiteral("N-CREATE IN PROGRESS"));
-    EXPECT_EQ(status(wrong[1]), QStringLiteral("N-SET DISCONTINUED"));
-    EXPECT_EQ(wrong[1]["attributes"]
-                  .toObject()["PerformedProcedureStepDiscontinuationReasonCodeSequence"]
-                  .toArray()[0]
-                  .toObject()["CodeValue"]
-                  .toString(),
-              QStringLiteral("110514"));
-    EXPECT_EQ(status(right[0]), QStringLiteral("N-CREATE IN PROGRESS"));
-    EXPECT_EQ(status(right[1]), QStringLiteral("N-SET COMPLETED"));
+    QStringList courses;
+    for (const QString &uid : steps) {
+        QString course;
+        for (const QJsonObject &message : byStep.value(uid)) {
+            const QJsonObject attributes = message["attributes"].toObject();
+            course += (course.isEmpty() ? "" : ">") + attributes["PerformedProcedureStepStatus"].toString();
+            for (const QJsonValue &reason :
+                 attributes["PerformedProcedureStepDiscontinuationReasonCodeSequence"].toArray())
+                course += u'/' + reason.toObject()["CodeValue"].toString();
+        }
+        courses.append(course);
+    }
+    EXPECT_EQ(courses, GetParam().steps);
+    // The outbox (and `--outbox`) says what each message said.
+    QStringList listed;
+    for (const OutboxStore::Step &step : DicomOutbox::steps(db))
+        listed.append(DicomOutbox::stepStatus(step).toUpper());
+    QStringList said = QString(courses.join(u'>')).remove(QRegularExpression("/\\d+")).split(u'>');
+    listed.sort();
+    said.sort();
+    EXPECT_EQ(listed, said);
+
+    // The completed step began with the saved study's patient and study, and names every instance.
+    const auto completed = std::find_if(steps.cbegin(), steps.cend(), [&](const QString &uid) {
+        return byStep.value(uid).size() == 2
+            && byStep.value(uid)[1]["attributes"].toObject()["PerformedProcedureStepStatus"].toString() == u"COMPLETED";
+    });
+    ASSERT_NE(completed, steps.cend());
+    const QList<QJsonObject> done = byStep.value(*completed);
+    QSqlQuery study = db.run(QStringLiteral("select s.study_uid, c.client_id from t_dicom_studies s"
+                                            " join t_contents c on c.ID = s.content_id"),
+                             {});
+    ASSERT_TRUE(study.next());
+    const QJsonObject begun = done[0]["attributes"].toObject();
+    EXPECT_EQ(begun["ScheduledStepAttributesSequence"].toArray().first().toObject()["StudyInstanceUID"].toString(),
+              study.value(0).toString());
+    EXPECT_EQ(begun["PatientID"].toString(), study.value(1).toString());
     QStringList named;
-    for (const QJsonValue &series : right[1]["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
+    for (const QJsonValue &series : done[1]["attributes"].toObject()["PerformedSeriesSequence"].toArray()) {
         for (const char *sequence : {"ReferencedImageSequence", "ReferencedNonImageCompositeSOPInstanceSequence"}) {
             for (const QJsonValue &reference : series.toObject()[QLatin1String(sequence)].toArray())
                 named.append(reference.toObject()["ReferencedSOPInstanceUID"].toString());
@@ -317,8 +349,50 @@ TEST_F(DicomOutboxTest, TheProcedureStepGoesInProgressAtThePickAndCompletedNamin
     named.sort();
     queued.sort();
     EXPECT_EQ(named, queued);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return DicomOutbox::summary(db).waiting == 0; }, 10000));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sheet, ProcedureStepCourse,
+    ::testing::Values(
+        // The wrong worklist patient's snapshots stay on the sheet for the right one. Measured:
+        // the completed step names the measurement report too.
+        StepCourse{"WorklistPatientsThenAnother",
+                   [](ProcedureStepCourse &c) {
+                       c.takeFromWorklist(QStringLiteral("W-8"), QStringLiteral("Wrong One"), QStringLiteral("SPS-8"));
+                       c.snapshotInto(1, QStringLiteral("W-8_1.jpg"));
+                       c.takeFromWorklist(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), QStringLiteral("SPS-9"));
+                       c.saveExamination(QStringLiteral("W-9"), QStringLiteral("Lee Ann"), 2,
+                                         {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
+                   },
+                   4,
+                   {"IN PROGRESS>DISCONTINUED/110514", "IN PROGRESS>COMPLETED"}},
+        // A worklist patient's report of no snapshot still performed the scheduled step.
+        StepCourse{"WorklistPatientSavedWithoutASnapshot",
+                   [](ProcedureStepCourse &c) {
+                       c.takeFromWorklist(QStringLiteral("W-7"), QStringLiteral("Lee Ann"), QStringLiteral("SPS-7"));
+                       c.saveExamination(QStringLiteral("W-7"), QStringLiteral("Lee Ann"), 0);
+                   },
+                   1,
+                   {"IN PROGRESS>COMPLETED"}},
+        // Unscheduled: the sheet's patient, a study of the workstation's own; the new patient's
+        // number is drawn at the first snapshot.
+        StepCourse{"UnscheduledPatient",
+                   [](ProcedureStepCourse &c) { c.saveExamination(QString(), QStringLiteral("Ann Lee"), 1); },
+                   2,
+                   {"IN PROGRESS>COMPLETED"}},
+        // Snapshots, then the sheet cleared ("+") or another patient loaded, nothing saved.
+        StepCourse{"SheetClearedOrAnotherPatientLoaded",
+                   [](ProcedureStepCourse &c) {
+                       c.saveExamination(QStringLiteral("K-1"), QStringLiteral("Known One"), 1);
+                       c.snapshotInto(2, QStringLiteral("K-1_2.jpg"));
+                       c.clearSheet();
+                       c.enterPatient(QString(), QStringLiteral("New One"));
+                       c.snapshotInto(1, QStringLiteral("N-1.jpg"));
+                       c.typeNumber(QStringLiteral("K-1"));
+                   },
+                   2,
+                   {"IN PROGRESS>COMPLETED", "IN PROGRESS>DISCONTINUED/110513", "IN PROGRESS>DISCONTINUED/110513"}}),
+    [](const ::testing::TestParamInfo<StepCourse> &info) { return std::string(info.param.name); });
 
 TEST_F(DicomOutboxTest, PacsDownThenWorkstationRestartDeliversEverySavedExaminationOnce)
 {

@@ -4,6 +4,7 @@
 #include "DicomServers.h"
 #include "WindowFixture.h"
 #include "dicom/CommitListener.h"
+#include "exam/PictureSlots.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCheckBox>
@@ -67,8 +68,31 @@ protected:
         openWindow();
     }
 
+    // A snapshot into the next slot, as the live picture's double-click takes it.
+    void snapshot()
+    {
+        QImage picture(64, 48, QImage::Format_RGB888);
+        picture.fill(Qt::gray);
+        window->pictureSlots().setSnapshot(1, picture, QStringLiteral("20261210120000000.jpg"));
+    }
+
     WorklistServer worklist;
 };
+
+// Snapshots left unsaved when the window closes end their procedure step.
+TEST_F(DicomWindow, ClosingWithUnsavedSnapshotsDiscontinuesTheirProcedureStep)
+{
+    WindowTest::typeInto(window->edtName, QStringLiteral("Ann Lee"));
+    snapshot();
+    window->close();
+    window.reset();
+    openWindow();
+    QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
+    QStringList rows;
+    while (steps.next())
+        rows.append(steps.value(0).toString() + u'/' + steps.value(1).toString());
+    EXPECT_EQ(rows, (QStringList{"1/0", "2/0"})); // no record: the N-SET is the DISCONTINUED one
+}
 
 TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
 {
@@ -114,7 +138,7 @@ TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)
         << window->lbDicomState->text().toStdString();
     QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
     ASSERT_TRUE(steps.next());
-    EXPECT_EQ(steps.value(1).toLongLong(), 0); // queued when the patient was taken
+    EXPECT_EQ(steps.value(1).toLongLong(), 0); // begun with the save: no snapshot was taken
     ASSERT_TRUE(steps.next());
     EXPECT_GT(steps.value(1).toLongLong(), 0); // with the saved record
     EXPECT_TRUE(window->lbDicomState->toolTip().contains(QStringLiteral("Cannot connect to the")));
@@ -346,12 +370,15 @@ protected:
         Statements::insertExamRecord(db, record);
     }
 
-    // Runs the program with these arguments; its exit code and standard output.
-    std::pair<int, QString> run(const QStringList &arguments)
+    // Runs the program with these arguments (after the command `through` when given); its exit
+    // code and standard output.
+    std::pair<int, QString> run(const QStringList &arguments, const QStringList &through = {})
     {
         QProcess program;
-        program.setProgram(QStringLiteral(EXAMSTATION_BINARY));
-        program.setArguments(QStringList{QStringLiteral("--home"), home.path()} + arguments);
+        const QStringList command = through
+            + QStringList{QStringLiteral(EXAMSTATION_BINARY), QStringLiteral("--home"), home.path()} + arguments;
+        program.setProgram(command.first());
+        program.setArguments(command.mid(1));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
@@ -402,6 +429,26 @@ TEST_F(DicomJobs, DicomEchoReportsEachPartnerAndFailsWhenOneDoesNotAnswer)
     EXPECT_EQ(ownCode, 0) << ownOutput.toStdString();
     EXPECT_TRUE(ownOutput.contains(QStringLiteral("listener\tEXAMSTATION at 127.0.0.1:%1\tok\t").arg(own.port)))
         << ownOutput.toStdString();
+}
+
+// A name server that is away holds the check no longer than the connect timeout (10 s), and the
+// failure names the host.
+TEST_F(DicomJobs, DicomEchoEndsAtTheConnectTimeoutWhenTheNameServerIsAway)
+{
+    UnansweringNameServer dns;
+    if (!dns.usable())
+        GTEST_SKIP() << dns.whyNot().toStdString();
+    home.write(QStringLiteral("config.ini"), "[dicom]\npacs_host=pacs.hospital.test\npacs_port=104\npacs_ae=PACS\n");
+    QElapsedTimer took;
+    took.start();
+    const auto [code, output] = run({QStringLiteral("--dicom-echo")}, dns.command());
+    EXPECT_EQ(code, 1) << output.toStdString();
+    EXPECT_TRUE(
+        output.contains(QStringLiteral("\tFAILED\tCannot connect to the PACS PACS at pacs.hospital.test:104: the "
+                                       "name servers did not resolve the host name \"pacs.hospital.test\" "
+                                       "within 10 s")))
+        << output.toStdString();
+    EXPECT_LT(took.elapsed(), 30000); // the name servers alone would wait 60 s
 }
 
 TEST_F(DicomJobs, SendDicomDeliversThePastOnceAndSaysWhatWasNotSent)
