@@ -13,6 +13,7 @@
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "records/Database.h"
+#include "records/DatabaseThread.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
 #include "records/PictureStore.h"
@@ -21,6 +22,7 @@
 #include "ui/LanguageTexts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -28,7 +30,10 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QSet>
 
 #include <algorithm>
@@ -109,15 +114,6 @@ void ExaminationSheet::writeNumber(const QString &number)
     // reaction comes back also when drawing fails.
     NumberHandlerDetached detached(m_lookup);
     edtNumber->setText(number);
-}
-
-void ExaminationSheet::drawNumberWhenEmpty()
-{
-    if (!Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty())
-        return;
-    const QString number = m_numbering.NextPatientNumber();
-    writeNumber(number);
-    m_drawnNumber = number;
 }
 
 bool ExaminationSheet::CheckPatientEntered()
@@ -265,16 +261,177 @@ void ExaminationSheet::clipRecorded(const QString &file, const QString &patientN
         m_outboxQueued();
 }
 
+// What the save's transaction stores, taken from the sheet before it starts.
+struct ExaminationSheet::SaveRequest {
+    QString number;
+    QString drawnNumber;
+    Statements::Patient patient; // stored when the number is new
+    QStringList pictures; // written to images/, stored on a server
+    QString imagesFolder;
+    Statements::ExamRecord record; // its number is the one stored
+    bool outbox = false;
+    QString orderFor;
+    WorklistOrder order;
+    QString stepUid;
+    QDateTime clipsSince;
+};
+
+struct ExaminationSheet::SaveOutcome {
+    bool stored = false;
+    QString number; // the number stored, or tried last
+    bool renumbered = false;
+    bool created = false;
+    qint64 savedId = 0;
+    QString failure; // the database's reason, for the log
+};
+
+// While a save runs on the database thread: the operator's input to the sheet is dropped, so
+// nothing the save took from it changes before the answer puts the stored record back.
+class ExaminationSheet::InputHold : public QObject {
+public:
+    explicit InputHold(const std::vector<QWidget *> &held)
+    {
+        for (QWidget *widget : held) {
+            if (widget)
+                m_held.append(widget);
+        }
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+            break;
+        default:
+            return false;
+        }
+        const auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget)
+            return false;
+        return std::any_of(m_held.cbegin(), m_held.cend(), [&](const QPointer<QWidget> &held) {
+            return held && (held == widget || held->isAncestorOf(widget));
+        });
+    }
+
+private:
+    QList<QPointer<QWidget>> m_held;
+};
+
+ExaminationSheet::~ExaminationSheet() = default;
+
+void ExaminationSheet::setSavesOnThread(SaveHooks hooks)
+{
+    m_savesOnThread = true;
+    m_saveHooks = std::move(hooks);
+}
+
+DatabaseThread *ExaminationSheet::databaseThread()
+{
+    if (!m_savesOnThread || !m_db.isOpen() || !m_db.parameters().isServer())
+        return nullptr;
+    if (!m_thread) {
+        m_thread = std::make_unique<DatabaseThread>(m_db.parameters(), QStringLiteral("saves"));
+        m_thread->setAwayListener(this, [this](bool away) {
+            if (m_saveHooks.serverAway)
+                m_saveHooks.serverAway(away);
+        });
+    }
+    return m_thread.get();
+}
+
+template<typename Result, typename Job, typename Then> void ExaminationSheet::onDatabase(Job job, Then then)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        then(job(m_db, m_db.isAway()));
+        return;
+    }
+    auto result = std::make_shared<std::optional<Result>>();
+    thread->post([job = std::move(job), result, away = m_db.isAway()](Database &db) { result->emplace(job(db, away)); },
+                 this,
+                 [this, result, then = std::move(then)](std::exception_ptr failure) {
+                     // The answer runs under the error display, as the click did.
+                     ErrorDisplay::guarded([&] {
+                         try {
+                             if (failure)
+                                 std::rethrow_exception(failure);
+                             then(**result);
+                         } catch (...) {
+                             holdSheet(false);
+                             throw;
+                         }
+                     });
+                 });
+}
+
+void ExaminationSheet::holdSheet(bool on)
+{
+    if (on == m_saving || (on && !databaseThread()))
+        return;
+    m_saving = on;
+    if (m_c.btnGenReport)
+        m_c.btnGenReport->setEnabled(!on);
+    if (on) {
+        const PatientControls &p = m_lookup.controls();
+        std::vector<QWidget *> held = m_saveHooks.held;
+        held.insert(held.end(),
+                    std::initializer_list<QWidget *>{p.edtNumber, p.edtName, p.cbSex, p.edtAge, p.edtTel, p.edtAddr,
+                                                     p.lstNumber, p.plGrid, p.btnNew, p.btnDelCient, m_c.cbTitle,
+                                                     m_c.cbProposer, m_c.edtDoctor, m_c.mmSymp5, m_c.ckbHaveTreat});
+        held.insert(held.end(), m_c.diagnosisLines.begin(), m_c.diagnosisLines.end());
+        held.insert(held.end(), m_c.treatmentLines.begin(), m_c.treatmentLines.end());
+        m_inputHold = std::make_unique<InputHold>(held);
+    } else {
+        m_inputHold.reset();
+    }
+    if (m_saveHooks.busy)
+        m_saveHooks.busy(on);
+}
+
 bool ExaminationSheet::btnGenReportClick()
 {
+    // One save at a time; the button is disabled meanwhile.
+    if (m_saving)
+        return false;
+    m_saveStored = false;
+    holdSheet(true);
     // 1. Before any check, so the drawn number stays even when a check fails.
-    drawNumberWhenEmpty();
+    if (Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty()) {
+        onDatabase<QString>(
+            [](Database &db, bool away) {
+                if (away)
+                    throw AppError(QString::fromLatin1(Database::kAwayMessage));
+                return PatientNumbering::nextPatientNumber(db);
+            },
+            [this](const QString &number) {
+                writeNumber(number);
+                m_drawnNumber = number;
+                checkAndStore();
+            });
+    } else {
+        checkAndStore();
+    }
+    return m_saveStored;
+}
 
+void ExaminationSheet::checkAndStore()
+{
     // 2. The first failing check ends the save with nothing written.
-    if (!CheckPatientEntered() || !CheckDiagnosisEntered() || !CheckHeaderEntered())
-        return false;
-    if (m_c.ckbHaveTreat->isChecked() && !CheckTreatmentEntered())
-        return false;
+    if (!CheckPatientEntered() || !CheckDiagnosisEntered() || !CheckHeaderEntered()
+        || (m_c.ckbHaveTreat->isChecked() && !CheckTreatmentEntered())) {
+        holdSheet(false);
+        return;
+    }
 
     // 3. New phrases; the lines keep the texts they show.
     m_phrases.RememberPhrases(PhraseLibrary::Group::Diagnosis);
@@ -287,57 +444,94 @@ bool ExaminationSheet::btnGenReportClick()
 
     // 5. Patient (when new), pictures (on a server) and record together, or none of them.
     const PatientControls &p = m_lookup.controls();
-    QString number = Text::trimmed(p.edtNumber->text());
-    bool renumbered = false;
-    bool created = false;
-    qint64 savedId = 0;
+    const QString number = Text::trimmed(p.edtNumber->text());
+    SaveRequest request{.number = number,
+                        .drawnNumber = m_drawnNumber,
+                        .patient = {.client_id = number,
+                                    .client_name = Text::trimmed(p.edtName->text()),
+                                    .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                                    .age = Text::trimmed(p.edtAge->text()),
+                                    .client_phone = Text::trimmed(p.edtTel->text()),
+                                    .address = Text::trimmed(p.edtAddr->text())},
+                        .pictures = writtenPictures,
+                        .imagesFolder = m_imagesFolder,
+                        .record = recordFromSheet(number),
+                        .outbox = bool(m_outboxQueued),
+                        .orderFor = m_orderFor,
+                        .order = m_order,
+                        .stepUid = m_stepUid,
+                        .clipsSince = m_clipsSince};
+    onDatabase<SaveOutcome>(
+        [request = std::move(request)](Database &db, bool away) { return storeExamination(db, away, request); },
+        [this](const SaveOutcome &outcome) { finishSave(outcome); });
+}
+
+ExaminationSheet::SaveOutcome ExaminationSheet::storeExamination(Database &db, bool away, const SaveRequest &request)
+{
+    SaveOutcome outcome{.number = request.number};
     try {
-        ScopedTransaction transaction(m_db);
+        if (away)
+            throw AppError(QString::fromLatin1(Database::kAwayMessage));
+        // The window's connection finds the server answering: this one tries it again too.
+        if (db.isAway())
+            db.markBack();
+        ScopedTransaction transaction(db);
         // From here to the commit no other workstation checks or stores a number.
-        Statements::lockPatientNumbers(m_db);
-        if (number == m_drawnNumber && m_numbering.PatientExists(number)) {
+        Statements::lockPatientNumbers(db);
+        if (outcome.number == request.drawnNumber && Statements::patientExists(db, outcome.number)) {
             // Another workstation stored a patient under the number drawn here meanwhile: this
             // new patient takes the next free number instead of joining that one.
-            number = m_numbering.NextPatientNumber();
-            renumbered = true;
+            outcome.number = PatientNumbering::nextPatientNumber(db);
+            outcome.renumbered = true;
         }
-        if (!m_numbering.PatientExists(number)) {
-            created = true;
+        if (!Statements::patientExists(db, outcome.number)) {
+            outcome.created = true;
             // Only a new patient is stored: edits to a known patient's fields are not saved.
-            Statements::insertPatient(m_db,
-                                      {.client_id = number,
-                                       .client_name = Text::trimmed(p.edtName->text()),
-                                       .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
-                                       .age = Text::trimmed(p.edtAge->text()),
-                                       .client_phone = Text::trimmed(p.edtTel->text()),
-                                       .address = Text::trimmed(p.edtAddr->text())});
+            Statements::Patient patient = request.patient;
+            patient.client_id = outcome.number;
+            Statements::insertPatient(db, patient);
         }
-        for (const QString &name : writtenPictures)
-            PictureStore::store(m_db, m_imagesFolder, name);
-        savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
-        if (m_outboxQueued) {
-            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{});
-            DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
+        for (const QString &name : request.pictures)
+            PictureStore::store(db, request.imagesFolder, name);
+        Statements::ExamRecord record = request.record;
+        record.client_id = outcome.number;
+        outcome.savedId = Statements::insertExamRecord(db, record);
+        if (request.outbox) {
+            const bool ordered = outcome.number == request.orderFor;
+            DicomOutbox::queueRecord(db, outcome.savedId, ordered ? request.order : WorklistOrder{});
+            DicomOutbox::queueWaitingClips(db, outcome.savedId, outcome.number, request.clipsSince);
             // After the clips: the completed step names them too.
-            if (number == m_orderFor && !m_stepUid.isEmpty())
-                DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
+            if (ordered && !request.stepUid.isEmpty())
+                DicomOutbox::queueStepCompleted(db, request.stepUid, outcome.savedId);
         }
         transaction.commit();
+        outcome.stored = true;
     } catch (const std::exception &failure) {
-        // 6. Rolled back by the scope before the operator is told. The box has no room for the
-        // database's own words, so they go to the log.
-        qCWarning(lcExam) << "the examination was not saved:" << failure.what();
+        // Rolled back by the scope.
+        outcome.failure = QString::fromUtf8(failure.what());
+    }
+    return outcome;
+}
+
+void ExaminationSheet::finishSave(const SaveOutcome &outcome)
+{
+    holdSheet(false);
+    const QString &number = outcome.number;
+    if (!outcome.stored) {
+        // 6. The box has no room for the database's own words, so they go to the log.
+        qCWarning(lcExam) << "the examination was not saved:" << outcome.failure;
         Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
-        return false;
+        return;
     }
-    if (created)
+    m_saveStored = true;
+    if (outcome.created)
         Audit::record(Audit::Event::PatientCreated, number);
     Audit::record(Audit::Event::ExaminationSaved, number);
     m_drawnNumber.clear();
-    if (renumbered)
+    if (outcome.renumbered)
         writeNumber(number);
-    m_lastSaved = {.number = number, .id = savedId};
+    m_lastSaved = {.number = number, .id = outcome.savedId};
     m_clipsSince = QDateTime::currentDateTime();
 
     if (m_outboxQueued) {
@@ -356,11 +550,10 @@ bool ExaminationSheet::btnGenReportClick()
         reloadFailure = std::current_exception();
     }
     m_showMessage(QStringLiteral("Msg_Submit_Success"));
-    if (renumbered)
+    if (outcome.renumbered)
         m_showMessage(QStringLiteral("Msg_Number_Taken"));
     if (reloadFailure)
         std::rethrow_exception(reloadFailure);
-    return true;
 }
 
 void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)

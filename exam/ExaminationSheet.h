@@ -9,8 +9,11 @@
 
 #include <array>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class Database;
+class DatabaseThread;
 class IniFile;
 class LanguageTexts;
 class PatientLookup;
@@ -22,6 +25,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
+class QWidget;
 class RecordSet;
 
 namespace Statements {
@@ -43,7 +47,7 @@ struct SheetControls {
 
 // Saving the examination sheet as a record (with its patient when new) and bringing a
 // patient's latest record back onto it; also keeps the report header between runs.
-// Window thread only.
+// Window thread only; on a server the save's statements run on a database thread of its own.
 class ExaminationSheet : public QObject {
     Q_OBJECT
 
@@ -57,10 +61,26 @@ public:
                      PictureSlots &pictureSlots, PhraseLibrary &phrases, PatientLookup &lookup,
                      PatientNumbering &numbering, MessageShower showMessage, const QString &imagesFolder,
                      QObject *parent = nullptr);
+    ~ExaminationSheet() override;
+
+    // What the window does while a save runs on the database thread.
+    struct SaveHooks {
+        std::vector<QWidget *> held; // take no input meanwhile, beside the sheet's own controls
+        std::function<void(bool saving)> busy; // the busy sign
+        std::function<void(bool away)> serverAway; // the thread's connection found the server away
+    };
+    // With a server engine, the save's statements (and drawing a new patient's number) run on
+    // a database thread with its own connection. Until its answer the sheet's controls and
+    // `held` take no input, the generate-report button is disabled and `busy` says so;
+    // btnGenReportClick returns false at once, and the answer shows the same messages and
+    // leaves the sheet as the save on this thread does.
+    void setSavesOnThread(SaveHooks hooks);
+    bool saving() const { return m_saving; }
 
     // Checks the sheet, remembers its phrases, writes the slot pictures and stores the patient
     // (when new) and one record in one transaction. Returns true when the record was stored.
     // Failures before the transaction (drawing a number, writing a picture) throw AppError.
+    // With the saves on a thread, returns false and the rest follows on its answer.
     bool btnGenReportClick();
 
     bool CheckPatientEntered();
@@ -107,7 +127,19 @@ public:
     void clipRecorded(const QString &file, const QString &patientNumber);
 
 private:
-    void drawNumberWhenEmpty();
+    struct SaveRequest;
+    struct SaveOutcome;
+    class InputHold;
+    static SaveOutcome storeExamination(Database &db, bool away, const SaveRequest &request);
+    // Steps 2 to 5 of the save, after the number is drawn.
+    void checkAndStore();
+    // Steps 6 and 7: the outcome told and the sheet reloaded.
+    void finishSave(const SaveOutcome &outcome);
+    void holdSheet(bool on);
+    DatabaseThread *databaseThread();
+    // Runs job(db, away) on the database thread when there is one (`away`: the window's
+    // connection finds the server away), else here on m_db, and then(result) on this thread.
+    template<typename Result, typename Job, typename Then> void onDatabase(Job job, Then then);
     // Writes the number field with its change reaction detached.
     void writeNumber(const QString &number);
     // The names of the picture files written.
@@ -147,4 +179,10 @@ private:
     };
     SavedRecord m_lastSaved; // the last record this sheet saved
     QDateTime m_clipsSince = QDateTime::currentDateTime(); // clips without a number since then go with the next save
+    bool m_savesOnThread = false;
+    SaveHooks m_saveHooks;
+    std::unique_ptr<DatabaseThread> m_thread; // made at the first save on a server
+    bool m_saving = false; // a save waits for the database thread's answer
+    bool m_saveStored = false; // the outcome of the save this thread finished last
+    std::unique_ptr<InputHold> m_inputHold;
 };

@@ -71,6 +71,9 @@ public:
     // Another connection to the same server found it away: this one counts it away too, with a
     // check of its own.
     void markAway();
+    // Another connection to the same server found it back: this one stops its check and opens
+    // its connection again at the next statement.
+    void markBack() { comeBack(); }
 
 private:
     class AnswerWatch;

@@ -28,10 +28,15 @@ PatientNumbering::PatientNumbering(Database &db, PatientLookup &lookup, QObject 
 
 QString PatientNumbering::NextPatientNumber()
 {
+    return nextPatientNumber(m_db);
+}
+
+QString PatientNumbering::nextPatientNumber(const Database &db)
+{
     // By value among the all-digit numbers only: in text order "9999" lies above "10000",
     // and a typed "A12" is no number at all.
-    qint64 next = Statements::greatestNumber(m_db).value_or(kNumberBeforeFirst) + 1;
-    while (PatientExists(QString::number(next)))
+    qint64 next = Statements::greatestNumber(db).value_or(kNumberBeforeFirst) + 1;
+    while (Statements::patientExists(db, QString::number(next)))
         ++next;
     return QString::number(next);
 }

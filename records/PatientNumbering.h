@@ -20,6 +20,8 @@ public:
     // for a table without one), never a number already in use. Throws AppError when the
     // database fails.
     QString NextPatientNumber();
+    // The same on any connection (a database thread's).
+    static QString nextPatientNumber(const Database &db);
     bool PatientExists(const QString &number);
 
     void btnNewClick();

@@ -56,7 +56,7 @@ protected:
     void save()
     {
         dialogs.clear();
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         ASSERT_FALSE(dialogs.boxes().isEmpty());
         ASSERT_TRUE(dialogs.texts().contains(window->language().message(QStringLiteral("Msg_Submit_Success"))))
             << dialogs.texts().join(u'|').toStdString();
@@ -189,13 +189,13 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     type(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
     type(window->edtDoctor, QStringLiteral("Dr. Wu"));
     const QString saved = window->language().message(QStringLiteral("Msg_Submit_Success"));
-    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    clickSave();
     ASSERT_EQ(dialogs.texts(), QStringList{saved});
 
     ASSERT_TRUE(server.restart()) << server.error().toStdString();
     // The save that finds the connection cut at its start connects again and stores whole.
     dialogs.clear();
-    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    clickSave();
     EXPECT_EQ(dialogs.texts(), QStringList{saved});
     // The number drawn by the first save.
     EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
@@ -203,9 +203,10 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     EXPECT_EQ(patientRows(QStringLiteral("10001")), 1);
 }
 
-// The server stopped or hung: one look-up meets the failure, then the header line says the
-// server is away and each keystroke's look-up, the save included, fails at once and keeps what
-// was typed; once the server answers the sign goes and the same sheet saves whole.
+// The server stopped or hung: a save meets the failure on its thread (within the answer bound,
+// the window painting and the sheet held meanwhile) and stores nothing; then the header line
+// says the server is away and each keystroke's look-up, the save included, fails at once and
+// keeps what was typed; once the server answers the sign goes and the same sheet saves whole.
 TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBack)
 {
     WriteConfigString(QStringLiteral("database"), QStringLiteral("statement_timeout"), QStringLiteral("1"));
@@ -230,7 +231,26 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         typeInto(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
         typeInto(window->edtDoctor, QStringLiteral("Dr. Wu"));
         ASSERT_TRUE(c.hold());
+        // A save meets the server's going on its thread: the window goes on painting, says it
+        // saves and takes nothing into the sheet until the failure comes.
         dialogs.clear();
+        typeInto(window->edtNumber, QStringLiteral("2000"));
+        PaintCounter counter;
+        window->lbServerState->installEventFilter(&counter);
+        QElapsedTimer answered;
+        answered.start();
+        clickOn(window->btnGenReport);
+        EXPECT_LT(answered.elapsed(), 1000);
+        EXPECT_FALSE(window->btnGenReport->isEnabled());
+        EXPECT_EQ(window->lbServerState->text(), window->language().text(QStringLiteral("Database.Saving")));
+        QTest::keyClicks(window->symptomLines[0]->lineEdit(), QStringLiteral("x"));
+        EXPECT_EQ(window->symptomLines[0]->currentText(), QStringLiteral("Gastritis"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.texts().isEmpty(); }, waitMs + 5000));
+        EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Failed"))});
+        EXPECT_TRUE(window->btnGenReport->isEnabled());
+        dialogs.clear();
+        window->edtNumber->clear();
         typeInto(window->edtNumber, QStringLiteral("1"));
         // The look-up runs on its thread: the window answers meanwhile, and the look-up's failure
         // (at once, or after the answer bound for a hung server) brings the sign.
@@ -241,7 +261,7 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         QElapsedTimer keystroke;
         keystroke.start();
         typeInto(window->edtNumber, QStringLiteral("000"));
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         EXPECT_LT(keystroke.elapsed(), waitMs);
         EXPECT_FALSE(window->lstNumber->isVisible());
         EXPECT_EQ(window->edtName->text(), QStringLiteral("Bo"));
@@ -252,7 +272,7 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window->lbServerState->isVisible(); }, 30000));
         dialogs.clear();
         window->edtNumber->clear();
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Success"))});
         ++saved;
         EXPECT_EQ(countOf(db(),
@@ -269,14 +289,7 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
 TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
 {
     addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
+    PaintCounter counter;
     window->edtNumber->installEventFilter(&counter);
     ASSERT_TRUE(server.freeze());
     QElapsedTimer shown;
