@@ -287,15 +287,28 @@ struct ExaminationSheet::SaveOutcome {
 
 // While a save runs on the database thread: the operator's input to the sheet is dropped, so
 // nothing the save took from it changes before the answer puts the stored record back.
+// Deferring instead (while a record is loaded on the database thread): the input waits and is
+// delivered once the record is on the sheet, in the order it came, as it would have queued
+// behind a load on this thread.
 class ExaminationSheet::InputHold : public QObject {
 public:
-    explicit InputHold(const std::vector<QWidget *> &held)
+    enum class Mode { Drop, Defer };
+    InputHold(const std::vector<QWidget *> &held, Mode mode)
+        : m_mode(mode)
     {
         for (QWidget *widget : held) {
             if (widget)
                 m_held.append(widget);
         }
         qApp->installEventFilter(this);
+    }
+    ~InputHold() override
+    {
+        qApp->removeEventFilter(this);
+        for (auto &[receiver, event] : m_deferred) {
+            if (receiver)
+                QCoreApplication::postEvent(receiver, event.release());
+        }
     }
 
 protected:
@@ -315,16 +328,20 @@ protected:
         default:
             return false;
         }
-        const auto *widget = qobject_cast<QWidget *>(watched);
-        if (!widget)
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || std::none_of(m_held.cbegin(), m_held.cend(), [&](const QPointer<QWidget> &held) {
+                return held && (held == widget || held->isAncestorOf(widget));
+            }))
             return false;
-        return std::any_of(m_held.cbegin(), m_held.cend(), [&](const QPointer<QWidget> &held) {
-            return held && (held == widget || held->isAncestorOf(widget));
-        });
+        if (m_mode == Mode::Defer)
+            m_deferred.emplace_back(widget, std::unique_ptr<QEvent>(event->clone()));
+        return true;
     }
 
 private:
+    const Mode m_mode;
     QList<QPointer<QWidget>> m_held;
+    std::vector<std::pair<QPointer<QWidget>, std::unique_ptr<QEvent>>> m_deferred;
 };
 
 ExaminationSheet::~ExaminationSheet() = default;
@@ -390,7 +407,7 @@ void ExaminationSheet::holdSheet(bool on)
                                                      m_c.cbProposer, m_c.edtDoctor, m_c.mmSymp5, m_c.ckbHaveTreat});
         held.insert(held.end(), m_c.diagnosisLines.begin(), m_c.diagnosisLines.end());
         held.insert(held.end(), m_c.treatmentLines.begin(), m_c.treatmentLines.end());
-        m_inputHold = std::make_unique<InputHold>(held);
+        m_inputHold = std::make_unique<InputHold>(held, InputHold::Mode::Drop);
     } else {
         m_inputHold.reset();
     }
@@ -515,9 +532,9 @@ ExaminationSheet::SaveOutcome ExaminationSheet::storeExamination(Database &db, b
 
 void ExaminationSheet::finishSave(const SaveOutcome &outcome)
 {
-    holdSheet(false);
     const QString &number = outcome.number;
     if (!outcome.stored) {
+        holdSheet(false);
         // 6. The box has no room for the database's own words, so they go to the log.
         qCWarning(lcExam) << "the examination was not saved:" << outcome.failure;
         Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
@@ -543,17 +560,15 @@ void ExaminationSheet::finishSave(const SaveOutcome &outcome)
 
     // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
     // (a picture file damaged meanwhile), so the operator is told so before any such failure.
-    std::exception_ptr reloadFailure;
-    try {
-        LoadLastExamination(number);
-    } catch (...) {
-        reloadFailure = std::current_exception();
-    }
-    m_showMessage(QStringLiteral("Msg_Submit_Success"));
-    if (outcome.renumbered)
-        m_showMessage(QStringLiteral("Msg_Number_Taken"));
-    if (reloadFailure)
-        std::rethrow_exception(reloadFailure);
+    loadLast(number, [this, renumbered = outcome.renumbered](std::exception_ptr reloadFailure) {
+        // The sheet is held until it shows the stored record.
+        holdSheet(false);
+        m_showMessage(QStringLiteral("Msg_Submit_Success"));
+        if (renumbered)
+            m_showMessage(QStringLiteral("Msg_Number_Taken"));
+        if (reloadFailure)
+            std::rethrow_exception(reloadFailure);
+    });
 }
 
 void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
@@ -587,17 +602,97 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
 
 void ExaminationSheet::LoadLastExamination(const QString &number)
 {
-    RecordSet records;
-    records.open(m_db, Text::trimmed(number));
-    if (records.isEmpty()) {
-        m_lookup.ClearSheet();
+    loadLast(number, [](std::exception_ptr failure) {
+        if (failure)
+            std::rethrow_exception(failure);
+    });
+}
+
+// The record and the pictures missing from images/, read on the database thread.
+struct ExaminationSheet::LoadedRecord {
+    RecordSet records; // on the last row
+    std::array<QString, PictureSlots::kSlotCount> fetchFailures;
+};
+
+void ExaminationSheet::loadLast(const QString &number, std::function<void(std::exception_ptr)> done)
+{
+    const QString trimmed = Text::trimmed(number);
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        std::exception_ptr failure;
+        try {
+            RecordSet records;
+            records.open(m_db, trimmed);
+            if (records.isEmpty()) {
+                m_lookup.ClearSheet();
+            } else {
+                records.Last();
+                FillSheetFromRecord(records);
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done(failure);
         return;
     }
-    records.Last();
-    FillSheetFromRecord(records);
+    // Only the newest load is applied; input to the sheet waits for it.
+    const quint64 serial = ++m_loadSerial;
+    m_loadHold =
+        std::make_unique<InputHold>(std::vector<QWidget *>{m_c.mmSymp5, m_c.diagnosisLines[0]->parentWidget(),
+                                                           m_c.treatmentLines[0]->parentWidget(), m_c.ckbHaveTreat},
+                                    InputHold::Mode::Defer);
+    auto loaded = std::make_shared<LoadedRecord>();
+    thread->post(
+        [loaded, trimmed, folder = m_imagesFolder, away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            loaded->records.open(db, trimmed);
+            if (loaded->records.isEmpty())
+                return;
+            loaded->records.Last();
+            for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+                try {
+                    PictureStore::fetchWhenMissing(db, folder,
+                                                   loaded->records.asString(QStringLiteral("pic%1").arg(slot)));
+                } catch (const AppError &failure) {
+                    loaded->fetchFailures[slot - 1] = failure.message();
+                }
+            }
+        },
+        this,
+        [this, serial, loaded, done = std::move(done)](std::exception_ptr failure) {
+            ErrorDisplay::guarded([&] {
+                // A newer load's answer follows: this one changes nothing.
+                if (serial != m_loadSerial) {
+                    done(nullptr);
+                    return;
+                }
+                try {
+                    if (failure)
+                        std::rethrow_exception(failure);
+                    if (loaded->records.isEmpty())
+                        m_lookup.ClearSheet();
+                    else
+                        fillSheet(loaded->records, &loaded->fetchFailures);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                // The input that waited goes to the sheet as it now stands.
+                m_loadHold.reset();
+                done(failure);
+            });
+        });
 }
 
 void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
+{
+    fillSheet(record, nullptr);
+}
+
+void ExaminationSheet::fillSheet(const RecordSet &record,
+                                 const std::array<QString, PictureSlots::kSlotCount> *fetchFailures)
 {
     if (record.isEmpty() || record.Bof() || record.Eof())
         return;
@@ -610,7 +705,11 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
         const QString name = record.asString(QStringLiteral("pic%1").arg(slot));
         m_reloaded[slot - 1] = {};
         try {
-            PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+            // Fetched beforehand on the database thread, or here.
+            if (!fetchFailures)
+                PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+            else if (!(*fetchFailures)[slot - 1].isEmpty())
+                throw AppError((*fetchFailures)[slot - 1]);
             m_slots.LoadSlotPicture(m_imagesFolder, name, slot);
             const QImage picture = m_slots.picture(slot);
             if (!picture.isNull())

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -88,7 +89,10 @@ public:
     bool CheckHeaderEntered();
     bool CheckTreatmentEntered();
 
-    // The patient's record with the highest ID onto the sheet; an empty sheet when none.
+    // The patient's record with the highest ID onto the sheet; an empty sheet when none. With
+    // the saves on a thread it is read there (pictures missing from images/ fetched with it)
+    // and put on the sheet at its answer, when no newer load came since; input to the sheet's
+    // texts waits for it.
     void LoadLastExamination(const QString &number);
     // The record set's current row onto the sheet; nothing for an empty result.
     void FillSheetFromRecord(const RecordSet &record);
@@ -136,6 +140,11 @@ private:
     // Steps 6 and 7: the outcome told and the sheet reloaded.
     void finishSave(const SaveOutcome &outcome);
     void holdSheet(bool on);
+    struct LoadedRecord;
+    // The latest record onto the sheet (on the database thread when there is one), then done.
+    void loadLast(const QString &number, std::function<void(std::exception_ptr failure)> done);
+    // With fetchFailures, the pictures were fetched already: what failed there fails its slot.
+    void fillSheet(const RecordSet &record, const std::array<QString, 4> *fetchFailures);
     DatabaseThread *databaseThread();
     // Runs job(db, away) on the database thread when there is one (`away`: the window's
     // connection finds the server away), else here on m_db, and then(result) on this thread.
@@ -184,5 +193,7 @@ private:
     std::unique_ptr<DatabaseThread> m_thread; // made at the first save on a server
     bool m_saving = false; // a save waits for the database thread's answer
     bool m_saveStored = false; // the outcome of the save this thread finished last
-    std::unique_ptr<InputHold> m_inputHold;
+    std::unique_ptr<InputHold> m_inputHold; // while a save waits
+    std::unique_ptr<InputHold> m_loadHold; // while a load waits
+    quint64 m_loadSerial = 0; // the newest load
 };

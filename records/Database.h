@@ -75,6 +75,11 @@ public:
     // its connection again at the next statement.
     void markBack() { comeBack(); }
 
+    // How many waits on a server (statements, transaction control, probes) every Database of
+    // the program has run on the application's main thread, the window's: the window's
+    // operations must leave it unchanged (checked by the window tests on a server).
+    static int serverWaitsOnMainThread();
+
 private:
     class AnswerWatch;
     class ServerCheck;

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 
@@ -169,8 +170,9 @@ TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachThe
     drawn.finish();
     window->edtNumber->setFocus();
     QTest::keyClicks(window->edtNumber, number);
-    // The look-up answers from its thread.
+    // The look-up answers from its thread, and the record with its pictures from the sheet's.
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Four pictures"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->pictureSlots().picture(4).isNull(); }, 10000));
     for (int slot = 1; slot <= 4; ++slot) {
         EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
         EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
@@ -285,10 +287,13 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
 
 // A hung server never holds the window: the typed key is shown and painted while the look-up
 // waits on its thread (a look-up on the window's thread would hold it for the 12 s answer
-// bound), and the look-up answers once the server goes on.
+// bound), and the look-up and then the patient's latest record answer once the server goes
+// on; none of it waited on the server on the window's thread.
 TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
 {
     addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
+    addRecord(QStringLiteral("10001"), QStringLiteral("Ulcer"));
+    const int waitsBefore = Database::serverWaitsOnMainThread();
     PaintCounter counter;
     window->edtNumber->installEventFilter(&counter);
     ASSERT_TRUE(server.freeze());
@@ -301,7 +306,9 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
     EXPECT_TRUE(window->edtName->text().isEmpty());
     server.thaw();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Ann"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->mmSymp5->toPlainText() == u"Ulcer"; }, 10000));
     EXPECT_FALSE(window->lbServerState->isVisible());
+    EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
