@@ -178,6 +178,10 @@ void TfrmMain::createSubsystems()
         Q_ASSERT(m_sheet);
         return m_sheet->OpenExaminationRecords(number);
     };
+    reportHooks.openExaminationRecordsThen = [this](const QString &number, std::function<void(bool)> then) {
+        Q_ASSERT(m_sheet);
+        m_sheet->openExaminationRecords(number, std::move(then));
+    };
     reportHooks.text = [this](const QString &key) {
         return key.startsWith(u"Msg_") ? m_language->message(key) : m_language->text(key);
     };

@@ -748,6 +748,47 @@ bool ExaminationSheet::OpenExaminationRecords(const QString &number)
     return true;
 }
 
+void ExaminationSheet::openExaminationRecords(const QString &number, std::function<void(bool)> then)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        then(OpenExaminationRecords(number));
+        return;
+    }
+    auto records = std::make_shared<RecordSet>();
+    thread->post(
+        [records, trimmed = Text::trimmed(number), folder = m_imagesFolder, away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            records->open(db, trimmed);
+            for (records->First(); !records->isEmpty() && !records->Eof(); records->Next()) {
+                for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+                    const QString name = records->asString(QStringLiteral("pic%1").arg(slot));
+                    try {
+                        PictureStore::fetchWhenMissing(db, folder, name);
+                    } catch (const AppError &failure) {
+                        // The report leaves its area empty, as for a missing file.
+                        qCWarning(lcExam) << "report picture" << name << "not fetched:" << failure.message();
+                    }
+                }
+            }
+        },
+        this,
+        [this, records, then = std::move(then)](std::exception_ptr failure) {
+            ErrorDisplay::guarded([&] {
+                if (failure)
+                    std::rethrow_exception(failure);
+                m_ADOQuery1.close();
+                m_ADOQuery1 = *records;
+                if (!m_ADOQuery1.isEmpty())
+                    m_ADOQuery1.Last();
+                then(!m_ADOQuery1.isEmpty());
+            });
+        });
+}
+
 // ---- report header -------------------------------------------------------------------------
 
 void ExaminationSheet::LoadReportHeader()

@@ -98,6 +98,9 @@ public:
     void FillSheetFromRecord(const RecordSet &record);
     // ADOQuery1 opened on the patient's records and left on the last one; false when none.
     bool OpenExaminationRecords(const QString &number);
+    // The same, then `then` with the outcome; with the saves on a thread the records are read
+    // there, and the pictures they name that images/ lacks are fetched with them.
+    void openExaminationRecords(const QString &number, std::function<void(bool found)> then);
 
     // Start-up and closing: the header fields and the remembered choices of title and
     // requesting doctor, in system.ini.

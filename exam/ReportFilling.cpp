@@ -75,19 +75,31 @@ QString ReportFilling::controlTextOf(const QWidget *window, const QString &contr
     return {};
 }
 
+void ReportFilling::withRecords(std::function<void()> then)
+{
+    const QString number = m_hooks.controlText(QStringLiteral("edtNumber")).trimmed();
+    if (m_hooks.openExaminationRecordsThen) {
+        m_hooks.openExaminationRecordsThen(number, [then = std::move(then)](bool found) {
+            if (found)
+                then();
+        });
+        return;
+    }
+    if (m_hooks.openExaminationRecords(number))
+        then();
+}
+
 void ReportFilling::btnPrevReportClick()
 {
-    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
-        return;
-    PreviewReport();
+    withRecords([this] { PreviewReport(); });
 }
 
 void ReportFilling::btnPrintClick()
 {
-    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
-        return;
-    if (m_hooks.askMessage(QStringLiteral("Msg_print_report")) == Dialogs::Answer::Yes)
-        PrintReport();
+    withRecords([this] {
+        if (m_hooks.askMessage(QStringLiteral("Msg_print_report")) == Dialogs::Answer::Yes)
+            PrintReport();
+    });
 }
 
 template<typename Request> void ReportFilling::runRequest(Request &&request)
@@ -281,7 +293,9 @@ void ReportFilling::loadPicture(int n)
     if (!PictureSlots::isPlainFileName(name))
         return;
     try {
-        PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+        // Fetched with the records already when they were opened in the background.
+        if (!m_hooks.openExaminationRecordsThen)
+            PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
         if (!QFileInfo(m_imagesFolder + name).isFile())
             return;
         picture.picture = JpegFile::read(m_imagesFolder + name);

@@ -11,6 +11,8 @@
 #include "capture/LivePictureView.h"
 #include "core/inifunc.h"
 #include "exam/PictureSlots.h"
+#include "exam/ReportFilling.h"
+#include "report/ReportPreview.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCoreApplication>
@@ -293,6 +295,7 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
 {
     addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
     addRecord(QStringLiteral("10001"), QStringLiteral("Ulcer"));
+    home.installReportTemplate();
     const int waitsBefore = Database::serverWaitsOnMainThread();
     PaintCounter counter;
     window->edtNumber->installEventFilter(&counter);
@@ -308,6 +311,10 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Ann"; }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->mmSymp5->toPlainText() == u"Ulcer"; }, 10000));
     EXPECT_FALSE(window->lbServerState->isVisible());
+    // The report of the record, read in the background too.
+    clickOn(window->btnPrevReport);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window->reportFilling().preview() && window->reportFilling().preview()->isVisible(); }, 10000));
     EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
 }
 
