@@ -178,6 +178,9 @@ void TfrmMain::createSubsystems()
         Q_ASSERT(m_sheet);
         return m_sheet->OpenExaminationRecords(number);
     };
+    reportHooks.runner = [this](DatabaseThread::Job job, DatabaseThread::Done done) {
+        m_sheet->runOnDatabase(std::move(job), std::move(done));
+    };
     reportHooks.openExaminationRecordsThen = [this](const QString &number, std::function<void(bool)> then) {
         Q_ASSERT(m_sheet);
         m_sheet->openExaminationRecords(number, std::move(then));
@@ -213,6 +216,9 @@ void TfrmMain::createSubsystems()
     m_sheet = std::make_unique<ExaminationSheet>(sheetControls, m_iniFile, ADOConn, ADOQuery1, *m_slots, *m_phrases,
                                                  *m_lookup, *m_numbering, ExaminationSheet::messagesOf(*m_language),
                                                  m_imagesFolder);
+    m_numbering->setRunner([this](DatabaseThread::Job job, DatabaseThread::Done done) {
+        m_sheet->runOnDatabase(std::move(job), std::move(done));
+    });
     // On a server the save waits on its own thread; the sheet and its header take no input meanwhile.
     m_sheet->setSavesOnThread({.held = {TntPanel1, cbTitle, cbProposer, edtDoctor},
                                .busy = [this](bool saving) { showSaving(saving); },

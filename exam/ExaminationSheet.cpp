@@ -391,6 +391,24 @@ template<typename Result, typename Job, typename Then> void ExaminationSheet::on
                  });
 }
 
+void ExaminationSheet::runOnDatabase(std::function<void(Database &)> job, std::function<void(std::exception_ptr)> done)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        DatabaseThread::runHere(m_db, job, done);
+        return;
+    }
+    thread->post(
+        [job = std::move(job), away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            job(db);
+        },
+        this, [done = std::move(done)](std::exception_ptr failure) { ErrorDisplay::guarded([&] { done(failure); }); });
+}
+
 void ExaminationSheet::holdSheet(bool on)
 {
     if (on == m_saving || (on && !databaseThread()))

@@ -77,6 +77,9 @@ public:
     // leaves the sheet as the save on this thread does.
     void setSavesOnThread(SaveHooks hooks);
     bool saving() const { return m_saving; }
+    // A job on the sheet's database thread (with the saves on a thread and a server), else here
+    // on the window's connection; for the deletions.
+    void runOnDatabase(std::function<void(Database &db)> job, std::function<void(std::exception_ptr)> done);
 
     // Checks the sheet, remembers its phrases, writes the slot pictures and stores the patient
     // (when new) and one record in one transaction. Returns true when the record was stored.

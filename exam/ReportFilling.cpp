@@ -349,15 +349,35 @@ void ReportFilling::WMMyDelRecordMsg()
         return;
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
         return;
-    qint64 journalId = 0;
     const QString number = m_ADOQuery1.asString(QStringLiteral("client_id"));
-    {
-        ScopedTransaction transaction(m_db);
-        journalId = m_ADOQuery1.Delete(m_db);
-        transaction.commit();
-    }
-    Audit::record(Audit::Event::RecordDeleted, number);
-    if (journalId)
-        DeletionJournal::movePicturesAway(m_db, journalId, m_imagesFolder);
-    PreviewReport();
+    // The record set as it will stand after the deletion, committed only then.
+    auto records = std::make_shared<RecordSet>(m_ADOQuery1);
+    auto moveFailure = std::make_shared<std::exception_ptr>();
+    DatabaseThread::Job job = [records, moveFailure, folder = m_imagesFolder](Database &db) {
+        qint64 journalId = 0;
+        {
+            ScopedTransaction transaction(db);
+            journalId = records->Delete(db);
+            transaction.commit();
+        }
+        try {
+            if (journalId)
+                DeletionJournal::movePicturesAway(db, journalId, folder);
+        } catch (...) {
+            *moveFailure = std::current_exception();
+        }
+    };
+    DatabaseThread::Done done = [this, number, records, moveFailure](std::exception_ptr failure) {
+        if (failure)
+            std::rethrow_exception(failure);
+        m_ADOQuery1 = *records;
+        Audit::record(Audit::Event::RecordDeleted, number);
+        if (*moveFailure)
+            std::rethrow_exception(*moveFailure);
+        PreviewReport();
+    };
+    if (m_hooks.runner)
+        m_hooks.runner(std::move(job), std::move(done));
+    else
+        DatabaseThread::runHere(m_db, job, done);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Dialogs.h"
+#include "records/DatabaseThread.h"
 #include "report/ReportTemplate.h"
 
 #include <QObject>
@@ -22,6 +23,8 @@ struct ReportFillingHooks {
     // Instead, when given: opens ADOQuery1 so in the background, with the pictures its records
     // name already fetched into the images folder, and then tells whether there were any.
     std::function<void(const QString &number, std::function<void(bool found)> then)> openExaminationRecordsThen;
+    // When given, a deletion's statements run through it (on the sheet's database thread).
+    DatabaseRunner runner;
     // Language texts by key (lbDate.Caption, "lbOne_doctor.Caption ").
     std::function<QString(const QString &key)> text;
     // Asks a question message by key (Msg_print_report, Msg_delete_report).

@@ -93,3 +93,14 @@ void DatabaseThread::post(Job job, QObject *context, Done done)
         },
         Qt::QueuedConnection);
 }
+
+void DatabaseThread::runHere(Database &db, const Job &job, const Done &done)
+{
+    std::exception_ptr failure;
+    try {
+        job(db);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    done(failure);
+}

@@ -32,8 +32,15 @@ public:
     // or back (false).
     void setAwayListener(QObject *context, std::function<void(bool away)> listener);
 
+    // Runs the job here on `db` when there is no thread, then done; the same contract as post.
+    static void runHere(Database &db, const Job &job, const Done &done);
+
 private:
     class Worker;
     QThread *m_thread = nullptr;
     Worker *m_worker = nullptr; // lives on m_thread
 };
+
+// Runs a job on a database thread (or on the caller's connection where there is none); `done`
+// follows on the caller's thread, under the error display when it comes later.
+using DatabaseRunner = std::function<void(DatabaseThread::Job job, DatabaseThread::Done done)>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/DatabaseThread.h"
+
 #include <QObject>
 #include <QString>
 
@@ -26,8 +28,11 @@ public:
 
     void btnNewClick();
     // Deletes the patient in the number field with all records, in one transaction. A failure
-    // rolls back silently and leaves fields and sheet as they are; returns false then.
+    // rolls back silently and leaves fields and sheet as they are; returns false then. With a
+    // runner the statements run through it and this returns false at once; the fields clear
+    // at its answer.
     bool btnDelCientClick();
+    void setRunner(DatabaseRunner runner) { m_runner = std::move(runner); }
 
     void ClearPatientFields();
     void ClearSheet();
@@ -35,4 +40,6 @@ public:
 private:
     Database &m_db;
     PatientLookup &m_lookup;
+    DatabaseRunner m_runner;
+    bool m_deleted = false; // the outcome of the deletion answered last
 };

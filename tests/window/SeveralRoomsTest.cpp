@@ -290,7 +290,8 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
 // A hung server never holds the window: the typed key is shown and painted while the look-up
 // waits on its thread (a look-up on the window's thread would hold it for the 12 s answer
 // bound), and the look-up and then the patient's latest record answer once the server goes
-// on; none of it waited on the server on the window's thread.
+// on, as do its report and the deletions of the record and the patient; none of it waited on
+// the server on the window's thread.
 TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
 {
     addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
@@ -315,7 +316,14 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
     clickOn(window->btnPrevReport);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window->reportFilling().preview() && window->reportFilling().preview()->isVisible(); }, 10000));
+    // Deleting the record from the preview and then the patient, in the background too.
+    dialogs.answer(Dialogs::Answer::Yes);
+    window->reportFilling().WMMyDelRecordMsg();
+    clickOn(window->btnDelCient);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text().isEmpty(); }, 10000));
     EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
+    EXPECT_EQ(patientRows(QStringLiteral("10001")), 0);
+    EXPECT_EQ(recordRows(QStringLiteral("10001")), 0);
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
