@@ -11,6 +11,7 @@
 #include "dicom/DicomPeer.h"
 #include "exam/DicomOutbox.h"
 #include "exam/ExaminationSheet.h"
+#include "exam/Logging.h"
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "exam/ReportFilling.h"
@@ -38,6 +39,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
@@ -177,6 +179,13 @@ void TfrmMain::createSubsystems()
         Q_ASSERT(m_sheet);
         return m_sheet->OpenExaminationRecords(number);
     };
+    reportHooks.runner = [this](DatabaseThread::Job job, DatabaseThread::Done done) {
+        m_sheet->runOnDatabase(std::move(job), std::move(done));
+    };
+    reportHooks.openExaminationRecordsThen = [this](const QString &number, std::function<void(bool)> then) {
+        Q_ASSERT(m_sheet);
+        m_sheet->openExaminationRecords(number, std::move(then));
+    };
     reportHooks.text = [this](const QString &key) {
         return key.startsWith(u"Msg_") ? m_language->message(key) : m_language->text(key);
     };
@@ -213,6 +222,20 @@ void TfrmMain::createSubsystems()
         const std::optional<OperatorAccount> account = m_security ? m_security->current() : std::nullopt;
         return !account ? QString() : account->displayName.isEmpty() ? account->login : account->displayName;
     });
+    m_numbering->setRunner([this](DatabaseThread::Job job, DatabaseThread::Done done) {
+        m_sheet->runOnDatabase(std::move(job), std::move(done));
+    });
+    // On a server the save waits on its own thread; the sheet and its header take no input meanwhile.
+    m_sheet->setSavesOnThread({.held = {TntPanel1, cbTitle, cbProposer, edtDoctor},
+                               .busy = [this](bool saving) { showSaving(saving); },
+                               .serverAway =
+                                   [this](bool away) {
+                                       // The window's connection stands for the server's state.
+                                       if (away)
+                                           ADOConn.markAway();
+                                       else
+                                           ADOConn.markBack();
+                                   }});
 
     m_logo = std::make_unique<LogoLink>(imgLogo);
     // Pointer movement over the containers' backgrounds and TntPanel2Click.
@@ -235,9 +258,8 @@ void TfrmMain::connectReactions()
     connectGuarded(btnOpenVideo, &QPushButton::clicked, this, [this] { m_capture->btnOpenVideoClick(); });
 
     // Snapshots: a double-click on the live picture, or the camera's snapshot button.
-    connectGuarded(Imagemovie, &LivePictureView::doubleClicked, this, [this] { m_snapshot->ImagemovieDblClick(); });
-    connectGuarded(m_capture.get(), &CaptureGraph::snapshotRequested, this,
-                   [this] { m_snapshot->ImagemovieDblClick(); });
+    connectGuarded(Imagemovie, &LivePictureView::doubleClicked, this, [this] { takeSnapshot(); });
+    connectGuarded(m_capture.get(), &CaptureGraph::snapshotRequested, this, [this] { takeSnapshot(); });
 
     // The report.
     connectGuarded(btnPrevReport, &QPushButton::clicked, this, [this] { m_report->btnPrevReportClick(); });
@@ -461,8 +483,33 @@ void TfrmMain::showOutboxState(int waiting, int failing, const QString &lastErro
 void TfrmMain::showServerAway(ServerUse use, bool away)
 {
     m_serverAway[size_t(use)] = away;
-    lbServerState->setText(m_language->text(QStringLiteral("Database.Away")));
-    lbServerState->setVisible(m_serverAway[0] || m_serverAway[1]);
+    showServerState();
+}
+
+void TfrmMain::showSaving(bool saving)
+{
+    m_saving = saving;
+    showServerState();
+}
+
+// "Away" wins over "saving": a save while the server is away fails at once.
+void TfrmMain::showServerState()
+{
+    const bool away = m_serverAway[0] || m_serverAway[1];
+    lbServerState->setText(
+        m_language->text(away ? QStringLiteral("Database.Away") : QStringLiteral("Database.Saving")));
+    lbServerState->setStyleSheet(away ? QStringLiteral("color: #b03a2e") : QStringLiteral("color: #606060"));
+    lbServerState->setVisible(away || m_saving);
+}
+
+void TfrmMain::takeSnapshot()
+{
+    // The save's answer puts the stored record back into the slots.
+    if (m_sheet->saving()) {
+        qCInfo(lcExam) << "no snapshot while a save waits for the database server";
+        return;
+    }
+    m_snapshot->ImagemovieDblClick();
 }
 
 void TfrmMain::actPreviewExecute()

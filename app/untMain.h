@@ -146,7 +146,7 @@ public:
     QLabel *lbLang = nullptr;
     QComboBox *cbLang = nullptr;
     QLabel *lbDicomState = nullptr; // the PACS outbox's sign: shown only while something waits
-    QLabel *lbServerState = nullptr; // shown only while the database server is away
+    QLabel *lbServerState = nullptr; // shown only while the database server is away or a save waits for it
     QFrame *TntPanel9 = nullptr;
     LogoImage *imgLogo = nullptr;
     QLabel *lbTitle = nullptr;
@@ -198,10 +198,16 @@ private:
     void showOutboxState(int waiting, int failing, const QString &lastError);
     enum class ServerUse { Window, LookUps };
     void showServerAway(ServerUse use, bool away);
+    // The same line says "saving" while a save waits for the database thread.
+    void showSaving(bool saving);
+    void showServerState();
+    // A snapshot into a slot, unless a save holds the sheet.
+    void takeSnapshot();
 
     bool m_shownOnce = false;
     bool m_closed = false;
     std::array<bool, 2> m_serverAway{}; // by ServerUse
+    bool m_saving = false;
 
     QString m_imagesFolder;
     QString m_videoFolder;

@@ -16,9 +16,12 @@ inline void setComboText(QComboBox *combo, const QString &text)
 {
     if (!combo)
         return;
-    if (combo->isEditable())
-        combo->setEditText(text);
-    else
+    if (combo->isEditable()) {
+        // A write of the text shown repaints the box for nothing (each keystroke's look-up
+        // clears every line of the sheet).
+        if (combo->currentText() != text)
+            combo->setEditText(text);
+    } else
         combo->setCurrentIndex(combo->findText(text));
 }
 

@@ -13,6 +13,7 @@
 #include "exam/PhraseLibrary.h"
 #include "exam/PictureSlots.h"
 #include "records/Database.h"
+#include "records/DatabaseThread.h"
 #include "records/MeasurementStore.h"
 #include "records/PatientLookup.h"
 #include "records/PatientNumbering.h"
@@ -22,6 +23,7 @@
 #include "ui/LanguageTexts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -29,7 +31,10 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QSet>
 
 #include <algorithm>
@@ -115,15 +120,6 @@ void ExaminationSheet::writeNumber(const QString &number)
     // reaction comes back also when drawing fails.
     NumberHandlerDetached detached(m_lookup);
     edtNumber->setText(number);
-}
-
-void ExaminationSheet::drawNumberWhenEmpty()
-{
-    if (!Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty())
-        return;
-    const QString number = m_numbering.NextPatientNumber();
-    writeNumber(number);
-    m_drawnNumber = number;
 }
 
 bool ExaminationSheet::CheckPatientEntered()
@@ -271,16 +267,216 @@ void ExaminationSheet::clipRecorded(const QString &file, const QString &patientN
         m_outboxQueued();
 }
 
+// What the save's transaction stores, taken from the sheet before it starts.
+struct ExaminationSheet::SaveRequest {
+    QString number;
+    QString drawnNumber;
+    Statements::Patient patient; // stored when the number is new
+    QStringList pictures; // written to images/, stored on a server
+    QString imagesFolder;
+    Statements::ExamRecord record; // its number is the one stored
+    Measurements lengths;
+    bool outbox = false;
+    QString orderFor;
+    WorklistOrder order;
+    QString stepUid; // completed by the save
+    QString stepStudyUid;
+    std::optional<StudyValues> newStep; // begun by the save, as stepUid
+    QString stepStation;
+    QDateTime clipsSince;
+};
+
+struct ExaminationSheet::SaveOutcome {
+    bool stored = false;
+    QString number; // the number stored, or tried last
+    bool renumbered = false;
+    bool created = false;
+    qint64 savedId = 0;
+    QString failure; // the database's reason, for the log
+};
+
+// While a save runs on the database thread: the operator's input to the sheet is dropped, so
+// nothing the save took from it changes before the answer puts the stored record back.
+// Deferring instead (while a record is loaded on the database thread): the input waits and is
+// delivered once the record is on the sheet, in the order it came, as it would have queued
+// behind a load on this thread.
+class ExaminationSheet::InputHold : public QObject {
+public:
+    enum class Mode { Drop, Defer };
+    InputHold(const std::vector<QWidget *> &held, Mode mode)
+        : m_mode(mode)
+    {
+        for (QWidget *widget : held) {
+            if (widget)
+                m_held.append(widget);
+        }
+        qApp->installEventFilter(this);
+    }
+    ~InputHold() override
+    {
+        qApp->removeEventFilter(this);
+        for (auto &[receiver, event] : m_deferred) {
+            if (receiver)
+                QCoreApplication::postEvent(receiver, event.release());
+        }
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+            break;
+        default:
+            return false;
+        }
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || std::none_of(m_held.cbegin(), m_held.cend(), [&](const QPointer<QWidget> &held) {
+                return held && (held == widget || held->isAncestorOf(widget));
+            }))
+            return false;
+        if (m_mode == Mode::Defer)
+            m_deferred.emplace_back(widget, std::unique_ptr<QEvent>(event->clone()));
+        return true;
+    }
+
+private:
+    const Mode m_mode;
+    QList<QPointer<QWidget>> m_held;
+    std::vector<std::pair<QPointer<QWidget>, std::unique_ptr<QEvent>>> m_deferred;
+};
+
+ExaminationSheet::~ExaminationSheet() = default;
+
+void ExaminationSheet::setSavesOnThread(SaveHooks hooks)
+{
+    m_savesOnThread = true;
+    m_saveHooks = std::move(hooks);
+}
+
+DatabaseThread *ExaminationSheet::databaseThread()
+{
+    if (!m_savesOnThread || !m_db.isOpen() || !m_db.parameters().isServer())
+        return nullptr;
+    if (!m_thread) {
+        m_thread = std::make_unique<DatabaseThread>(m_db.parameters(), QStringLiteral("saves"));
+        m_thread->setAwayListener(this, [this](bool away) {
+            if (m_saveHooks.serverAway)
+                m_saveHooks.serverAway(away);
+        });
+    }
+    return m_thread.get();
+}
+
+template<typename Result, typename Job, typename Then> void ExaminationSheet::onDatabase(Job job, Then then)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        then(job(m_db, m_db.isAway()));
+        return;
+    }
+    auto result = std::make_shared<std::optional<Result>>();
+    thread->post([job = std::move(job), result, away = m_db.isAway()](Database &db) { result->emplace(job(db, away)); },
+                 this,
+                 [this, result, then = std::move(then)](std::exception_ptr failure) {
+                     // The answer runs under the error display, as the click did.
+                     ErrorDisplay::guarded([&] {
+                         try {
+                             if (failure)
+                                 std::rethrow_exception(failure);
+                             then(**result);
+                         } catch (...) {
+                             holdSheet(false);
+                             throw;
+                         }
+                     });
+                 });
+}
+
+void ExaminationSheet::runOnDatabase(std::function<void(Database &)> job, std::function<void(std::exception_ptr)> done)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        DatabaseThread::runHere(m_db, job, done);
+        return;
+    }
+    thread->post(
+        [job = std::move(job), away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            job(db);
+        },
+        this, [done = std::move(done)](std::exception_ptr failure) { ErrorDisplay::guarded([&] { done(failure); }); });
+}
+
+void ExaminationSheet::holdSheet(bool on)
+{
+    if (on == m_saving || (on && !databaseThread()))
+        return;
+    m_saving = on;
+    if (m_c.btnGenReport)
+        m_c.btnGenReport->setEnabled(!on);
+    if (on) {
+        const PatientControls &p = m_lookup.controls();
+        std::vector<QWidget *> held = m_saveHooks.held;
+        held.insert(held.end(),
+                    std::initializer_list<QWidget *>{p.edtNumber, p.edtName, p.cbSex, p.edtAge, p.edtTel, p.edtAddr,
+                                                     p.lstNumber, p.plGrid, p.btnNew, p.btnDelCient, m_c.cbTitle,
+                                                     m_c.cbProposer, m_c.edtDoctor, m_c.mmSymp5, m_c.ckbHaveTreat});
+        held.insert(held.end(), m_c.diagnosisLines.begin(), m_c.diagnosisLines.end());
+        held.insert(held.end(), m_c.treatmentLines.begin(), m_c.treatmentLines.end());
+        m_inputHold = std::make_unique<InputHold>(held, InputHold::Mode::Drop);
+    } else {
+        m_inputHold.reset();
+    }
+    if (m_saveHooks.busy)
+        m_saveHooks.busy(on);
+}
+
 bool ExaminationSheet::btnGenReportClick()
 {
+    // One save at a time; the button is disabled meanwhile.
+    if (m_saving)
+        return false;
+    m_saveStored = false;
+    holdSheet(true);
     // 1. Before any check, so the drawn number stays even when a check fails.
-    drawNumberWhenEmpty();
+    if (Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty()) {
+        onDatabase<QString>(
+            [](Database &db, bool away) {
+                if (away)
+                    throw AppError(QString::fromLatin1(Database::kAwayMessage));
+                return PatientNumbering::nextPatientNumber(db);
+            },
+            [this](const QString &number) {
+                writeNumber(number);
+                m_drawnNumber = number;
+                checkAndStore();
+            });
+    } else {
+        checkAndStore();
+    }
+    return m_saveStored;
+}
 
+void ExaminationSheet::checkAndStore()
+{
     // 2. The first failing check ends the save with nothing written.
-    if (!CheckPatientEntered() || !CheckDiagnosisEntered() || !CheckHeaderEntered())
-        return false;
-    if (m_c.ckbHaveTreat->isChecked() && !CheckTreatmentEntered())
-        return false;
+    if (!CheckPatientEntered() || !CheckDiagnosisEntered() || !CheckHeaderEntered()
+        || (m_c.ckbHaveTreat->isChecked() && !CheckTreatmentEntered())) {
+        holdSheet(false);
+        return;
+    }
 
     // 3. New phrases; the lines keep the texts they show.
     m_phrases.RememberPhrases(PhraseLibrary::Group::Diagnosis);
@@ -293,74 +489,113 @@ bool ExaminationSheet::btnGenReportClick()
 
     // 5. Patient (when new), pictures (on a server) and record together, or none of them.
     const PatientControls &p = m_lookup.controls();
-    QString number = Text::trimmed(p.edtNumber->text());
-    bool renumbered = false;
-    bool created = false;
-    qint64 savedId = 0;
+    const QString number = Text::trimmed(p.edtNumber->text());
     // A worklist patient saved without a snapshot (a report of reloaded pictures) still performed
     // the scheduled step: it begins and ends with this save.
-    const bool stepBegunHere =
-        m_outboxQueued && !m_stepStation.isEmpty() && m_stepUid.isEmpty() && !number.isEmpty() && number == m_orderFor;
+    std::optional<StudyValues> newStep;
+    if (m_outboxQueued && !m_stepStation.isEmpty() && m_stepUid.isEmpty() && !number.isEmpty() && number == m_orderFor)
+        newStep = stepStudy(number);
+    Measurements lengths = m_slots.allMeasurements();
+    // A length saved before (a reloaded record saved again) keeps the operator who measured it.
+    for (Measurement &length : lengths) {
+        if (length.observer.isEmpty() && m_observer)
+            length.observer = m_observer();
+    }
+    SaveRequest request{.number = number,
+                        .drawnNumber = m_drawnNumber,
+                        .patient = {.client_id = number,
+                                    .client_name = Text::trimmed(p.edtName->text()),
+                                    .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+                                    .age = Text::trimmed(p.edtAge->text()),
+                                    .client_phone = Text::trimmed(p.edtTel->text()),
+                                    .address = Text::trimmed(p.edtAddr->text())},
+                        .pictures = writtenPictures,
+                        .imagesFolder = m_imagesFolder,
+                        .record = recordFromSheet(number),
+                        .lengths = lengths,
+                        .outbox = bool(m_outboxQueued),
+                        .orderFor = m_orderFor,
+                        .order = m_order,
+                        .stepUid = newStep ? StudyInstance::newUid() : m_stepUid,
+                        .stepStudyUid = newStep ? newStep->studyUid : m_stepStudyUid,
+                        .newStep = newStep,
+                        .stepStation = m_stepStation,
+                        .clipsSince = m_clipsSince};
+    onDatabase<SaveOutcome>(
+        [request = std::move(request)](Database &db, bool away) { return storeExamination(db, away, request); },
+        [this](const SaveOutcome &outcome) { finishSave(outcome); });
+}
+
+ExaminationSheet::SaveOutcome ExaminationSheet::storeExamination(Database &db, bool away, const SaveRequest &request)
+{
+    SaveOutcome outcome{.number = request.number};
     try {
-        ScopedTransaction transaction(m_db);
+        if (away)
+            throw AppError(QString::fromLatin1(Database::kAwayMessage));
+        // The window's connection finds the server answering: this one tries it again too.
+        if (db.isAway())
+            db.markBack();
+        ScopedTransaction transaction(db);
         // From here to the commit no other workstation checks or stores a number.
-        Statements::lockPatientNumbers(m_db);
-        if (number == m_drawnNumber && m_numbering.PatientExists(number)) {
+        Statements::lockPatientNumbers(db);
+        if (outcome.number == request.drawnNumber && Statements::patientExists(db, outcome.number)) {
             // Another workstation stored a patient under the number drawn here meanwhile: this
             // new patient takes the next free number instead of joining that one.
-            number = m_numbering.NextPatientNumber();
-            renumbered = true;
+            outcome.number = PatientNumbering::nextPatientNumber(db);
+            outcome.renumbered = true;
         }
-        if (!m_numbering.PatientExists(number)) {
-            created = true;
+        if (!Statements::patientExists(db, outcome.number)) {
+            outcome.created = true;
             // Only a new patient is stored: edits to a known patient's fields are not saved.
-            Statements::insertPatient(m_db,
-                                      {.client_id = number,
-                                       .client_name = Text::trimmed(p.edtName->text()),
-                                       .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
-                                       .age = Text::trimmed(p.edtAge->text()),
-                                       .client_phone = Text::trimmed(p.edtTel->text()),
-                                       .address = Text::trimmed(p.edtAddr->text())});
+            Statements::Patient patient = request.patient;
+            patient.client_id = outcome.number;
+            Statements::insertPatient(db, patient);
         }
-        for (const QString &name : writtenPictures)
-            PictureStore::store(m_db, m_imagesFolder, name);
-        savedId = Statements::insertExamRecord(m_db, recordFromSheet(number));
-        Measurements lengths = m_slots.allMeasurements();
-        // A length saved before (a reloaded record saved again) keeps the operator who measured it.
-        for (Measurement &length : lengths) {
-            if (length.observer.isEmpty() && m_observer)
-                length.observer = m_observer();
-        }
-        MeasurementStore::insert(m_db, savedId, lengths);
-        if (m_outboxQueued) {
-            if (stepBegunHere)
-                queueNewStep(number);
-            DicomOutbox::queueRecord(m_db, savedId, number == m_orderFor ? m_order : WorklistOrder{}, m_stepStudyUid);
-            DicomOutbox::queueWaitingClips(m_db, savedId, number, m_clipsSince);
+        for (const QString &name : request.pictures)
+            PictureStore::store(db, request.imagesFolder, name);
+        Statements::ExamRecord record = request.record;
+        record.client_id = outcome.number;
+        outcome.savedId = Statements::insertExamRecord(db, record);
+        MeasurementStore::insert(db, outcome.savedId, request.lengths);
+        if (request.outbox) {
+            if (request.newStep)
+                DicomOutbox::queueStepInProgress(db, request.stepUid, *request.newStep, request.stepStation);
+            const bool ordered = outcome.number == request.orderFor;
+            DicomOutbox::queueRecord(db, outcome.savedId, ordered ? request.order : WorklistOrder{},
+                                     request.stepStudyUid);
+            DicomOutbox::queueWaitingClips(db, outcome.savedId, outcome.number, request.clipsSince);
             // After the clips: the completed step names them too.
-            if (!m_stepUid.isEmpty())
-                DicomOutbox::queueStepCompleted(m_db, m_stepUid, savedId);
+            if (!request.stepUid.isEmpty())
+                DicomOutbox::queueStepCompleted(db, request.stepUid, outcome.savedId);
         }
         transaction.commit();
+        outcome.stored = true;
     } catch (const std::exception &failure) {
-        // 6. Rolled back by the scope before the operator is told. The box has no room for the
-        // database's own words, so they go to the log.
-        qCWarning(lcExam) << "the examination was not saved:" << failure.what();
-        if (stepBegunHere) {
-            m_stepUid.clear();
-            m_stepStudyUid.clear();
-        }
+        // Rolled back by the scope.
+        outcome.failure = QString::fromUtf8(failure.what());
+    }
+    return outcome;
+}
+
+void ExaminationSheet::finishSave(const SaveOutcome &outcome)
+{
+    const QString &number = outcome.number;
+    if (!outcome.stored) {
+        holdSheet(false);
+        // 6. The box has no room for the database's own words, so they go to the log.
+        qCWarning(lcExam) << "the examination was not saved:" << outcome.failure;
         Audit::record(Audit::Event::ExaminationSaved, number, Audit::Outcome::SeriousFailure);
         m_showMessage(QStringLiteral("Msg_Submit_Failed"));
-        return false;
+        return;
     }
-    if (created)
+    m_saveStored = true;
+    if (outcome.created)
         Audit::record(Audit::Event::PatientCreated, number);
     Audit::record(Audit::Event::ExaminationSaved, number);
     m_drawnNumber.clear();
-    if (renumbered)
+    if (outcome.renumbered)
         writeNumber(number);
-    m_lastSaved = {.number = number, .id = savedId};
+    m_lastSaved = {.number = number, .id = outcome.savedId};
     m_clipsSince = QDateTime::currentDateTime();
 
     if (m_outboxQueued) {
@@ -373,18 +608,15 @@ bool ExaminationSheet::btnGenReportClick()
 
     // 7. The sheet shows the record as stored. The record is stored whatever the reload meets
     // (a picture file damaged meanwhile), so the operator is told so before any such failure.
-    std::exception_ptr reloadFailure;
-    try {
-        LoadLastExamination(number);
-    } catch (...) {
-        reloadFailure = std::current_exception();
-    }
-    m_showMessage(QStringLiteral("Msg_Submit_Success"));
-    if (renumbered)
-        m_showMessage(QStringLiteral("Msg_Number_Taken"));
-    if (reloadFailure)
-        std::rethrow_exception(reloadFailure);
-    return true;
+    loadLast(number, [this, renumbered = outcome.renumbered](std::exception_ptr reloadFailure) {
+        // The sheet is held until it shows the stored record.
+        holdSheet(false);
+        m_showMessage(QStringLiteral("Msg_Submit_Success"));
+        if (renumbered)
+            m_showMessage(QStringLiteral("Msg_Number_Taken"));
+        if (reloadFailure)
+            std::rethrow_exception(reloadFailure);
+    });
 }
 
 void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrder &order)
@@ -399,6 +631,15 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
         return;
     abandonStep(ProcedureStep::Abandoned::OtherWorklistPatient);
     beginStep();
+}
+
+void ExaminationSheet::drawNumberWhenEmpty()
+{
+    if (!Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty())
+        return;
+    const QString number = m_numbering.NextPatientNumber();
+    writeNumber(number);
+    m_drawnNumber = number;
 }
 
 void ExaminationSheet::beginStep()
@@ -417,15 +658,20 @@ void ExaminationSheet::beginStep()
     m_outboxQueued();
 }
 
-void ExaminationSheet::queueNewStep(const QString &number)
+StudyValues ExaminationSheet::stepStudy(const QString &number) const
 {
     const PatientControls &p = m_lookup.controls();
     const WorklistOrder order = number == m_orderFor ? m_order : WorklistOrder{};
-    const StudyValues study{.patientId = number,
-                            .patientName = Text::trimmed(p.edtName->text()),
-                            .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
-                            .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
-                            .order = order};
+    return {.patientId = number,
+            .patientName = Text::trimmed(p.edtName->text()),
+            .sex = Text::trimmed(ControlText::comboText(p.cbSex)),
+            .studyUid = order.studyUid.isEmpty() ? StudyInstance::newUid() : order.studyUid,
+            .order = order};
+}
+
+void ExaminationSheet::queueNewStep(const QString &number)
+{
+    const StudyValues study = stepStudy(number);
     const QString stepUid = StudyInstance::newUid();
     DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
     m_stepUid = stepUid;
@@ -454,17 +700,98 @@ void ExaminationSheet::LoadLastExamination(const QString &number)
 {
     // Another patient's examination replaces the one on the sheet, unsaved.
     abandonStep(ProcedureStep::Abandoned::SheetCleared);
-    RecordSet records;
-    records.open(m_db, Text::trimmed(number));
-    if (records.isEmpty()) {
-        m_lookup.ClearSheet();
+    loadLast(number, [](std::exception_ptr failure) {
+        if (failure)
+            std::rethrow_exception(failure);
+    });
+}
+
+// The record and the pictures missing from images/, read on the database thread.
+struct ExaminationSheet::LoadedRecord {
+    RecordSet records; // on the last row
+    std::array<QString, PictureSlots::kSlotCount> fetchFailures;
+    Measurements measurements;
+};
+
+void ExaminationSheet::loadLast(const QString &number, std::function<void(std::exception_ptr)> done)
+{
+    const QString trimmed = Text::trimmed(number);
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        std::exception_ptr failure;
+        try {
+            RecordSet records;
+            records.open(m_db, trimmed);
+            if (records.isEmpty()) {
+                m_lookup.ClearSheet();
+            } else {
+                records.Last();
+                FillSheetFromRecord(records);
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done(failure);
         return;
     }
-    records.Last();
-    FillSheetFromRecord(records);
+    // Only the newest load is applied; input to the sheet waits for it.
+    const quint64 serial = ++m_loadSerial;
+    m_loadHold =
+        std::make_unique<InputHold>(std::vector<QWidget *>{m_c.mmSymp5, m_c.diagnosisLines[0]->parentWidget(),
+                                                           m_c.treatmentLines[0]->parentWidget(), m_c.ckbHaveTreat},
+                                    InputHold::Mode::Defer);
+    auto loaded = std::make_shared<LoadedRecord>();
+    thread->post(
+        [loaded, trimmed, folder = m_imagesFolder, away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            loaded->records.open(db, trimmed);
+            if (loaded->records.isEmpty())
+                return;
+            loaded->records.Last();
+            for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+                try {
+                    PictureStore::fetchWhenMissing(db, folder,
+                                                   loaded->records.asString(QStringLiteral("pic%1").arg(slot)));
+                } catch (const AppError &failure) {
+                    loaded->fetchFailures[slot - 1] = failure.message();
+                }
+            }
+            loaded->measurements = MeasurementStore::ofRecord(db, loaded->records.asInteger(QStringLiteral("ID")));
+        },
+        this,
+        [this, serial, loaded, done = std::move(done)](std::exception_ptr failure) {
+            ErrorDisplay::guarded([&] {
+                // A newer load's answer follows: this one changes nothing.
+                if (serial != m_loadSerial) {
+                    done(nullptr);
+                    return;
+                }
+                try {
+                    if (failure)
+                        std::rethrow_exception(failure);
+                    if (loaded->records.isEmpty())
+                        m_lookup.ClearSheet();
+                    else
+                        fillSheet(loaded->records, loaded.get());
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                // The input that waited goes to the sheet as it now stands.
+                m_loadHold.reset();
+                done(failure);
+            });
+        });
 }
 
 void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
+{
+    fillSheet(record, nullptr);
+}
+
+void ExaminationSheet::fillSheet(const RecordSet &record, const LoadedRecord *loaded)
 {
     if (record.isEmpty() || record.Bof() || record.Eof())
         return;
@@ -477,7 +804,11 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
         const QString name = record.asString(QStringLiteral("pic%1").arg(slot));
         m_reloaded[slot - 1] = {};
         try {
-            PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+            // Fetched beforehand on the database thread, or here.
+            if (!loaded)
+                PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+            else if (!loaded->fetchFailures[slot - 1].isEmpty())
+                throw AppError(loaded->fetchFailures[slot - 1]);
             m_slots.LoadSlotPicture(m_imagesFolder, name, slot);
             const QImage picture = m_slots.picture(slot);
             if (!picture.isNull())
@@ -497,7 +828,8 @@ void ExaminationSheet::FillSheetFromRecord(const RecordSet &record)
         ControlText::setComboText(m_c.treatmentLines[i], record.asString(QStringLiteral("treat%1").arg(i + 1)));
     }
     m_rh = record.asFloat(QStringLiteral("rh"));
-    const Measurements measurements = MeasurementStore::ofRecord(m_db, record.asInteger(QStringLiteral("ID")));
+    const Measurements measurements =
+        loaded ? loaded->measurements : MeasurementStore::ofRecord(m_db, record.asInteger(QStringLiteral("ID")));
     for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
         Measurements ofSlot;
         for (const Measurement &measurement : measurements) {
@@ -525,6 +857,47 @@ bool ExaminationSheet::OpenExaminationRecords(const QString &number)
         return false;
     m_ADOQuery1.Last();
     return true;
+}
+
+void ExaminationSheet::openExaminationRecords(const QString &number, std::function<void(bool)> then)
+{
+    DatabaseThread *thread = databaseThread();
+    if (!thread) {
+        then(OpenExaminationRecords(number));
+        return;
+    }
+    auto records = std::make_shared<RecordSet>();
+    thread->post(
+        [records, trimmed = Text::trimmed(number), folder = m_imagesFolder, away = m_db.isAway()](Database &db) {
+            if (away)
+                throw AppError(QString::fromLatin1(Database::kAwayMessage));
+            if (db.isAway())
+                db.markBack();
+            records->open(db, trimmed);
+            for (records->First(); !records->isEmpty() && !records->Eof(); records->Next()) {
+                for (int slot = 1; slot <= PictureSlots::kSlotCount; ++slot) {
+                    const QString name = records->asString(QStringLiteral("pic%1").arg(slot));
+                    try {
+                        PictureStore::fetchWhenMissing(db, folder, name);
+                    } catch (const AppError &failure) {
+                        // The report leaves its area empty, as for a missing file.
+                        qCWarning(lcExam) << "report picture" << name << "not fetched:" << failure.message();
+                    }
+                }
+            }
+        },
+        this,
+        [this, records, then = std::move(then)](std::exception_ptr failure) {
+            ErrorDisplay::guarded([&] {
+                if (failure)
+                    std::rethrow_exception(failure);
+                m_ADOQuery1.close();
+                m_ADOQuery1 = *records;
+                if (!m_ADOQuery1.isEmpty())
+                    m_ADOQuery1.Last();
+                then(!m_ADOQuery1.isEmpty());
+            });
+        });
 }
 
 // ---- report header -------------------------------------------------------------------------

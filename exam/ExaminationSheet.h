@@ -9,9 +9,13 @@
 #include <QStringList>
 
 #include <array>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class Database;
+class DatabaseThread;
 class IniFile;
 class LanguageTexts;
 class PatientLookup;
@@ -23,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
+class QWidget;
 class RecordSet;
 
 namespace Statements {
@@ -44,7 +49,7 @@ struct SheetControls {
 
 // Saving the examination sheet as a record (with its patient when new) and bringing a
 // patient's latest record back onto it; also keeps the report header between runs.
-// Window thread only.
+// Window thread only; on a server the save's statements run on a database thread of its own.
 class ExaminationSheet : public QObject {
     Q_OBJECT
 
@@ -58,10 +63,29 @@ public:
                      PictureSlots &pictureSlots, PhraseLibrary &phrases, PatientLookup &lookup,
                      PatientNumbering &numbering, MessageShower showMessage, const QString &imagesFolder,
                      QObject *parent = nullptr);
+    ~ExaminationSheet() override;
+
+    // What the window does while a save runs on the database thread.
+    struct SaveHooks {
+        std::vector<QWidget *> held; // take no input meanwhile, beside the sheet's own controls
+        std::function<void(bool saving)> busy; // the busy sign
+        std::function<void(bool away)> serverAway; // the thread's connection found the server away
+    };
+    // With a server engine, the save's statements (and drawing a new patient's number) run on
+    // a database thread with its own connection. Until its answer the sheet's controls and
+    // `held` take no input, the generate-report button is disabled and `busy` says so;
+    // btnGenReportClick returns false at once, and the answer shows the same messages and
+    // leaves the sheet as the save on this thread does.
+    void setSavesOnThread(SaveHooks hooks);
+    bool saving() const { return m_saving; }
+    // A job on the sheet's database thread (with the saves on a thread and a server), else here
+    // on the window's connection; for the deletions.
+    void runOnDatabase(std::function<void(Database &db)> job, std::function<void(std::exception_ptr)> done);
 
     // Checks the sheet, remembers its phrases, writes the slot pictures and stores the patient
     // (when new) and one record in one transaction. Returns true when the record was stored.
     // Failures before the transaction (drawing a number, writing a picture) throw AppError.
+    // With the saves on a thread, returns false and the rest follows on its answer.
     bool btnGenReportClick();
 
     bool CheckPatientEntered();
@@ -69,12 +93,18 @@ public:
     bool CheckHeaderEntered();
     bool CheckTreatmentEntered();
 
-    // The patient's record with the highest ID onto the sheet; an empty sheet when none.
+    // The patient's record with the highest ID onto the sheet; an empty sheet when none. With
+    // the saves on a thread it is read there (pictures missing from images/ fetched with it)
+    // and put on the sheet at its answer, when no newer load came since; input to the sheet's
+    // texts waits for it.
     void LoadLastExamination(const QString &number);
     // The record set's current row onto the sheet; nothing for an empty result.
     void FillSheetFromRecord(const RecordSet &record);
     // ADOQuery1 opened on the patient's records and left on the last one; false when none.
     bool OpenExaminationRecords(const QString &number);
+    // The same, then `then` with the outcome; with the saves on a thread the records are read
+    // there, and the pictures they name that images/ lacks are fetched with them.
+    void openExaminationRecords(const QString &number, std::function<void(bool found)> then);
 
     // Start-up and closing: the header fields and the remembered choices of title and
     // requesting doctor, in system.ini.
@@ -117,7 +147,25 @@ public:
     void clipRecorded(const QString &file, const QString &patientNumber);
 
 private:
-    void drawNumberWhenEmpty();
+    struct SaveRequest;
+    struct SaveOutcome;
+    class InputHold;
+    static SaveOutcome storeExamination(Database &db, bool away, const SaveRequest &request);
+    // Steps 2 to 5 of the save, after the number is drawn.
+    void checkAndStore();
+    // Steps 6 and 7: the outcome told and the sheet reloaded.
+    void finishSave(const SaveOutcome &outcome);
+    void holdSheet(bool on);
+    struct LoadedRecord;
+    // The latest record onto the sheet (on the database thread when there is one), then done.
+    void loadLast(const QString &number, std::function<void(std::exception_ptr failure)> done);
+    // With what was read on the database thread: the pictures were fetched already (what failed
+    // there fails its slot) and the lengths read.
+    void fillSheet(const RecordSet &record, const LoadedRecord *loaded);
+    DatabaseThread *databaseThread();
+    // Runs job(db, away) on the database thread when there is one (`away`: the window's
+    // connection finds the server away), else here on m_db, and then(result) on this thread.
+    template<typename Result, typename Job, typename Then> void onDatabase(Job job, Then then);
     // Writes the number field with its change reaction detached.
     void writeNumber(const QString &number);
     // The names of the picture files written.
@@ -128,7 +176,11 @@ private:
     void beginStep();
     void abandonStep(ProcedureStep::Abandoned why);
     // Queues IN PROGRESS of a new step of the sheet's patient `number`; throws AppError.
+    // The study values a step begun now for this number names.
+    StudyValues stepStudy(const QString &number) const;
     void queueNewStep(const QString &number);
+    // A new patient's number, drawn before its step names it.
+    void drawNumberWhenEmpty();
 
     // What the reload put into each slot: a picture still unchanged since then is already
     // its file's content.
@@ -165,4 +217,12 @@ private:
     };
     SavedRecord m_lastSaved; // the last record this sheet saved
     QDateTime m_clipsSince = QDateTime::currentDateTime(); // clips without a number since then go with the next save
+    bool m_savesOnThread = false;
+    SaveHooks m_saveHooks;
+    std::unique_ptr<DatabaseThread> m_thread; // made at the first save on a server
+    bool m_saving = false; // a save waits for the database thread's answer
+    bool m_saveStored = false; // the outcome of the save this thread finished last
+    std::unique_ptr<InputHold> m_inputHold; // while a save waits
+    std::unique_ptr<InputHold> m_loadHold; // while a load waits
+    quint64 m_loadSerial = 0; // the newest load
 };

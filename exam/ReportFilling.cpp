@@ -75,19 +75,31 @@ QString ReportFilling::controlTextOf(const QWidget *window, const QString &contr
     return {};
 }
 
+void ReportFilling::withRecords(std::function<void()> then)
+{
+    const QString number = m_hooks.controlText(QStringLiteral("edtNumber")).trimmed();
+    if (m_hooks.openExaminationRecordsThen) {
+        m_hooks.openExaminationRecordsThen(number, [then = std::move(then)](bool found) {
+            if (found)
+                then();
+        });
+        return;
+    }
+    if (m_hooks.openExaminationRecords(number))
+        then();
+}
+
 void ReportFilling::btnPrevReportClick()
 {
-    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
-        return;
-    PreviewReport();
+    withRecords([this] { PreviewReport(); });
 }
 
 void ReportFilling::btnPrintClick()
 {
-    if (!m_hooks.openExaminationRecords(m_hooks.controlText(QStringLiteral("edtNumber")).trimmed()))
-        return;
-    if (m_hooks.askMessage(QStringLiteral("Msg_print_report")) == Dialogs::Answer::Yes)
-        PrintReport();
+    withRecords([this] {
+        if (m_hooks.askMessage(QStringLiteral("Msg_print_report")) == Dialogs::Answer::Yes)
+            PrintReport();
+    });
 }
 
 template<typename Request> void ReportFilling::runRequest(Request &&request)
@@ -281,7 +293,9 @@ void ReportFilling::loadPicture(int n)
     if (!PictureSlots::isPlainFileName(name))
         return;
     try {
-        PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
+        // Fetched with the records already when they were opened in the background.
+        if (!m_hooks.openExaminationRecordsThen)
+            PictureStore::fetchWhenMissing(m_db, m_imagesFolder, name);
         if (!QFileInfo(m_imagesFolder + name).isFile())
             return;
         picture.picture = JpegFile::read(m_imagesFolder + name);
@@ -335,15 +349,35 @@ void ReportFilling::WMMyDelRecordMsg()
         return;
     if (m_hooks.askMessage(QStringLiteral("Msg_delete_report")) != Dialogs::Answer::Yes)
         return;
-    qint64 journalId = 0;
     const QString number = m_ADOQuery1.asString(QStringLiteral("client_id"));
-    {
-        ScopedTransaction transaction(m_db);
-        journalId = m_ADOQuery1.Delete(m_db);
-        transaction.commit();
-    }
-    Audit::record(Audit::Event::RecordDeleted, number);
-    if (journalId)
-        DeletionJournal::movePicturesAway(m_db, journalId, m_imagesFolder);
-    PreviewReport();
+    // The record set as it will stand after the deletion, committed only then.
+    auto records = std::make_shared<RecordSet>(m_ADOQuery1);
+    auto moveFailure = std::make_shared<std::exception_ptr>();
+    DatabaseThread::Job job = [records, moveFailure, folder = m_imagesFolder](Database &db) {
+        qint64 journalId = 0;
+        {
+            ScopedTransaction transaction(db);
+            journalId = records->Delete(db);
+            transaction.commit();
+        }
+        try {
+            if (journalId)
+                DeletionJournal::movePicturesAway(db, journalId, folder);
+        } catch (...) {
+            *moveFailure = std::current_exception();
+        }
+    };
+    DatabaseThread::Done done = [this, number, records, moveFailure](std::exception_ptr failure) {
+        if (failure)
+            std::rethrow_exception(failure);
+        m_ADOQuery1 = *records;
+        Audit::record(Audit::Event::RecordDeleted, number);
+        if (*moveFailure)
+            std::rethrow_exception(*moveFailure);
+        PreviewReport();
+    };
+    if (m_hooks.runner)
+        m_hooks.runner(std::move(job), std::move(done));
+    else
+        DatabaseThread::runHere(m_db, job, done);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Dialogs.h"
+#include "records/DatabaseThread.h"
 #include "report/ReportTemplate.h"
 
 #include <QObject>
@@ -19,6 +20,11 @@ class QWidget;
 struct ReportFillingHooks {
     // Opens ADOQuery1 on the patient's records, standing on the latest; false when none.
     std::function<bool(const QString &number)> openExaminationRecords;
+    // Instead, when given: opens ADOQuery1 so in the background, with the pictures its records
+    // name already fetched into the images folder, and then tells whether there were any.
+    std::function<void(const QString &number, std::function<void(bool found)> then)> openExaminationRecordsThen;
+    // When given, a deletion's statements run through it (on the sheet's database thread).
+    DatabaseRunner runner;
     // Language texts by key (lbDate.Caption, "lbOne_doctor.Caption ").
     std::function<QString(const QString &key)> text;
     // Asks a question message by key (Msg_print_report, Msg_delete_report).
@@ -83,6 +89,8 @@ private:
     // afterwards whether the request succeeded or failed. A request that answers true finishes
     // later (a print being handed to CUPS) and calls finishRequest itself.
     template<typename Request> void runRequest(Request &&request);
+    // ADOQuery1 opened on the number field's patient, then `then` when it has records.
+    void withRecords(std::function<void()> then);
     void finishRequest();
     // Prints now through the hook (0), or starts a background print (its ticket).
     int print(const ReportTemplate &report);

@@ -4,12 +4,14 @@
 #include "records/Logging.h"
 #include "records/PatientText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QThread>
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -274,10 +276,23 @@ void Database::comeBack() const
         m_awayListener(false);
 }
 
+namespace {
+std::atomic<int> g_serverWaitsOnMainThread{0};
+}
+
+int Database::serverWaitsOnMainThread()
+{
+    return g_serverWaitsOnMainThread.load();
+}
+
 template<typename Call> bool Database::bounded(Call &&call) const
 {
     if (!m_watch)
         return call();
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        ++g_serverWaitsOnMainThread;
+        qCDebug(lcRecords) << "a wait on the server on the main thread";
+    }
     m_watch->arm(serverSocket(connection()),
                  std::chrono::seconds(m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds));
     const bool answered = call();

@@ -71,6 +71,14 @@ public:
     // Another connection to the same server found it away: this one counts it away too, with a
     // check of its own.
     void markAway();
+    // Another connection to the same server found it back: this one stops its check and opens
+    // its connection again at the next statement.
+    void markBack() { comeBack(); }
+
+    // How many waits on a server (statements, transaction control, probes) every Database of
+    // the program has run on the application's main thread, the window's: the window's
+    // operations must leave it unchanged (checked by the window tests on a server).
+    static int serverWaitsOnMainThread();
 
 private:
     class AnswerWatch;

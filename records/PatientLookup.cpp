@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTableView>
+#include <QTextDocument>
 #include <QTextEdit>
 
 namespace {
@@ -28,9 +29,11 @@ constexpr std::array<int, 6> kColumnWidths = {50, 50, 50, 50, 80, 170};
 const std::array<const char *, 6> kLabelNames = {"lbNumber", "lbName", "lbSex", "lbAge", "lbTel", "lbAddr"};
 const std::array<const char16_t *, 6> kBuiltInTitles = {u"编号", u"姓名", u"性别", u"年龄", u"电话", u"地址"};
 
+// Only a text that differs is written: writing the shown text again repaints the field for
+// nothing, and each keystroke's look-up writes or clears every patient field.
 void setFieldText(QLineEdit *field, const QString &text)
 {
-    if (field)
+    if (field && field->text() != text)
         field->setText(text);
 }
 
@@ -419,13 +422,13 @@ void PatientLookup::ClearUnfocusedPatientFields()
     PatientHandlersDetached detached(*this);
     for (QLineEdit *field : {m_c.edtNumber, m_c.edtName}) {
         if (field && !holdsFocus(field))
-            field->clear();
+            setFieldText(field, QString());
     }
     if (m_c.cbSex && !holdsFocus(m_c.cbSex))
         ControlText::setComboText(m_c.cbSex, QString());
     for (QLineEdit *field : {m_c.edtAge, m_c.edtTel, m_c.edtAddr}) {
         if (field && !holdsFocus(field))
-            field->clear();
+            setFieldText(field, QString());
     }
 }
 
@@ -455,12 +458,15 @@ void PatientLookup::ClearSheet()
 {
     if (m_hooks.clearSlotPictures)
         m_hooks.clearSlotPictures();
-    if (auto *memo = qobject_cast<QPlainTextEdit *>(m_c.mmSymp5))
-        memo->clear();
-    else if (auto *rich = qobject_cast<QTextEdit *>(m_c.mmSymp5))
-        rich->clear();
-    else if (auto *line = qobject_cast<QLineEdit *>(m_c.mmSymp5))
-        line->clear();
+    if (auto *memo = qobject_cast<QPlainTextEdit *>(m_c.mmSymp5)) {
+        if (!memo->document()->isEmpty())
+            memo->clear();
+    } else if (auto *rich = qobject_cast<QTextEdit *>(m_c.mmSymp5)) {
+        if (!rich->document()->isEmpty())
+            rich->clear();
+    } else if (auto *line = qobject_cast<QLineEdit *>(m_c.mmSymp5)) {
+        setFieldText(line, QString());
+    }
     for (QComboBox *line : m_c.diagnosisLines)
         ControlText::setComboText(line, QString());
     for (QComboBox *line : m_c.treatmentLines)

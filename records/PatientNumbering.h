@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/DatabaseThread.h"
+
 #include <QObject>
 #include <QString>
 
@@ -20,12 +22,17 @@ public:
     // for a table without one), never a number already in use. Throws AppError when the
     // database fails.
     QString NextPatientNumber();
+    // The same on any connection (a database thread's).
+    static QString nextPatientNumber(const Database &db);
     bool PatientExists(const QString &number);
 
     void btnNewClick();
     // Deletes the patient in the number field with all records, in one transaction. A failure
-    // rolls back silently and leaves fields and sheet as they are; returns false then.
+    // rolls back silently and leaves fields and sheet as they are; returns false then. With a
+    // runner the statements run through it and this returns false at once; the fields clear
+    // at its answer.
     bool btnDelCientClick();
+    void setRunner(DatabaseRunner runner) { m_runner = std::move(runner); }
 
     void ClearPatientFields();
     void ClearSheet();
@@ -33,4 +40,6 @@ public:
 private:
     Database &m_db;
     PatientLookup &m_lookup;
+    DatabaseRunner m_runner;
+    bool m_deleted = false; // the outcome of the deletion answered last
 };

@@ -62,6 +62,7 @@ const QStringList kKeptTexts = {
     QStringLiteral("DicomOutbox.Failing"),
     QStringLiteral("Worklist.Waiting"),
     QStringLiteral("Database.Away"),
+    QStringLiteral("Database.Saving"),
     // The login and lock screen (security/LockScreen).
     QStringLiteral("Login.Title"),
     QStringLiteral("Login.Name"),

@@ -11,7 +11,9 @@
 #include "capture/LivePictureView.h"
 #include "core/inifunc.h"
 #include "exam/PictureSlots.h"
+#include "exam/ReportFilling.h"
 #include "records/MeasurementStore.h"
+#include "report/ReportPreview.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCoreApplication>
@@ -20,6 +22,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 
@@ -57,7 +60,7 @@ protected:
     void save()
     {
         dialogs.clear();
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         ASSERT_FALSE(dialogs.boxes().isEmpty());
         ASSERT_TRUE(dialogs.texts().contains(window->language().message(QStringLiteral("Msg_Submit_Success"))))
             << dialogs.texts().join(u'|').toStdString();
@@ -170,8 +173,9 @@ TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachThe
     drawn.finish();
     window->edtNumber->setFocus();
     QTest::keyClicks(window->edtNumber, number);
-    // The look-up answers from its thread.
+    // The look-up answers from its thread, and the record with its pictures from the sheet's.
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Four pictures"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->pictureSlots().picture(4).isNull(); }, 10000));
     for (int slot = 1; slot <= 4; ++slot) {
         EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
         EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
@@ -190,13 +194,13 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     type(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
     type(window->edtDoctor, QStringLiteral("Dr. Wu"));
     const QString saved = window->language().message(QStringLiteral("Msg_Submit_Success"));
-    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    clickSave();
     ASSERT_EQ(dialogs.texts(), QStringList{saved});
 
     ASSERT_TRUE(server.restart()) << server.error().toStdString();
     // The save that finds the connection cut at its start connects again and stores whole.
     dialogs.clear();
-    QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+    clickSave();
     EXPECT_EQ(dialogs.texts(), QStringList{saved});
     // The number drawn by the first save.
     EXPECT_EQ(window->edtNumber->text(), QStringLiteral("10001"));
@@ -204,9 +208,10 @@ TEST_F(SeveralRooms, ARestartOfTheServerBetweenTwoSavesLosesNothing)
     EXPECT_EQ(patientRows(QStringLiteral("10001")), 1);
 }
 
-// The server stopped or hung: one look-up meets the failure, then the header line says the
-// server is away and each keystroke's look-up, the save included, fails at once and keeps what
-// was typed; once the server answers the sign goes and the same sheet saves whole.
+// The server stopped or hung: a save meets the failure on its thread (within the answer bound,
+// the window painting and the sheet held meanwhile) and stores nothing; then the header line
+// says the server is away and each keystroke's look-up, the save included, fails at once and
+// keeps what was typed; once the server answers the sign goes and the same sheet saves whole.
 TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBack)
 {
     WriteConfigString(QStringLiteral("database"), QStringLiteral("statement_timeout"), QStringLiteral("1"));
@@ -231,7 +236,26 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         typeInto(window->cbTitle->lineEdit(), QStringLiteral("Gastroscopy"));
         typeInto(window->edtDoctor, QStringLiteral("Dr. Wu"));
         ASSERT_TRUE(c.hold());
+        // A save meets the server's going on its thread: the window goes on painting, says it
+        // saves and takes nothing into the sheet until the failure comes.
         dialogs.clear();
+        typeInto(window->edtNumber, QStringLiteral("2000"));
+        PaintCounter counter;
+        window->lbServerState->installEventFilter(&counter);
+        QElapsedTimer answered;
+        answered.start();
+        clickOn(window->btnGenReport);
+        EXPECT_LT(answered.elapsed(), 1000);
+        EXPECT_FALSE(window->btnGenReport->isEnabled());
+        EXPECT_EQ(window->lbServerState->text(), window->language().text(QStringLiteral("Database.Saving")));
+        QTest::keyClicks(window->symptomLines[0]->lineEdit(), QStringLiteral("x"));
+        EXPECT_EQ(window->symptomLines[0]->currentText(), QStringLiteral("Gastritis"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.texts().isEmpty(); }, waitMs + 5000));
+        EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Failed"))});
+        EXPECT_TRUE(window->btnGenReport->isEnabled());
+        dialogs.clear();
+        window->edtNumber->clear();
         typeInto(window->edtNumber, QStringLiteral("1"));
         // The look-up runs on its thread: the window answers meanwhile, and the look-up's failure
         // (at once, or after the answer bound for a hung server) brings the sign.
@@ -242,7 +266,7 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         QElapsedTimer keystroke;
         keystroke.start();
         typeInto(window->edtNumber, QStringLiteral("000"));
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         EXPECT_LT(keystroke.elapsed(), waitMs);
         EXPECT_FALSE(window->lstNumber->isVisible());
         EXPECT_EQ(window->edtName->text(), QStringLiteral("Bo"));
@@ -253,7 +277,7 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window->lbServerState->isVisible(); }, 30000));
         dialogs.clear();
         window->edtNumber->clear();
-        QTest::mouseClick(window->btnGenReport, Qt::LeftButton);
+        clickSave();
         EXPECT_EQ(dialogs.texts(), QStringList{window->language().message(QStringLiteral("Msg_Submit_Success"))});
         ++saved;
         EXPECT_EQ(countOf(db(),
@@ -266,18 +290,16 @@ TEST_F(SeveralRooms, AServerAwayIsShownNeverWaitedForAndTheSheetSavesWhenItIsBac
 
 // A hung server never holds the window: the typed key is shown and painted while the look-up
 // waits on its thread (a look-up on the window's thread would hold it for the 12 s answer
-// bound), and the look-up answers once the server goes on.
+// bound), and the look-up and then the patient's latest record answer once the server goes
+// on, as do its report and the deletions of the record and the patient; none of it waited on
+// the server on the window's thread.
 TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItGoesOn)
 {
     addPatient(QStringLiteral("10001"), QStringLiteral("Ann"));
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
+    addRecord(QStringLiteral("10001"), QStringLiteral("Ulcer"));
+    home.installReportTemplate();
+    const int waitsBefore = Database::serverWaitsOnMainThread();
+    PaintCounter counter;
     window->edtNumber->installEventFilter(&counter);
     ASSERT_TRUE(server.freeze());
     QElapsedTimer shown;
@@ -289,7 +311,20 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
     EXPECT_TRUE(window->edtName->text().isEmpty());
     server.thaw();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Ann"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->mmSymp5->toPlainText() == u"Ulcer"; }, 10000));
     EXPECT_FALSE(window->lbServerState->isVisible());
+    // The report of the record, read in the background too.
+    clickOn(window->btnPrevReport);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window->reportFilling().preview() && window->reportFilling().preview()->isVisible(); }, 10000));
+    // Deleting the record from the preview and then the patient, in the background too.
+    dialogs.answer(Dialogs::Answer::Yes);
+    window->reportFilling().WMMyDelRecordMsg();
+    clickOn(window->btnDelCient);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text().isEmpty(); }, 10000));
+    EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
+    EXPECT_EQ(patientRows(QStringLiteral("10001")), 0);
+    EXPECT_EQ(recordRows(QStringLiteral("10001")), 0);
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)

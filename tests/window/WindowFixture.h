@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -77,6 +78,23 @@ protected:
     }
 
     static void clickOn(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center()); }
+
+    // Clicks "生成报告" and waits for the save's answer (on a server it comes from its thread).
+    void clickSave()
+    {
+        clickOn(window->btnGenReport);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->btnGenReport->isEnabled(); }, 60000));
+    }
+
+    // Counts the paints of the widgets it is installed on.
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    };
 
     // Double-clicks a row of a list or grid, as the operator does: the press makes it current.
     static void doubleClickRow(QAbstractItemView *view, int row)
