@@ -97,6 +97,7 @@ TEST_F(RoomWindow, SavesNewPatientsAndOneExaminationWithPictures)
         QCoreApplication::processEvents();
         ASSERT_FALSE(window->pictureSlots().picture(shot).isNull()) << "slot " << shot;
     }
+    window->pictureSlots().setMeasurements(1, {{.slot = 1, .end = {30, 40}, .lengthMm = 5, .mmPerPixel = 0.1}});
     save();
 }
 
@@ -176,6 +177,8 @@ TEST_F(SeveralRooms, NewPatientsSavedAtOnceGetDistinctNumbersAndPicturesReachThe
     // The look-up answers from its thread, and the record with its pictures from the sheet's.
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->edtName->text() == u"Four pictures"; }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->pictureSlots().picture(4).isNull(); }, 10000));
+    // Its measured length was stored by room A's save thread and read back by this room's load.
+    EXPECT_EQ(window->pictureSlots().measurements(1).size(), 1);
     for (int slot = 1; slot <= 4; ++slot) {
         EXPECT_EQ(window->pictureSlots().picture(slot).size(), QSize(640, 480)) << "slot " << slot;
         EXPECT_TRUE(QFileInfo(window->imagesFolder() + window->pictureSlots().fileName(slot)).isFile());
