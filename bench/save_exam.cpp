@@ -169,7 +169,7 @@ void BM_SaveKnownPatientMeasured(benchmark::State &state)
                 lines.append({.slot = slot,
                               .start = {10 * i, 20},
                               .end = {300, 40 * slot},
-                              .lengthMm = 30 + i,
+                              .lengthMm = 30.0 + i,
                               .mmPerPixel = 0.1,
                               .calibrationRatio = 0.1,
                               .calibrationHeight = 480,

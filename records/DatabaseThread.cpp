@@ -29,51 +29,26 @@ public:
         return m_db;
     }
 
-    void tell(bool away)
-    {
-        if (m_awayListener && m_awayContext)
-            QMetaObject::invokeMethod(
-                m_awayContext, [listener = m_awayListener, away] { listener(away); }, Qt::QueuedConnection);
-    }
+    void tell(bool away) { m_away.tell(away); }
 
     DatabaseParameters m_parameters;
     Database m_db;
-    QPointer<QObject> m_awayContext;
-    std::function<void(bool)> m_awayListener;
+    AwayListener m_away;
 };
 
+// A job waiting on a hung server ends within its bound, and a save then stores nothing; closing
+// does not wait for it.
 DatabaseThread::DatabaseThread(const DatabaseParameters &parameters, const QString &name)
-    : m_thread(new QThread)
-    , m_worker(new Worker(parameters))
+    : m_worker(new Worker(parameters))
+    , m_thread(m_worker, name, "a database job")
 {
-    m_thread->setObjectName(name);
-    m_worker->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start();
 }
 
-DatabaseThread::~DatabaseThread()
-{
-    m_thread->quit();
-    // A job waiting on a hung server ends within its bound, and a save then stores nothing;
-    // closing does not wait for it: the thread ends on its own and is released when it does.
-    if (m_thread->wait(2000)) {
-        delete m_thread;
-        return;
-    }
-    qCWarning(lcRecords) << "a database job still waits for the server; its thread ends by itself";
-    QObject::connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-}
+DatabaseThread::~DatabaseThread() = default;
 
 void DatabaseThread::setAwayListener(QObject *context, std::function<void(bool)> listener)
 {
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, context = QPointer<QObject>(context), listener = std::move(listener)] {
-            worker->m_awayContext = context;
-            worker->m_awayListener = listener;
-        },
-        Qt::QueuedConnection);
+    AwayListener::set(m_worker, m_worker->m_away, context, std::move(listener));
 }
 
 void DatabaseThread::post(Job job, QObject *context, Done done)

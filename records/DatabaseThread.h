@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/DatabaseEngine.h"
+#include "records/OwnThread.h"
 
 #include <QObject>
 #include <QString>
@@ -9,7 +10,6 @@
 #include <functional>
 
 class Database;
-class QThread;
 
 // A thread of its own with a Database of that thread's own, for the statements of the window's
 // operations that must not hold it on a server (the save, loading a record, the pictures):
@@ -37,8 +37,8 @@ public:
 
 private:
     class Worker;
-    QThread *m_thread = nullptr;
-    Worker *m_worker = nullptr; // lives on m_thread
+    Worker *m_worker; // lives on m_thread
+    OwnThread m_thread;
 };
 
 // Runs a job on a database thread (or on the caller's connection where there is none); `done`

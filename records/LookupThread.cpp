@@ -65,9 +65,7 @@ public:
         if (away == m_toldAway)
             return;
         m_toldAway = away;
-        if (m_awayListener && m_awayContext)
-            QMetaObject::invokeMethod(
-                m_awayContext, [listener = m_awayListener, away] { listener(away); }, Qt::QueuedConnection);
+        m_away.tell(away);
     }
 
     DatabaseParameters m_parameters;
@@ -76,45 +74,24 @@ public:
     bool m_retrying = false;
     int m_pause = 250; // ms
     bool m_toldAway = false;
-    QPointer<QObject> m_awayContext; // set before the first look-up
-    std::function<void(bool)> m_awayListener;
+    AwayListener m_away; // set before the first look-up
     // The newest request of each kind, written on the window's thread.
     std::atomic<quint64> latestNumber{0};
     std::atomic<quint64> latestGrid{0};
 };
 
+// A look-up waiting on a hung server ends within its bound; closing does not wait for it.
 LookupThread::LookupThread(const DatabaseParameters &parameters)
-    : m_thread(new QThread)
-    , m_worker(new Worker(parameters))
+    : m_worker(new Worker(parameters))
+    , m_thread(m_worker, QStringLiteral("look-ups"), "a look-up")
 {
-    m_thread->setObjectName(QStringLiteral("look-ups"));
-    m_worker->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start();
 }
 
-LookupThread::~LookupThread()
-{
-    m_thread->quit();
-    // A look-up waiting on a hung server ends within its bound; closing does not wait for it:
-    // the thread then ends on its own and is released when it does.
-    if (m_thread->wait(2000)) {
-        delete m_thread;
-        return;
-    }
-    qCWarning(lcRecords) << "a look-up still waits for the server; its thread ends by itself";
-    QObject::connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-}
+LookupThread::~LookupThread() = default;
 
 void LookupThread::setAwayListener(QObject *context, std::function<void(bool)> listener)
 {
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, context = QPointer<QObject>(context), listener = std::move(listener)] {
-            worker->m_awayContext = context;
-            worker->m_awayListener = listener;
-        },
-        Qt::QueuedConnection);
+    AwayListener::set(m_worker, m_worker->m_away, context, std::move(listener));
 }
 
 void LookupThread::lookUpNumber(quint64 serial, const QString &typed, int pageSize, QObject *context,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/DatabaseEngine.h"
+#include "records/OwnThread.h"
 #include "records/Statements.h"
 
 #include <QObject>
@@ -9,8 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QThread;
 
 // The keystroke look-ups on a database server, run on a thread of their own with a Database of
 // that thread's own, so the window's thread never waits on the network for them. Each request
@@ -47,6 +46,6 @@ public:
 
 private:
     class Worker;
-    QThread *m_thread = nullptr;
-    Worker *m_worker = nullptr; // lives on m_thread
+    Worker *m_worker; // lives on m_thread
+    OwnThread m_thread;
 };
