@@ -88,13 +88,7 @@ void LockScreen::showLogin()
     m_name->clear();
     m_name->setEnabled(true);
     m_other->hide();
-    m_password->clear();
-    m_message->clear();
-    retranslate();
-    setGeometry(parentWidget()->rect());
-    show();
-    raise();
-    m_name->setFocus();
+    cover(m_name);
 }
 
 void LockScreen::lock(const QString &login)
@@ -103,13 +97,18 @@ void LockScreen::lock(const QString &login)
     m_name->setText(login);
     m_name->setEnabled(false);
     m_other->show();
+    cover(m_password);
+}
+
+void LockScreen::cover(QWidget *focus)
+{
     m_password->clear();
     m_message->clear();
     retranslate();
     setGeometry(parentWidget()->rect());
     show();
     raise();
-    m_password->setFocus();
+    focus->setFocus();
 }
 
 void LockScreen::attempt()

@@ -51,6 +51,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Covers the window with the fields emptied, the texts of the language shown, `focus` focused.
+    void cover(QWidget *focus);
     void attempt();
     void anotherOperator();
     QString text(const QString &key, const QString &builtIn) const;
