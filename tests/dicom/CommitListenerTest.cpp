@@ -9,6 +9,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 
 TEST(CommitListenerTest, AnswersOnlyThePacsEcho)
@@ -36,7 +37,7 @@ TEST(CommitListenerTest, AnswersOnlyThePacsEcho)
         caller.calledAe = QString::fromLatin1(c.called);
         bool answered = false;
         try {
-            if (c.sopClass == UID_VerificationSOPClass) {
+            if (std::strcmp(c.sopClass, UID_VerificationSOPClass) == 0) {
                 EchoClient::echo(caller, QStringLiteral("listener"));
                 answered = true;
             } else {
