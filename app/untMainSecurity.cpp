@@ -8,19 +8,32 @@
 #include <QApplication>
 #include <QShortcut>
 
-WindowSecurity::WindowSecurity(QWidget *window, Database &db, int lockMinutes, WindowSecurityHooks hooks)
+WindowSecurity::WindowSecurity(QWidget *window, int lockMinutes, WindowSecurityHooks hooks)
     : QObject(window)
     , m_window(window)
     , m_hooks(std::move(hooks))
-    , m_operators(std::make_unique<Operators>(db))
 {
     LockScreenHooks screenHooks;
     screenHooks.text = m_hooks.text;
-    screenHooks.authenticate = [this](const QString &login, const QString &password, bool unlocking) {
+    screenHooks.authenticate = [this](const QString &login, const QString &password, bool unlocking,
+                                      const LockScreenHooks::Answer &answer) {
         // Unlocking is for the operator who locked: another name is refused like a wrong password.
-        if (unlocking && m_current && login != m_current->login)
-            return std::optional<OperatorAccount>();
-        return m_operators->authenticate(login, password, unlocking ? Audit::Event::Unlock : Audit::Event::Login);
+        if (unlocking && m_current && login != m_current->login) {
+            answer(std::nullopt, true);
+            return;
+        }
+        // Argon2id takes a moment of the processor too: it is checked beside the statements.
+        auto account = std::make_shared<std::optional<OperatorAccount>>();
+        m_hooks.runner(
+            [account, login, password, unlocking](Database &db) {
+                *account =
+                    Operators(db).authenticate(login, password, unlocking ? Audit::Event::Unlock : Audit::Event::Login);
+            },
+            [account, answer](std::exception_ptr failure) {
+                answer(*account, !failure);
+                if (failure)
+                    std::rethrow_exception(failure);
+            });
     };
     screenHooks.discardSheet = [this] {
         if (!m_hooks.discardSheet())
@@ -107,6 +120,7 @@ bool WindowSecurity::eventFilter(QObject *watched, QEvent *event)
 // ---- the window's part ----------------------------------------------------------------------
 
 #include "app/untMain.h"
+#include "exam/ExaminationSheet.h"
 #include "exam/PictureSlots.h"
 #include "exam/ReportFilling.h"
 #include "records/PatientNumbering.h"
@@ -139,5 +153,8 @@ void TfrmMain::startSecurity()
         btnDelCient->setEnabled(mayDelete);
         m_report->setDeleteAllowed(mayDelete);
     };
-    m_security = new WindowSecurity(this, ADOConn, settings.lockMinutes, hooks);
+    hooks.runner = [this](DatabaseThread::Job job, DatabaseThread::Done done) {
+        m_sheet->runOnDatabase(std::move(job), std::move(done));
+    };
+    m_security = new WindowSecurity(this, settings.lockMinutes, hooks);
 }

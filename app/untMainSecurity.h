@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/DatabaseThread.h"
 #include "records/OperatorStore.h"
 
 #include <QObject>
@@ -13,7 +14,6 @@
 
 class Database;
 class LockScreen;
-class Operators;
 
 struct WindowSecurityHooks {
     std::function<QString(const QString &key)> text;
@@ -21,6 +21,9 @@ struct WindowSecurityHooks {
     std::function<bool()> discardSheet;
     // Whether the operator logged in may delete (an administrator).
     std::function<void(bool mayDelete)> applyRole;
+    // Runs the password check where the window's other statements run (a database thread on a
+    // server).
+    DatabaseRunner runner;
 };
 
 // The window's side of [security] login=1: the login screen before any patient data, the lock
@@ -28,7 +31,7 @@ struct WindowSecurityHooks {
 // TfrmMain only when login is on. Window thread only.
 class WindowSecurity : public QObject {
 public:
-    WindowSecurity(QWidget *window, Database &db, int lockMinutes, WindowSecurityHooks hooks);
+    WindowSecurity(QWidget *window, int lockMinutes, WindowSecurityHooks hooks);
     ~WindowSecurity() override;
 
     void lock();
@@ -44,7 +47,6 @@ private:
 
     QWidget *m_window;
     WindowSecurityHooks m_hooks;
-    std::unique_ptr<Operators> m_operators;
     LockScreen *m_screen;
     QTimer m_idle;
     std::optional<OperatorAccount> m_current;

@@ -67,6 +67,20 @@ QString keyOf(const QString &line)
     return equals < 0 ? QString() : Text::trimmed(line.left(equals)).toLower();
 }
 
+// What a database job's failure says, or a null text when it ended.
+QString failureText(const std::exception_ptr &failure)
+{
+    if (!failure)
+        return {};
+    try {
+        std::rethrow_exception(failure);
+    } catch (const AppError &error) {
+        return error.message();
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    }
+}
+
 } // namespace
 
 ExaminationSheet::MessageShower ExaminationSheet::messagesOf(const LanguageTexts &texts)
@@ -257,14 +271,16 @@ void ExaminationSheet::clipRecorded(const QString &file, const QString &patientN
     // Recorded without a number: a new patient's, whose number the save draws.
     const bool afterSave = !number.isEmpty() && m_lastSaved.id > 0 && m_lastSaved.number == number
         && Text::trimmed(m_lookup.controls().edtNumber->text()) == number;
-    try {
-        DicomOutbox::queueClip(m_db, file, number, afterSave ? m_lastSaved.id : 0, QDateTime::currentDateTime());
-    } catch (const AppError &failure) {
-        qCWarning(lcExam).noquote() << "the clip" << file << "was not queued for the PACS:" << failure.message();
-        return;
-    }
-    if (afterSave)
-        m_outboxQueued();
+    runOnDatabase([file, number, savedId = afterSave ? m_lastSaved.id : 0, at = QDateTime::currentDateTime()](
+                      Database &db) { DicomOutbox::queueClip(db, file, number, savedId, at); },
+                  [this, file, afterSave](std::exception_ptr failure) {
+                      if (const QString why = failureText(failure); !why.isNull()) {
+                          qCWarning(lcExam).noquote() << "the clip" << file << "was not queued for the PACS:" << why;
+                          return;
+                      }
+                      if (afterSave)
+                          m_outboxQueued();
+                  });
 }
 
 // What the save's transaction stores, taken from the sheet before it starts.
@@ -633,29 +649,45 @@ void ExaminationSheet::setWorklistOrder(const QString &number, const WorklistOrd
     beginStep();
 }
 
-void ExaminationSheet::drawNumberWhenEmpty()
-{
-    if (!Text::trimmed(m_lookup.controls().edtNumber->text()).isEmpty())
-        return;
-    const QString number = m_numbering.NextPatientNumber();
-    writeNumber(number);
-    m_drawnNumber = number;
-}
-
 void ExaminationSheet::beginStep()
 {
     if (m_stepStation.isEmpty() || !m_outboxQueued || !m_stepUid.isEmpty())
         return;
-    try {
-        // The step names its patient for good (an N-SET cannot change it): a new patient's
-        // number is drawn now rather than at the save.
-        drawNumberWhenEmpty();
-        queueNewStep(Text::trimmed(m_lookup.controls().edtNumber->text()));
-    } catch (const AppError &error) {
-        qCWarning(lcExam).noquote() << "the procedure step was not queued:" << error.message();
-        return;
-    }
-    m_outboxQueued();
+    // The step names its patient for good (an N-SET cannot change it): a new patient's number
+    // is drawn now rather than at the save, with the sheet held until it is in the field.
+    const QString typed = Text::trimmed(m_lookup.controls().edtNumber->text());
+    const StudyValues study = stepStudy(typed);
+    const QString stepUid = StudyInstance::newUid();
+    m_stepUid = stepUid;
+    m_stepStudyUid = study.studyUid;
+    const bool draw = typed.isEmpty();
+    if (draw)
+        holdSheet(true);
+    auto drawn = std::make_shared<QString>();
+    runOnDatabase(
+        [study, stepUid, draw, drawn, station = m_stepStation](Database &db) {
+            StudyValues values = study;
+            if (draw)
+                values.patientId = *drawn = PatientNumbering::nextPatientNumber(db);
+            DicomOutbox::queueStepInProgress(db, stepUid, values, station);
+        },
+        [this, stepUid, draw, drawn](std::exception_ptr failure) {
+            if (!drawn->isEmpty()) {
+                writeNumber(*drawn);
+                m_drawnNumber = *drawn;
+            }
+            if (draw)
+                holdSheet(false);
+            if (const QString why = failureText(failure); !why.isNull()) {
+                qCWarning(lcExam).noquote() << "the procedure step was not queued:" << why;
+                if (m_stepUid == stepUid) {
+                    m_stepUid.clear();
+                    m_stepStudyUid.clear();
+                }
+                return;
+            }
+            m_outboxQueued();
+        });
 }
 
 StudyValues ExaminationSheet::stepStudy(const QString &number) const
@@ -669,29 +701,22 @@ StudyValues ExaminationSheet::stepStudy(const QString &number) const
             .order = order};
 }
 
-void ExaminationSheet::queueNewStep(const QString &number)
-{
-    const StudyValues study = stepStudy(number);
-    const QString stepUid = StudyInstance::newUid();
-    DicomOutbox::queueStepInProgress(m_db, stepUid, study, m_stepStation);
-    m_stepUid = stepUid;
-    m_stepStudyUid = study.studyUid;
-}
-
 void ExaminationSheet::abandonStep(ProcedureStep::Abandoned why)
 {
     const QString abandoned = std::exchange(m_stepUid, QString());
     m_stepStudyUid.clear();
     if (abandoned.isEmpty())
         return;
-    try {
-        DicomOutbox::queueStepDiscontinued(m_db, abandoned, why);
-    } catch (const AppError &error) {
-        qCWarning(lcExam).noquote() << "the discontinued procedure step" << abandoned
-                                    << "was not queued:" << error.message();
-        return;
-    }
-    m_outboxQueued();
+    // Queued behind the step's begin; at closing the database thread still runs it.
+    runOnDatabase([abandoned, why](Database &db) { DicomOutbox::queueStepDiscontinued(db, abandoned, why); },
+                  [this, abandoned](std::exception_ptr failure) {
+                      if (const QString text = failureText(failure); !text.isNull()) {
+                          qCWarning(lcExam).noquote()
+                              << "the discontinued procedure step" << abandoned << "was not queued:" << text;
+                          return;
+                      }
+                      m_outboxQueued();
+                  });
 }
 
 // ---- reloading -----------------------------------------------------------------------------

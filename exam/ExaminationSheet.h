@@ -175,12 +175,8 @@ private:
     // when the sheet is emptied or taken by another patient before the save.
     void beginStep();
     void abandonStep(ProcedureStep::Abandoned why);
-    // Queues IN PROGRESS of a new step of the sheet's patient `number`; throws AppError.
     // The study values a step begun now for this number names.
     StudyValues stepStudy(const QString &number) const;
-    void queueNewStep(const QString &number);
-    // A new patient's number, drawn before its step names it.
-    void drawNumberWhenEmpty();
 
     // What the reload put into each slot: a picture still unchanged since then is already
     // its file's content.

@@ -121,6 +121,26 @@ void LookupThread::lookUpNumber(quint64 serial, const QString &typed, int pageSi
         Qt::QueuedConnection);
 }
 
+void LookupThread::readNumberPage(const QString &typed, const QString &afterKey, qint64 afterRow, int pageSize,
+                                  QObject *context, std::function<void(std::optional<Statements::NumberPage>)> answer)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, typed, afterKey, afterRow, pageSize, context = QPointer<QObject>(context),
+         answer = std::move(answer)] {
+            std::optional<Statements::NumberPage> page;
+            try {
+                page = Statements::numbersStartingWith(worker->db(), typed, pageSize, afterKey, afterRow);
+            } catch (const AppError &failure) {
+                qCInfo(lcRecords) << "the number list ends early:" << failure.message();
+            }
+            if (context)
+                QMetaObject::invokeMethod(
+                    context, [answer, page] { answer(page); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
 void LookupThread::searchGrid(quint64 serial, Statements::SearchField field, const QString &typed, QObject *context,
                               std::function<void(const GridAnswer &)> answer)
 {

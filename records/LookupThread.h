@@ -38,6 +38,9 @@ public:
     // Statements 2 (the first page of `pageSize`), 3 and, for exactly one row, 1.
     void lookUpNumber(quint64 serial, const QString &typed, int pageSize, QObject *context,
                       std::function<void(const NumberAnswer &)> answer);
+    // A later page of statement 2 for the number list; no page when it failed.
+    void readNumberPage(const QString &typed, const QString &afterKey, qint64 afterRow, int pageSize, QObject *context,
+                        std::function<void(std::optional<Statements::NumberPage>)> answer);
     // Statement 4 or 5.
     void searchGrid(quint64 serial, Statements::SearchField field, const QString &typed, QObject *context,
                     std::function<void(const GridAnswer &)> answer);

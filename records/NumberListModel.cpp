@@ -14,50 +14,46 @@ NumberListModel::NumberListModel(QObject *parent)
 
 void NumberListModel::search(const Database &db, const QString &typed)
 {
-    beginResetModel();
-    m_db = &db;
-    m_typed = typed;
-    m_numbers.clear();
-    m_lastKey.clear();
-    m_lastRow = -1;
-    m_complete = true;
+    Statements::NumberPage first;
     try {
-        Statements::NumberPage page = Statements::numbersStartingWith(db, typed, kFirstPage);
-        m_numbers = std::move(page.numbers);
-        m_lastKey = page.lastKey;
-        m_lastRow = page.lastRow;
-        m_complete = page.complete;
+        first = Statements::numbersStartingWith(db, typed, kFirstPage);
     } catch (...) {
-        m_changing = true;
-        endResetModel();
-        m_changing = false;
+        clear();
         throw;
     }
-    m_changing = true;
-    endResetModel();
-    m_changing = false;
+    reset(
+        [&db](const QString &typed, const QString &afterKey, qint64 afterRow, const PageAnswer &answer) {
+            try {
+                answer(Statements::numbersStartingWith(db, typed, kPage, afterKey, afterRow));
+            } catch (const std::exception &failure) {
+                qCWarning(lcRecords) << "the number list ends early:" << failure.what();
+                answer(std::nullopt);
+            }
+        },
+        typed, first);
 }
 
-void NumberListModel::show(const Database &db, const QString &typed, const Statements::NumberPage &page)
+void NumberListModel::show(PageReader reader, const QString &typed, const Statements::NumberPage &page)
 {
-    beginResetModel();
-    m_db = &db;
-    m_typed = typed;
-    m_numbers = page.numbers;
-    m_lastKey = page.lastKey;
-    m_lastRow = page.lastRow;
-    m_complete = page.complete;
-    m_changing = true;
-    endResetModel();
-    m_changing = false;
+    reset(std::move(reader), typed, page);
 }
 
 void NumberListModel::clear()
 {
+    reset({}, QString(), Statements::NumberPage{.complete = true});
+}
+
+void NumberListModel::reset(PageReader reader, const QString &typed, const Statements::NumberPage &page)
+{
     beginResetModel();
-    m_numbers.clear();
-    m_complete = true;
-    m_db = nullptr;
+    ++m_generation;
+    m_reading = false;
+    m_reader = std::move(reader);
+    m_typed = typed;
+    m_numbers = page.numbers;
+    m_lastKey = page.lastKey;
+    m_lastRow = page.lastRow;
+    m_complete = page.complete || !m_reader;
     m_changing = true;
     endResetModel();
     m_changing = false;
@@ -87,23 +83,31 @@ bool NumberListModel::canFetchMore(const QModelIndex &parent) const
 {
     // A view asks for more while it handles our own reset or insertion; inserting rows before
     // every other receiver has seen that change would confuse them. It asks again on scrolling.
-    return !parent.isValid() && !m_complete && m_db && !m_changing;
+    return !parent.isValid() && !m_complete && !m_reading && !m_changing;
 }
 
 void NumberListModel::fetchMore(const QModelIndex &parent)
 {
     if (!canFetchMore(parent))
         return;
-    Statements::NumberPage page;
-    try {
-        page = Statements::numbersStartingWith(*m_db, m_typed, kPage, m_lastKey, m_lastRow);
-    } catch (const std::exception &failure) {
-        // The view asks for more while it lays out or paints, where no box can be shown; the
-        // list simply ends here and the next keystroke searches afresh.
-        qCWarning(lcRecords) << "the number list ends early:" << failure.what();
-        m_complete = true;
-        return;
-    }
+    m_reading = true;
+    // The view asks for more while it lays out or paints, where no box can be shown: a page
+    // that cannot be read ends the list there, and the next keystroke searches afresh.
+    m_reader(m_typed, m_lastKey, m_lastRow,
+             [this, generation = m_generation](std::optional<Statements::NumberPage> page) {
+                 if (generation != m_generation)
+                     return;
+                 m_reading = false;
+                 if (!page) {
+                     m_complete = true;
+                     return;
+                 }
+                 append(*page);
+             });
+}
+
+void NumberListModel::append(const Statements::NumberPage &page)
+{
     m_lastKey = page.lastKey;
     m_lastRow = page.lastRow;
     m_complete = page.complete;

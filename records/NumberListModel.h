@@ -5,6 +5,9 @@
 #include <QAbstractListModel>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 class Database;
 
 // The entries of `lstNumber`: every patient number starting with the typed text (statement 2),
@@ -22,9 +25,14 @@ public:
     // Replaces the entries with the first page for `typed`; throws AppError when the
     // statement fails (the list is then empty).
     void search(const Database &db, const QString &typed);
+    // Reads the page after (afterKey, afterRow) and answers it, now or later on the caller's
+    // thread; no page means the statement failed.
+    using PageAnswer = std::function<void(std::optional<Statements::NumberPage>)>;
+    using PageReader =
+        std::function<void(const QString &typed, const QString &afterKey, qint64 afterRow, PageAnswer answer)>;
     // Replaces the entries with a first page for `typed` read elsewhere (the look-up thread);
-    // later pages are read on `db`.
-    void show(const Database &db, const QString &typed, const Statements::NumberPage &page);
+    // later pages come from `reader`. While one is being read the list asks for no other.
+    void show(PageReader reader, const QString &typed, const Statements::NumberPage &page);
     void clear();
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -33,11 +41,17 @@ public:
     void fetchMore(const QModelIndex &parent) override;
 
     QString number(int row) const { return m_numbers.value(row); }
-    // Reads every remaining page (tests and callers that need the full list).
+    // Reads every remaining page that is read on the caller's thread (tests and callers that
+    // need the full list).
     void fetchAll();
 
 private:
-    const Database *m_db = nullptr;
+    void reset(PageReader reader, const QString &typed, const Statements::NumberPage &page);
+    void append(const Statements::NumberPage &page);
+
+    PageReader m_reader;
+    quint64 m_generation = 0; // counts the resets: a page read for an earlier one is dropped
+    bool m_reading = false;
     QString m_typed;
     QStringList m_numbers;
     QString m_lastKey;

@@ -5,7 +5,8 @@
 #include <QThread>
 
 OwnThread::OwnThread(QObject *worker, const QString &name, const char *stillWaiting)
-    : m_thread(new QThread)
+    : m_worker(worker)
+    , m_thread(new QThread)
     , m_stillWaiting(stillWaiting)
 {
     m_thread->setObjectName(name);
@@ -16,7 +17,9 @@ OwnThread::OwnThread(QObject *worker, const QString &name, const char *stillWait
 
 OwnThread::~OwnThread()
 {
-    m_thread->quit();
+    // Queued behind the jobs posted before, so none of them is dropped.
+    QMetaObject::invokeMethod(
+        m_worker, [thread = m_thread] { thread->quit(); }, Qt::QueuedConnection);
     if (m_thread->wait(2000)) {
         delete m_thread;
         return;

@@ -9,9 +9,9 @@ class QObject;
 class QThread;
 
 // A worker object moved to a thread of its own, started at once and deleted on that thread when
-// it ends. Made and released on the owner's thread: the release waits up to 2 s; a job still
-// waiting on a hung server (each ends within its bound) keeps the thread, which is released
-// when it ends by itself.
+// it ends. Made and released on the owner's thread: the release lets the jobs posted before it
+// run and waits up to 2 s for them; a job still waiting on a hung server (each ends within its
+// bound) keeps the thread, which is released when it ends by itself.
 class OwnThread {
 public:
     // `stillWaiting` names in the log what a release that does not wait was waiting for.
@@ -21,6 +21,7 @@ public:
     OwnThread &operator=(const OwnThread &) = delete;
 
 private:
+    QObject *m_worker; // deleted on its thread after the thread ends
     QThread *m_thread;
     const char *m_stillWaiting;
 };

@@ -139,7 +139,12 @@ void PatientLookup::applyNumberAnswer(const QString &typed, const LookupThread::
         m_c.lstNumber->hide();
         return;
     }
-    m_numbers->show(m_db, typed, answer.page);
+    m_numbers->show(
+        [this](const QString &typed, const QString &afterKey, qint64 afterRow, NumberListModel::PageAnswer pageAnswer) {
+            lookupThread()->readNumberPage(typed, afterKey, afterRow, NumberListModel::kPage, this,
+                                           std::move(pageAnswer));
+        },
+        typed, answer.page);
     if (m_numbers->rowCount() == 0 || exits != m_numberExits) {
         m_c.lstNumber->hide();
     } else {

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -122,8 +123,25 @@ void LockScreen::attempt()
         return;
     }
     const bool unlocking = !m_lockedFor.isEmpty();
-    const std::optional<OperatorAccount> account = m_hooks.authenticate(login, m_password->text(), unlocking);
+    const QString password = m_password->text();
     m_password->clear();
+    setChecking(true);
+    m_hooks.authenticate(login, password, unlocking,
+                         [screen = QPointer<LockScreen>(this), login,
+                          unlocking](const std::optional<OperatorAccount> &account, bool checked) {
+                             if (screen)
+                                 screen->answered(login, unlocking, account, checked);
+                         });
+}
+
+void LockScreen::answered(const QString &login, bool unlocking, const std::optional<OperatorAccount> &account,
+                          bool checked)
+{
+    setChecking(false);
+    if (!account)
+        m_password->setFocus();
+    if (!checked)
+        return; // the reason is shown by the error display
     if (!account) {
         // One message whatever failed: an unknown name, a wrong password, a disabled account.
         m_throttle.failed(login);
@@ -134,6 +152,15 @@ void LockScreen::attempt()
     m_lockedFor.clear();
     hide();
     m_hooks.loggedIn(*account, unlocking);
+}
+
+void LockScreen::setChecking(bool on)
+{
+    // The name stays fixed while locked for one operator.
+    m_name->setEnabled(!on && m_lockedFor.isEmpty());
+    for (QWidget *control :
+         {static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_login), static_cast<QWidget *>(m_other)})
+        control->setEnabled(!on);
 }
 
 void LockScreen::anotherOperator()

@@ -15,9 +15,11 @@ class QPushButton;
 struct LockScreenHooks {
     // A text of the language file (section [main]); empty before the language is applied.
     std::function<QString(const QString &key)> text;
-    // The account when the password is right and the account enabled (records the event).
-    std::function<std::optional<OperatorAccount>(const QString &login, const QString &password, bool unlocking)>
-        authenticate;
+    // Checks the password, now or later (on the database's thread), and answers on the window's
+    // thread: the account when the password is right and the account enabled (the event is
+    // recorded); `checked` is false when the check could not be made (the server away).
+    using Answer = std::function<void(std::optional<OperatorAccount> account, bool checked)>;
+    std::function<void(const QString &login, const QString &password, bool unlocking, Answer answer)> authenticate;
     // "Another operator": asks whether to discard the unsaved sheet and clears it; false keeps
     // the lock for the operator who locked.
     std::function<bool()> discardSheet;
@@ -54,6 +56,9 @@ private:
     // Covers the window with the fields emptied, the texts of the language shown, `focus` focused.
     void cover(QWidget *focus);
     void attempt();
+    void answered(const QString &login, bool unlocking, const std::optional<OperatorAccount> &account, bool checked);
+    // While a password is being checked the screen takes no other attempt.
+    void setChecking(bool on);
     void anotherOperator();
     QString text(const QString &key, const QString &builtIn) const;
 

@@ -2,6 +2,7 @@
 // from a real worklist server, the save queues the examination with the worklist's accession
 // number, and the unobtrusive sign says the PACS did not take it.
 #include "DicomServers.h"
+#include "PgServer.h"
 #include "WindowFixture.h"
 #include "dicom/CommitListener.h"
 #include "exam/PictureSlots.h"
@@ -55,16 +56,15 @@ protected:
         if (!worklist.start())
             GTEST_SKIP() << worklist.whyNot().toStdString();
         // The PACS's port has nobody listening: sending fails and is retried.
-        home.write(QStringLiteral("config.ini"),
-                   QStringLiteral("[dicom]\nstation_ae=EXAMSTATION\n"
-                                  "pacs_host=127.0.0.1\npacs_port=%1\npacs_ae=PACS\n"
-                                  "worklist_host=127.0.0.1\nworklist_port=%2\n"
-                                  "worklist_ae=WORKLIST\n"
-                                  "mpps_host=127.0.0.1\nmpps_port=%3\nmpps_ae=RIS\n")
-                       .arg(freeLoopbackPort())
-                       .arg(worklist.port())
-                       .arg(freeLoopbackPort())
-                       .toUtf8());
+        config = QStringLiteral("[dicom]\nstation_ae=EXAMSTATION\n"
+                                "pacs_host=127.0.0.1\npacs_port=%1\npacs_ae=PACS\n"
+                                "worklist_host=127.0.0.1\nworklist_port=%2\n"
+                                "worklist_ae=WORKLIST\n"
+                                "mpps_host=127.0.0.1\nmpps_port=%3\nmpps_ae=RIS\n")
+                     .arg(freeLoopbackPort())
+                     .arg(worklist.port())
+                     .arg(freeLoopbackPort());
+        home.write(QStringLiteral("config.ini"), config.toUtf8());
         openWindow();
     }
 
@@ -76,22 +76,47 @@ protected:
         window->pictureSlots().setSnapshot(1, picture, QStringLiteral("20261210120000000.jpg"));
     }
 
+    // The window again, its records on `server`.
+    void reopenOn(PgServer &server)
+    {
+        window.reset();
+        home.write(QStringLiteral("config.ini"),
+                   (config + QStringLiteral("[database]\ndriver=postgresql\nconnection=%1\n").arg(server.connection()))
+                       .toUtf8());
+        openWindow();
+    }
+
     WorklistServer worklist;
+    QString config;
 };
 
-// Snapshots left unsaved when the window closes end their procedure step.
+// Snapshots left unsaved when the window closes end their procedure step. On a server the new
+// patient's number is drawn and both messages are queued by the database thread, none of it
+// waited for on the window's thread, and closing at once loses neither.
 TEST_F(DicomWindow, ClosingWithUnsavedSnapshotsDiscontinuesTheirProcedureStep)
 {
-    WindowTest::typeInto(window->edtName, QStringLiteral("Ann Lee"));
-    snapshot();
-    window->close();
-    window.reset();
-    openWindow();
-    QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
-    QStringList rows;
-    while (steps.next())
-        rows.append(steps.value(0).toString() + u'/' + steps.value(1).toString());
-    EXPECT_EQ(rows, (QStringList{"1/0", "2/0"})); // no record: the N-SET is the DISCONTINUED one
+    PgServer server;
+    for (const bool onServer : {false, true}) {
+        SCOPED_TRACE(onServer ? "server" : "file");
+        if (onServer) {
+            if (!server.start())
+                GTEST_SKIP() << "the private PostgreSQL server cannot start: " << server.error().toStdString();
+            reopenOn(server);
+        }
+        const int waitsBefore = Database::serverWaitsOnMainThread();
+        WindowTest::typeInto(window->edtName, QStringLiteral("Ann Lee"));
+        snapshot();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->edtNumber->text().isEmpty(); }, 10000));
+        window->close();
+        window.reset();
+        EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
+        openWindow();
+        QSqlQuery steps = db().run(QStringLiteral("select seq, content_id from t_dicom_steps order by seq"), {});
+        QStringList rows;
+        while (steps.next())
+            rows.append(steps.value(0).toString() + u'/' + steps.value(1).toString());
+        EXPECT_EQ(rows, (QStringList{"1/0", "2/0"})); // no record: the N-SET is the DISCONTINUED one
+    }
 }
 
 TEST_F(DicomWindow, F2TakesThePatientFromTheWorklistAndTheSaveWaitsForThePacs)

@@ -6,6 +6,7 @@
 #include "PgServer.h"
 #include "WindowFixture.h"
 #include "app/DatabaseCopyJob.h"
+#include "app/untMainSecurity.h"
 #include "capture/CaptureGraph.h"
 #include "capture/LivePicture.h"
 #include "capture/LivePictureView.h"
@@ -14,6 +15,8 @@
 #include "exam/ReportFilling.h"
 #include "records/MeasurementStore.h"
 #include "report/ReportPreview.h"
+#include "security/LockScreen.h"
+#include "security/Operators.h"
 #include "ui/LanguageTexts.h"
 
 #include <QCoreApplication>
@@ -328,6 +331,34 @@ TEST_F(SeveralRooms, AKeyTypedWhileTheServerHangsIsShownAtOnceAndAnsweredWhenItG
     EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
     EXPECT_EQ(patientRows(QStringLiteral("10001")), 0);
     EXPECT_EQ(recordRows(QStringLiteral("10001")), 0);
+}
+
+// The password is checked on the database thread: a hung server leaves the login screen
+// painting and waiting, and the login ends when the server goes on.
+TEST_F(SeveralRooms, ALoginWhileTheServerHangsEndsWhenItGoesOn)
+{
+    Operators(db(), PasswordLimits::least())
+        .add(QStringLiteral("anna"), Role::Administrator, QStringLiteral("anna-secret"));
+    WriteConfigString(QStringLiteral("security"), QStringLiteral("login"), QStringLiteral("1"));
+    openWindow();
+    LockScreen &screen = window->security()->screen();
+    const int waitsBefore = Database::serverWaitsOnMainThread();
+    ASSERT_TRUE(server.freeze());
+    QTest::keyClicks(screen.nameField(), QStringLiteral("anna"));
+    QTest::keyClicks(screen.passwordField(), QStringLiteral("anna-secret"));
+    PaintCounter counter;
+    screen.installEventFilter(&counter);
+    QElapsedTimer answered;
+    answered.start();
+    QTest::mouseClick(screen.loginButton(), Qt::LeftButton);
+    EXPECT_LT(answered.elapsed(), 1000);
+    EXPECT_FALSE(screen.loginButton()->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 1000));
+    EXPECT_TRUE(screen.isUp());
+    server.thaw();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !screen.isUp(); }, 15000));
+    EXPECT_EQ(window->security()->current()->login, QStringLiteral("anna"));
+    EXPECT_EQ(Database::serverWaitsOnMainThread(), waitsBefore);
 }
 
 TEST(DatabaseCopy, ARoomsRecordsAndPicturesArriveOnceHoweverOftenItRuns)
