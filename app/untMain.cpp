@@ -344,7 +344,13 @@ void TfrmMain::TntFormCreate()
         bool daysValid = false;
         const int days =
             ReadConfigString(QStringLiteral("deletion"), QStringLiteral("days"), QString()).toInt(&daysValid);
-        DeletionJournal::purge(ADOConn, daysValid && days > 0 ? days : DeletionJournal::kDefaultDays, m_imagesFolder);
+        // On a server on the sheet's database thread, behind the window's first paint.
+        m_sheet->runOnDatabase([days = daysValid && days > 0 ? days : DeletionJournal::kDefaultDays,
+                                folder = m_imagesFolder](Database &db) { DeletionJournal::purge(db, days, folder); },
+                               [](std::exception_ptr failure) {
+                                   if (failure)
+                                       std::rethrow_exception(failure);
+                               });
         // 7. Phrase choices of the diagnosis and treatment lines.
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Diagnosis);
         m_phrases->LoadPhraseChoices(PhraseLibrary::Group::Treatment);

@@ -116,7 +116,10 @@ ExaminationSheet::ExaminationSheet(const SheetControls &controls, IniFile &setti
         connect(number, &QLineEdit::textEdited, this, [this] { m_lastSaved = {}; });
     // The procedure step: an examination begins with its first snapshot, and ends unsaved when
     // the sheet is emptied.
-    connect(&m_slots, &PictureSlots::snapshotTaken, this, [this] { beginStep(); });
+    connect(&m_slots, &PictureSlots::snapshotTaken, this, [this] {
+        m_lookup.dropAnswersUnderWay();
+        beginStep();
+    });
     connect(&m_lookup, &PatientLookup::sheetCleared, this,
             [this] { abandonStep(ProcedureStep::Abandoned::SheetCleared); });
     if (m_c.btnGenReport) {
@@ -133,6 +136,7 @@ void ExaminationSheet::writeNumber(const QString &number)
     // Drawn with the number's change reaction detached, so writing it runs no look-up; the
     // reaction comes back also when drawing fails.
     NumberHandlerDetached detached(m_lookup);
+    m_lookup.dropAnswersUnderWay();
     edtNumber->setText(number);
 }
 

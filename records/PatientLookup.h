@@ -104,6 +104,13 @@ public:
     NumberListModel *numberList() const { return m_numbers; }
     const PatientControls &controls() const { return m_c; }
     Database &database() const { return m_db; }
+    // Something besides a click or a key changed the sheet (a snapshot from the camera's button,
+    // a number drawn): a look-up answer still on its way is dropped, as after a click.
+    void dropAnswersUnderWay()
+    {
+        ++m_inputsBesideNumber;
+        ++m_inputsBesideGrid;
+    }
 
 signals:
     // The sheet was emptied (ClearSheet): an examination under way on it ends.
