@@ -50,6 +50,7 @@ PatientLookup::PatientLookup(Database &db, const PatientControls &controls, Pati
     if (m_c.lstNumber) {
         m_c.lstNumber->setModel(m_numbers);
         m_c.lstNumber->setUniformItemSizes(true);
+        m_c.lstNumber->setItemDelegate(new NumberItemDelegate(m_c.lstNumber));
         m_c.lstNumber->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_c.lstNumber->setSelectionMode(QAbstractItemView::SingleSelection);
         m_c.lstNumber->hide();
