@@ -422,6 +422,9 @@ void measureThreaded(const QString &connection, const char *link)
     bool filled = false;
     QObject::connect(lookup.numberList(), &QAbstractItemModel::modelReset, [&] { filled = true; });
     c.edtNumber->setFocus();
+    // The text cursor's blink repaints the focused field every 0.5 s whatever is typed: not the
+    // keystroke's work, and over a slow link it would fall into every sixth keystroke's wait.
+    QApplication::setCursorFlashTime(0);
     std::vector<double> busy, answered, bare;
     const QStringList prefixes = {QStringLiteral("200"), QStringLiteral("201")};
     for (int i = 0; i < kKeystrokes + 1; ++i) {
