@@ -289,10 +289,8 @@ template<typename Call> bool Database::bounded(Call &&call) const
 {
     if (!m_watch)
         return call();
-    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
         ++g_serverWaitsOnMainThread;
-        qCDebug(lcRecords) << "a wait on the server on the main thread";
-    }
     m_watch->arm(serverSocket(connection()),
                  std::chrono::seconds(m_parameters.bounds.statement + DatabaseParameters::kAnswerMarginSeconds));
     const bool answered = call();
