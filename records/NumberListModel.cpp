@@ -3,9 +3,7 @@
 #include "records/Logging.h"
 #include "records/Statements.h"
 
-#include <QPainter>
 #include <QSize>
-#include <QStyle>
 
 #include <exception>
 
@@ -127,22 +125,4 @@ void NumberListModel::fetchAll()
 {
     while (canFetchMore(QModelIndex()))
         fetchMore(QModelIndex());
-}
-
-void NumberItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
-{
-    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-        : (option.state & QStyle::State_Active)                                ? QPalette::Normal
-                                                                               : QPalette::Inactive;
-    const bool selected = option.state & QStyle::State_Selected;
-    if (selected)
-        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
-    const QStyle *style = option.widget ? option.widget->style() : nullptr;
-    const int margin = (style ? style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option.widget) : 0) + 1;
-    painter->save();
-    painter->setFont(option.font);
-    painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-    painter->drawText(option.rect.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                      index.data(Qt::DisplayRole).toString());
-    painter->restore();
 }

@@ -4,7 +4,6 @@
 
 #include <QAbstractListModel>
 #include <QStringList>
-#include <QStyledItemDelegate>
 
 #include <functional>
 #include <optional>
@@ -59,13 +58,4 @@ private:
     qint64 m_lastRow = -1;
     bool m_complete = true;
     bool m_changing = false;
-};
-
-// Paints an entry of `lstNumber` as the style's item view does for one line of plain text (the
-// selection's highlight, the text inset by the focus frame's margin, centred vertically),
-// without laying the text out first: the list is painted again at every keystroke.
-class NumberItemDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 };

@@ -17,7 +17,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -36,6 +39,32 @@ void setFieldText(QLineEdit *field, const QString &text)
     if (field && field->text() != text)
         field->setText(text);
 }
+
+// Paints an entry of `lstNumber` as the style's item view does for one line of plain text (the
+// selection's highlight, the text inset by the focus frame's margin, centred vertically),
+// without laying the text out first: the list is painted again at every keystroke.
+class NumberItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (option.state & QStyle::State_Active)                                ? QPalette::Normal
+                                                                                   : QPalette::Inactive;
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QStyle *style = option.widget ? option.widget->style() : nullptr;
+        const int margin = (style ? style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option.widget) : 0) + 1;
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(option.rect.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                          index.data(Qt::DisplayRole).toString());
+        painter->restore();
+    }
+};
 
 } // namespace
 
